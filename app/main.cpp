@@ -1,0 +1,5 @@
+#include "app/quellmarkapp.h"
+
+int main(int argc, char** argv) {
+    return quellmarkapp::run(argc, argv);
+}

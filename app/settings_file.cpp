@@ -1,0 +1,1 @@
+#include "app/settings_file.h"

@@ -1,0 +1,2 @@
+#pragma once
+// quellmark.ini (placeholder until the settings layer lands)

@@ -1,0 +1,49 @@
+#pragma once
+// What the filter evaluator needs to know of a table, without knowing the table:
+// rows are numbered 0..row_count()-1 (storage order), columns 1..n by name.
+#include <QString>
+#include <QStringView>
+#include <cstdint>
+#include <functional>
+#include <span>
+
+// Length value that marks a null text in a text_arena_view.
+inline constexpr std::uint16_t null_text_length = 0xFFFF;
+
+// Texts of one column stored back to back. Row r's text is
+// data[offsets[r] .. offsets[r] + lengths[r]), or null when lengths[r] == null_text_length.
+// `ordered` promises that non-empty texts lie at increasing offsets in row order, so
+// a search over the whole arena can map each hit back to its row in one pass.
+struct text_arena_view {
+    const char16_t* data = nullptr;
+    std::size_t size = 0;
+    const std::uint32_t* offsets = nullptr;
+    const std::uint16_t* lengths = nullptr;
+    bool ordered = false;
+};
+
+// A column whose rows hold small ids into a short list of distinct texts
+// (extensions, folders). A predicate is decided once per distinct text.
+struct text_dictionary_view {
+    const std::uint32_t* ids = nullptr;  // per row; null_id for null
+    std::span<const QString> texts;
+    static constexpr std::uint32_t null_id = 0xFFFFFFFFu;
+};
+
+struct column_access {
+    enum class kind { arena, dictionary, generic };
+    kind how = kind::generic;
+    text_arena_view arena;
+    text_dictionary_view dictionary;
+    // Any column: writes the row's value as text into `out`; false when the value is null.
+    std::function<bool(std::uint32_t row, QString& out)> text_of;
+};
+
+class filter_source {
+public:
+    virtual ~filter_source() = default;
+    virtual std::uint32_t row_count() const = 0;
+    // 1-based column number of a column name (case-insensitive), 0 when there is none.
+    virtual int column_number(QStringView name) const = 0;
+    virtual column_access access(int column) const = 0;
+};
