@@ -1,0 +1,238 @@
+#include "catalogue/record_set.h"
+
+#include "catalogue/record_storage.h"
+#include "search/filter_language.h"
+
+#include <algorithm>
+
+record_set::record_set() : storage_(std::make_shared<record_storage>()) {}
+record_set::~record_set() = default;
+
+void record_set::reset() {
+    // Another record set may still show these rows: leave them to it.
+    if (storage_.use_count() == 1) storage_->clear();
+    else storage_ = std::make_shared<record_storage>();
+    order_.clear();
+    visible_.clear();
+    setaside_.clear();
+    changed();
+}
+
+long record_set::insertrow(long before_row) {
+    if (before_row != 0) return -1;
+    const std::uint32_t id = storage_->add_row();
+    order_.push_back(id);
+    visible_.push_back(id);
+    changed();
+    return static_cast<long>(visible_.size());
+}
+
+long record_set::rowcount() const { return static_cast<long>(visible_.size()); }
+long record_set::filteredcount() const {
+    return static_cast<long>(order_.size() - visible_.size());
+}
+long record_set::setasidecount() const { return static_cast<long>(setaside_.size()); }
+
+bool record_set::valid(long row, int column) const {
+    return row >= 1 && row <= rowcount() && is_catalogue_column(column);
+}
+
+record_storage& record_set::writable_storage(std::uint32_t id) {
+    // Rows shared with another record set are copied before they change.
+    if (storage_.use_count() > 1 && id < storage_->shared_rows) {
+        storage_ = std::make_shared<record_storage>(*storage_);
+        storage_->shared_rows = 0;
+    }
+    return *storage_;
+}
+
+bool record_set::isnull(long row, int column) const {
+    return !valid(row, column) || storage_->isnull(row_id(row), column);
+}
+
+void record_set::set_null(long row, int column) {
+    if (!valid(row, column)) return;
+    const auto id = row_id(row);
+    writable_storage(id).set_null(id, column);
+    changed();
+}
+
+void record_set::set_text(long row, int column, QStringView text) {
+    if (!valid(row, column)) return;
+    const auto id = row_id(row);
+    writable_storage(id).set_text(id, column, text);
+    changed();
+}
+
+void record_set::set_long(long row, int column, std::int32_t value) {
+    if (!valid(row, column)) return;
+    const auto id = row_id(row);
+    writable_storage(id).set_long(id, column, value);
+    changed();
+}
+
+void record_set::set_decimal(long row, int column, decimal2 value) {
+    if (!valid(row, column)) return;
+    const auto id = row_id(row);
+    writable_storage(id).set_decimal(id, column, value);
+    changed();
+}
+
+void record_set::set_datetime(long row, int column, local_datetime value) {
+    if (!valid(row, column)) return;
+    const auto id = row_id(row);
+    writable_storage(id).set_datetime(id, column, value);
+    changed();
+}
+
+bool record_set::setitem(long row, int column, QStringView text) {
+    if (!valid(row, column)) return false;
+    switch (catalogue_column_info(column).type) {
+    case column_type::text: set_text(row, column, text); return true;
+    case column_type::long_number:
+        if (const auto v = parse_long(text)) {
+            set_long(row, column, *v);
+            return true;
+        }
+        break;
+    case column_type::decimal2:
+        if (const auto v = parse_decimal2(text)) {
+            set_decimal(row, column, *v);
+            return true;
+        }
+        break;
+    case column_type::datetime:
+        if (const auto v = parse_local_datetime(text)) {
+            set_datetime(row, column, *v);
+            return true;
+        }
+        break;
+    }
+    set_null(row, column);
+    return false;
+}
+
+std::optional<QString> record_set::get_text(long row, int column) const {
+    if (!valid(row, column)) return std::nullopt;
+    return storage_->get_text(row_id(row), column);
+}
+
+std::optional<std::int32_t> record_set::get_long(long row, int column) const {
+    if (!valid(row, column)) return std::nullopt;
+    return storage_->get_long(row_id(row), column);
+}
+
+std::optional<decimal2> record_set::get_decimal(long row, int column) const {
+    if (!valid(row, column)) return std::nullopt;
+    return storage_->get_decimal(row_id(row), column);
+}
+
+std::optional<local_datetime> record_set::get_datetime(long row, int column) const {
+    if (!valid(row, column)) return std::nullopt;
+    return storage_->get_datetime(row_id(row), column);
+}
+
+QString record_set::getitemstring(long row, int column) const {
+    QString out;
+    if (valid(row, column)) storage_->text_form(row_id(row), column, out);
+    return out;
+}
+
+int record_set::setfilter(QStringView expression) {
+    auto parsed = parse_filter(expression, *storage_);
+    if (!parsed) return -1;
+    filter_ = std::move(parsed);
+    filter_text_ = expression.toString();
+    return 1;
+}
+
+int record_set::filter() {
+    if (!filter_ || filter_text_.trimmed().isEmpty()) {
+        visible_ = order_;
+    } else {
+        storage_->prepare_for_search();
+        const std::vector<std::uint8_t> pass = evaluate_filter(*filter_, *storage_);
+        visible_.clear();
+        for (const std::uint32_t id : order_)
+            if (pass[id]) visible_.push_back(id);
+    }
+    changed();
+    return 1;
+}
+
+void record_set::rowscopy(long first, long last, record_set& target) const {
+    first = std::max(first, 1L);
+    last = std::min(last, rowcount());
+    if (first > last) return;
+    const auto begin = visible_.begin() + (first - 1);
+    const auto end = visible_.begin() + last;
+    if (target.storage_ == storage_ || target.storage_->rows() == 0) {
+        // Share the values: only row ids are copied.
+        target.storage_ = storage_;
+        storage_->shared_rows = storage_->rows();
+        target.order_.insert(target.order_.end(), begin, end);
+        target.visible_.insert(target.visible_.end(), begin, end);
+    } else {
+        QString text;
+        for (auto it = begin; it != end; ++it) {
+            const long row = target.insertrow(0);
+            for (const auto& c : catalogue_columns) {
+                if (storage_->text_form(*it, c.number, text)) target.setitem(row, c.number, text);
+                else target.set_null(row, c.number);
+            }
+        }
+    }
+    target.changed();
+}
+
+namespace {
+// Removes the ids of `moving` from `from`, keeping the order of the rest.
+void remove_ids(std::vector<std::uint32_t>& from, const std::vector<std::uint32_t>& moving,
+                std::uint32_t id_count) {
+    std::vector<std::uint8_t> gone(id_count, 0);
+    for (const auto id : moving) gone[id] = 1;
+    std::erase_if(from, [&](std::uint32_t id) { return gone[id] != 0; });
+}
+}  // namespace
+
+void record_set::move_to_setaside(long first, long last) {
+    first = std::max(first, 1L);
+    last = std::min(last, rowcount());
+    if (first > last) return;
+    const std::vector<std::uint32_t> moving(visible_.begin() + (first - 1),
+                                            visible_.begin() + last);
+    visible_.erase(visible_.begin() + (first - 1), visible_.begin() + last);
+    remove_ids(order_, moving, storage_->rows());
+    setaside_.insert(setaside_.begin(), moving.begin(), moving.end());
+    changed();
+}
+
+void record_set::move_from_setaside(long first, long last) {
+    first = std::max(first, 1L);
+    last = std::min(last, setasidecount());
+    if (first > last) return;
+    const std::vector<std::uint32_t> moving(setaside_.begin() + (first - 1),
+                                            setaside_.begin() + last);
+    setaside_.erase(setaside_.begin() + (first - 1), setaside_.begin() + last);
+    visible_.insert(visible_.begin(), moving.begin(), moving.end());
+    order_.insert(order_.begin(), moving.begin(), moving.end());
+    changed();
+}
+
+void record_set::setredraw(bool on) {
+    redraw_ = on;
+    if (on && change_pending_) changed();
+}
+
+void record_set::set_change_listener(std::function<void()> on_change) {
+    on_change_ = std::move(on_change);
+}
+
+void record_set::changed() {
+    if (!redraw_ || !on_change_) {
+        change_pending_ = true;
+        return;
+    }
+    change_pending_ = false;
+    on_change_();
+}

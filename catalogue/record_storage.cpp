@@ -1,0 +1,331 @@
+#include "catalogue/record_storage.h"
+
+#include <limits>
+#include <stdexcept>
+
+// --- text_arena_column ---------------------------------------------------------------
+
+void text_arena_column::add_row() {
+    offsets_.push_back(static_cast<std::uint32_t>(data_.size()));
+    lengths_.push_back(null_text_length);
+}
+
+void text_arena_column::set(std::uint32_t row, QStringView text) {
+    const std::size_t n = static_cast<std::size_t>(text.size());
+    if (n >= null_text_length) throw std::length_error("text longer than any column");
+    if (data_.size() + n > std::numeric_limits<std::uint32_t>::max())
+        throw std::length_error("catalogue text store full");
+    if (row + 1 < high_water_) ordered_ = false;
+    if (row + 1 > high_water_) high_water_ = row + 1;
+    offsets_[row] = static_cast<std::uint32_t>(data_.size());
+    lengths_[row] = static_cast<std::uint16_t>(n);
+    data_.insert(data_.end(), text.utf16(), text.utf16() + n);
+}
+
+std::optional<QStringView> text_arena_column::get(std::uint32_t row) const {
+    const std::uint16_t n = lengths_[row];
+    if (n == null_text_length) return std::nullopt;
+    return QStringView(data_.data() + offsets_[row], n);
+}
+
+void text_arena_column::make_ordered() {
+    if (ordered_) return;
+    std::vector<char16_t> packed;
+    packed.reserve(data_.size());
+    for (std::size_t r = 0; r < offsets_.size(); ++r) {
+        const std::uint32_t start = offsets_[r];
+        offsets_[r] = static_cast<std::uint32_t>(packed.size());
+        if (lengths_[r] != null_text_length)
+            packed.insert(packed.end(), data_.begin() + start,
+                          data_.begin() + start + lengths_[r]);
+    }
+    data_ = std::move(packed);
+    high_water_ = static_cast<std::uint32_t>(offsets_.size());
+    ordered_ = true;
+}
+
+text_arena_view text_arena_column::view() const {
+    return {data_.data(), data_.size(), offsets_.data(), lengths_.data(), ordered_};
+}
+
+void text_arena_column::clear() {
+    data_.clear();
+    offsets_.clear();
+    lengths_.clear();
+    high_water_ = 0;
+    ordered_ = true;
+}
+
+std::size_t text_arena_column::memory_bytes() const {
+    return data_.capacity() * sizeof(char16_t) + offsets_.capacity() * sizeof(std::uint32_t) +
+           lengths_.capacity() * sizeof(std::uint16_t);
+}
+
+// --- text_dictionary_column ----------------------------------------------------------
+
+std::optional<QStringView> text_dictionary_column::get(std::uint32_t row) const {
+    const std::uint32_t id = ids_[row];
+    if (id == text_dictionary_view::null_id) return std::nullopt;
+    return QStringView(texts_[id]);
+}
+
+std::uint32_t text_dictionary_column::intern(QStringView text) {
+    if (last_id_ != text_dictionary_view::null_id && texts_[last_id_] == text) return last_id_;
+    const QString key = text.toString();
+    auto it = index_.constFind(key);
+    if (it != index_.constEnd()) return last_id_ = it.value();
+    const auto id = static_cast<std::uint32_t>(texts_.size());
+    texts_.push_back(key);
+    index_.insert(key, id);
+    return last_id_ = id;
+}
+
+void text_dictionary_column::clear() {
+    ids_.clear();
+    texts_.clear();
+    index_.clear();
+    last_id_ = text_dictionary_view::null_id;
+}
+
+std::size_t text_dictionary_column::memory_bytes() const {
+    std::size_t bytes = ids_.capacity() * sizeof(std::uint32_t);
+    for (const QString& t : texts_) bytes += sizeof(QString) + t.capacity() * 2 + 32;
+    return bytes + static_cast<std::size_t>(index_.size()) * 48;
+}
+
+// --- path_column ---------------------------------------------------------------------
+
+namespace {
+qsizetype folder_length(QStringView path) {
+    for (qsizetype i = path.size(); i > 0; --i)
+        if (path[i - 1] == u'/' || path[i - 1] == u'\\') return i;
+    return 0;
+}
+}  // namespace
+
+void path_column::add_row() {
+    folders_.add_row();
+    names_.add_row();
+}
+
+void path_column::set(std::uint32_t row, QStringView path) {
+    const qsizetype split = folder_length(path);
+    folders_.set(row, path.left(split));
+    names_.set(row, path.mid(split));
+}
+
+void path_column::set_null(std::uint32_t row) {
+    folders_.set_null(row);
+    names_.set_null(row);
+}
+
+bool path_column::get_into(std::uint32_t row, QString& out) const {
+    const auto folder = folders_.get(row);
+    out.clear();
+    if (!folder) return false;
+    out.append(*folder);
+    if (const auto name = names_.get(row)) out.append(*name);
+    return true;
+}
+
+std::optional<QString> path_column::get(std::uint32_t row) const {
+    QString out;
+    if (!get_into(row, out)) return std::nullopt;
+    return out;
+}
+
+void path_column::clear() {
+    folders_.clear();
+    names_.clear();
+}
+
+std::size_t path_column::memory_bytes() const {
+    return folders_.memory_bytes() + names_.memory_bytes();
+}
+
+// --- record_storage ------------------------------------------------------------------
+
+std::uint32_t record_storage::add_row() {
+    const auto id = rows();
+    if (id == std::numeric_limits<std::uint32_t>::max() - 1)
+        throw std::length_error("catalogue full");
+    null_mask_.push_back(static_cast<std::uint16_t>(
+        (1u << col_machineid) | (1u << col_createdate) | (1u << col_filesizedec)));
+    machineid_.push_back(0);
+    sourceid_.push_back(0);
+    createdate_.push_back(0);
+    filesizedec_.push_back(0);
+    filename_.add_row();
+    pinyinma_.add_row();
+    filenamewithno_.add_row();
+    fileext_.add_row();
+    filepath_.add_row();
+    return id;
+}
+
+void record_storage::clear() {
+    null_mask_.clear();
+    machineid_.clear();
+    sourceid_.clear();
+    createdate_.clear();
+    filesizedec_.clear();
+    filename_.clear();
+    pinyinma_.clear();
+    filenamewithno_.clear();
+    fileext_.clear();
+    filepath_.clear();
+    shared_rows = 0;
+}
+
+text_arena_column* record_storage::arena(int column) {
+    return const_cast<text_arena_column*>(std::as_const(*this).arena(column));
+}
+
+const text_arena_column* record_storage::arena(int column) const {
+    switch (column) {
+    case col_filename: return &filename_;
+    case col_pinyinma: return &pinyinma_;
+    case col_filenamewithno: return &filenamewithno_;
+    default: return nullptr;
+    }
+}
+
+void record_storage::set_fixed_null(std::uint32_t row, int column, bool null) {
+    const auto bit = static_cast<std::uint16_t>(1u << column);
+    null_mask_[row] = static_cast<std::uint16_t>(null ? (null_mask_[row] | bit)
+                                                      : (null_mask_[row] & ~bit));
+}
+
+bool record_storage::isnull(std::uint32_t row, int column) const {
+    switch (catalogue_column_info(column).type) {
+    case column_type::text: {
+        if (column == col_fileext) return !fileext_.get(row);
+        if (column == col_filepath) return !filepath_.get(row);
+        return !arena(column)->get(row);
+    }
+    default: return fixed_null(row, column);
+    }
+}
+
+void record_storage::set_null(std::uint32_t row, int column) {
+    if (column == col_fileext) return fileext_.set_null(row);
+    if (column == col_filepath) return filepath_.set_null(row);
+    if (auto* a = arena(column)) return a->set_null(row);
+    set_fixed_null(row, column, true);
+}
+
+void record_storage::set_text(std::uint32_t row, int column, QStringView text) {
+    const column_info& info = catalogue_column_info(column);
+    if (info.type != column_type::text) return;
+    text = text.left(info.max_length);
+    if (column == col_fileext) return fileext_.set(row, text);
+    if (column == col_filepath) return filepath_.set(row, text);
+    arena(column)->set(row, text);
+}
+
+void record_storage::set_long(std::uint32_t row, int column, std::int32_t value) {
+    if (column == col_machineid) machineid_[row] = value;
+    else if (column == col_sourceid) sourceid_[row] = value;
+    else return;
+    set_fixed_null(row, column, false);
+}
+
+void record_storage::set_decimal(std::uint32_t row, int column, decimal2 value) {
+    if (column != col_filesizedec) return;
+    filesizedec_[row] = value.cents;
+    set_fixed_null(row, column, false);
+}
+
+void record_storage::set_datetime(std::uint32_t row, int column, local_datetime value) {
+    if (column != col_createdate) return;
+    createdate_[row] = value.seconds;
+    set_fixed_null(row, column, false);
+}
+
+std::optional<QStringView> record_storage::get_text_view(std::uint32_t row, int column) const {
+    if (column == col_fileext) return fileext_.get(row);
+    if (const auto* a = arena(column)) return a->get(row);
+    return std::nullopt;
+}
+
+std::optional<QString> record_storage::get_text(std::uint32_t row, int column) const {
+    if (column == col_filepath) return filepath_.get(row);
+    if (const auto v = get_text_view(row, column)) return v->toString();
+    return std::nullopt;
+}
+
+std::optional<std::int32_t> record_storage::get_long(std::uint32_t row, int column) const {
+    if (column != col_machineid && column != col_sourceid) return std::nullopt;
+    if (fixed_null(row, column)) return std::nullopt;
+    return column == col_machineid ? machineid_[row] : sourceid_[row];
+}
+
+std::optional<decimal2> record_storage::get_decimal(std::uint32_t row, int column) const {
+    if (column != col_filesizedec || fixed_null(row, column)) return std::nullopt;
+    return decimal2{filesizedec_[row]};
+}
+
+std::optional<local_datetime> record_storage::get_datetime(std::uint32_t row, int column) const {
+    if (column != col_createdate || fixed_null(row, column)) return std::nullopt;
+    return local_datetime{createdate_[row]};
+}
+
+bool record_storage::text_form(std::uint32_t row, int column, QString& out) const {
+    out.clear();
+    switch (catalogue_column_info(column).type) {
+    case column_type::text:
+        if (column == col_filepath) return filepath_.get_into(row, out);
+        if (const auto v = get_text_view(row, column)) {
+            out.append(*v);
+            return true;
+        }
+        return false;
+    case column_type::long_number:
+        if (const auto v = get_long(row, column)) {
+            out.setNum(*v);
+            return true;
+        }
+        return false;
+    case column_type::decimal2:
+        if (const auto v = get_decimal(row, column)) {
+            out = to_text(*v);
+            return true;
+        }
+        return false;
+    case column_type::datetime:
+        if (const auto v = get_datetime(row, column)) {
+            out = to_text(*v);
+            return true;
+        }
+        return false;
+    }
+    return false;
+}
+
+void record_storage::prepare_for_search() {
+    filename_.make_ordered();
+    pinyinma_.make_ordered();
+    filenamewithno_.make_ordered();
+}
+
+std::size_t record_storage::memory_bytes() const {
+    return null_mask_.capacity() * 2 + machineid_.capacity() * 4 + sourceid_.capacity() * 4 +
+           createdate_.capacity() * 8 + filesizedec_.capacity() * 8 + filename_.memory_bytes() +
+           pinyinma_.memory_bytes() + filenamewithno_.memory_bytes() + fileext_.memory_bytes() +
+           filepath_.memory_bytes();
+}
+
+column_access record_storage::access(int column) const {
+    column_access a;
+    if (const auto* ar = arena(column)) {
+        a.how = column_access::kind::arena;
+        a.arena = ar->view();
+    } else if (column == col_fileext) {
+        a.how = column_access::kind::dictionary;
+        a.dictionary = fileext_.view();
+    }
+    a.text_of = [this, column](std::uint32_t row, QString& out) {
+        return text_form(row, column, out);
+    };
+    return a;
+}

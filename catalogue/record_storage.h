@@ -1,0 +1,126 @@
+#pragma once
+// Columnar storage of catalogue records: fixed-width columns in arrays, texts in
+// contiguous UTF-16 arenas, repeated texts (extensions, folders) interned.
+// Rows are addressed by storage id; the record set keeps the order.
+#include "catalogue/catalogue_columns.h"
+#include "catalogue/catalogue_values.h"
+#include "search/filter_source.h"
+
+#include <QHash>
+#include <QString>
+#include <QStringView>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+// Texts of one column back to back, in the order they were stored.
+class text_arena_column {
+public:
+    void add_row();
+    void set(std::uint32_t row, QStringView text);
+    void set_null(std::uint32_t row) { lengths_[row] = null_text_length; }
+    std::optional<QStringView> get(std::uint32_t row) const;
+    // Rewrites the arena in row order when edits broke that order.
+    void make_ordered();
+    text_arena_view view() const;
+    void clear();
+    std::size_t memory_bytes() const;
+
+private:
+    std::vector<char16_t> data_;
+    std::vector<std::uint32_t> offsets_;
+    std::vector<std::uint16_t> lengths_;
+    std::uint32_t high_water_ = 0;  // one past the highest row given a text
+    bool ordered_ = true;
+};
+
+// Each row holds an id into a list of distinct texts.
+class text_dictionary_column {
+public:
+    void add_row() { ids_.push_back(text_dictionary_view::null_id); }
+    void set(std::uint32_t row, QStringView text) { ids_[row] = intern(text); }
+    void set_null(std::uint32_t row) { ids_[row] = text_dictionary_view::null_id; }
+    std::optional<QStringView> get(std::uint32_t row) const;
+    std::uint32_t intern(QStringView text);
+    text_dictionary_view view() const { return {ids_.data(), texts_}; }
+    void clear();
+    std::size_t memory_bytes() const;
+    std::uint32_t id(std::uint32_t row) const { return ids_[row]; }
+    const QString& text(std::uint32_t id) const { return texts_[id]; }
+
+private:
+    std::vector<std::uint32_t> ids_;
+    std::vector<QString> texts_;
+    QHash<QString, std::uint32_t> index_;
+    std::uint32_t last_id_ = text_dictionary_view::null_id;  // files of one folder come together
+};
+
+// A path as interned folder (up to and including the last separator) plus the rest.
+class path_column {
+public:
+    void add_row();
+    void set(std::uint32_t row, QStringView path);
+    void set_null(std::uint32_t row);
+    std::optional<QString> get(std::uint32_t row) const;
+    bool get_into(std::uint32_t row, QString& out) const;
+    void clear();
+    std::size_t memory_bytes() const;
+
+private:
+    text_dictionary_column folders_;
+    text_arena_column names_;
+};
+
+class record_storage final : public filter_source {
+public:
+    std::uint32_t add_row();  // sourceid 0, everything else null
+    std::uint32_t rows() const { return static_cast<std::uint32_t>(null_mask_.size()); }
+    void clear();
+
+    bool isnull(std::uint32_t row, int column) const;
+    void set_null(std::uint32_t row, int column);
+    void set_text(std::uint32_t row, int column, QStringView text);
+    void set_long(std::uint32_t row, int column, std::int32_t value);
+    void set_decimal(std::uint32_t row, int column, decimal2 value);
+    void set_datetime(std::uint32_t row, int column, local_datetime value);
+
+    std::optional<QString> get_text(std::uint32_t row, int column) const;
+    // Texts other than the path are read without copying; valid until the next write.
+    std::optional<QStringView> get_text_view(std::uint32_t row, int column) const;
+    std::optional<std::int32_t> get_long(std::uint32_t row, int column) const;
+    std::optional<decimal2> get_decimal(std::uint32_t row, int column) const;
+    std::optional<local_datetime> get_datetime(std::uint32_t row, int column) const;
+    // The value's text form into `out` (cleared first); false for null.
+    bool text_form(std::uint32_t row, int column, QString& out) const;
+
+    // Rows whose ids are below this were shared with another record set by a copy.
+    std::uint32_t shared_rows = 0;
+
+    // Before a search: arenas in row order so one pass finds every hit.
+    void prepare_for_search();
+    std::size_t memory_bytes() const;
+
+    // filter_source
+    std::uint32_t row_count() const override { return rows(); }
+    int column_number(QStringView name) const override { return catalogue_column_number(name); }
+    column_access access(int column) const override;
+
+private:
+    text_arena_column* arena(int column);
+    const text_arena_column* arena(int column) const;
+    bool fixed_null(std::uint32_t row, int column) const {
+        return (null_mask_[row] >> column) & 1u;
+    }
+    void set_fixed_null(std::uint32_t row, int column, bool null);
+
+    std::vector<std::uint16_t> null_mask_;  // bit n: fixed-width column n is null
+    std::vector<std::int32_t> machineid_;
+    std::vector<std::int32_t> sourceid_;
+    std::vector<std::int64_t> createdate_;
+    std::vector<std::int64_t> filesizedec_;
+    text_arena_column filename_;
+    text_arena_column pinyinma_;
+    text_arena_column filenamewithno_;
+    text_dictionary_column fileext_;
+    path_column filepath_;
+};
