@@ -1,6 +1,318 @@
 #include "app/w_main.h"
 
-w_main::w_main(QWidget* parent) : QMainWindow(parent) {
+#include "app/app_globals.h"
+#include "app/layout_units.h"
+#include "app/settings_file.h"
+#include "app/settings_keys.h"
+#include "app/user_prompts.h"
+#include "app/w_wait_for3.h"
+#include "catalogue/catalogue_file.h"
+#include "catalogue/d_file_info_simp_view.h"
+#include "search/query_engine.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShortcut>
+#include <QTableView>
+
+namespace {
+
+QFont tahoma(int points) {
+    QFont f(QStringLiteral("Tahoma"), points);
+    f.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("WenQuanYi Micro Hei"),
+                   QStringLiteral("Noto Sans CJK SC")});
+    return f;
+}
+
+void make_red(QLabel* label) {
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, QColor(255, 0, 0));
+    label->setPalette(pal);
+}
+
+QLabel* picture_band(QWidget* parent, const QString& name) {
+    auto* band = new QLabel(parent);
+    band->setObjectName(name);
+    band->setPixmap(QPixmap(QStringLiteral(":/pictures/bg_8.jpg")));
+    band->setScaledContents(true);
+    return band;
+}
+
+}  // namespace
+
+QStringList w_main::help_lines() {
+    return {
+        QStringLiteral("1.如何查询?      请输入编号-文件名-歌手-拼音首字母等条件进行搜索       >>更多提示请点击下拉框查看..."),
+        QStringLiteral("2.快捷方式   F1使光标在条件栏和数据框之间切换  ALT+X 清除查询条件  F2下载全部  F3下载当前行 F4扫描文件  "),
+        QStringLiteral("3.快捷方式   F5打开默认下载目录  F6打开自定义下载目录 F8设置读卡器 F12清空默认下载目录"),
+        QStringLiteral("4.中文模糊查询?    中文歌名如果要用间隔的模糊名如: 我的 爱人,请在中间加[空格],写成:[我的 爱人]"),
+        QStringLiteral("5.重新输入条件?    F1或者alt+X清除条件并定位到输入栏,你就可以输入查询条件了"),
+        QStringLiteral("6.多编号输入?       多个编号连续输入时请以一个空格开头,编号之间用空格隔开!需按回车查询,如[ 1002 1003 1004]"),
+        QStringLiteral("7.查看图片?          输入[PPPP]则只显示图片格式并可预览![PJPG]只显示jpg格式;[PGIF]只显示gif格式;[PBMP]只显示bmp格式"),
+        QStringLiteral("8.什么是扫描层数  比如D:\\123.mp3是第一层文件;而D:\\123\\123.mp3就是第二层的文件;建议设置为五层扫描"),
+        QStringLiteral("9.如何查看全部文件    在条件输入栏输[>>]或者[》》]即可查看全部文件"),
+        QStringLiteral("10.如何加快扫描速度    建议把需要扫描的文件夹如果命名如[##歌曲](第一层文件夹),这样可以减少不必要的扫描"),
+        QStringLiteral("11.输入一个字怎么无结果出现?  因为一个字的出现概率非常高,结果会多达万条,所以要求条件至少2个字以上"),
+        QStringLiteral("12.下载前请先按F8选择读卡器或U盘,没有选择时文件下载到默认下载目录"),
+        QStringLiteral("13.扫描一次后,每次启动都会自动载入上次的扫描清单,无需重新扫描"),
+    };
+}
+
+w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
+    setObjectName(QStringLiteral("w_main"));
     setWindowTitle(QStringLiteral("青石坊文件搜索器"));
-    resize(1200, 760);
+    setFont(tahoma(9));
+    setAutoFillBackground(true);
+    resize(units_to_px_x(4741), units_to_px_y(2508));
+
+    // Created in the window's own order: later controls lie on top of earlier ones.
+    st_down_qty_ = new QLabel(QStringLiteral("[0]"), this);
+    st_down_qty_->setObjectName(QStringLiteral("st_down_qty"));
+    make_red(st_down_qty_);
+    cb_open_custdir_ = new QPushButton(QStringLiteral("打开自定义下载目录"), this);
+    cb_open_custdir_->setObjectName(QStringLiteral("cb_open_custdir"));
+    cb_open_custdir_->setEnabled(false);
+    cb_selectdir_ = new QPushButton(QStringLiteral("自定义下载目录"), this);
+    cb_selectdir_->setObjectName(QStringLiteral("cb_selectdir"));
+    st_query_note_ = new QLabel(QStringLiteral("..."), this);
+    st_query_note_->setObjectName(QStringLiteral("st_query_note"));
+    make_red(st_query_note_);
+    cb_fileext_ = new QPushButton(QStringLiteral("文件格式"), this);
+    cb_fileext_->setObjectName(QStringLiteral("cb_fileext"));
+    st_scaned_qty_ = new QLabel(QStringLiteral("0个"), this);
+    st_scaned_qty_->setObjectName(QStringLiteral("st_scaned_qty"));
+    make_red(st_scaned_qty_);
+    dw_2_ = new QWidget(this);
+    dw_2_->setObjectName(QStringLiteral("dw_2"));
+    rb_baofeng_ = new QRadioButton(QStringLiteral("用暴风影音3.6"), this);
+    rb_baofeng_->setObjectName(QStringLiteral("rb_baofeng"));
+    rb_default_ = new QRadioButton(QStringLiteral("默认试听"), this);
+    rb_default_->setObjectName(QStringLiteral("rb_default"));
+    rb_default_->setChecked(true);
+    cb_clear_ = new QPushButton(QStringLiteral("清除[&X]"), this);
+    cb_clear_->setObjectName(QStringLiteral("cb_clear"));
+    cb_query_ = new QPushButton(QStringLiteral("查询"), this);
+    cb_query_->setObjectName(QStringLiteral("cb_query"));
+    cb_query_->setDefault(true);
+    cb_dowpath_ = new QPushButton(QStringLiteral("打开默认下载目录"), this);
+    cb_dowpath_->setObjectName(QStringLiteral("cb_dowpath"));
+    cb_clear_downpath_ = new QPushButton(QStringLiteral("清空默认下载目录"), this);
+    cb_clear_downpath_->setObjectName(QStringLiteral("cb_clear_downpath"));
+    cb_scandisk_ = new QPushButton(QStringLiteral("扫描文件"), this);
+    cb_scandisk_->setObjectName(QStringLiteral("cb_scandisk"));
+    ddlb_1_ = new QComboBox(this);
+    ddlb_1_->setObjectName(QStringLiteral("ddlb_1"));
+    ddlb_1_->setEditable(true);
+    ddlb_1_->setInsertPolicy(QComboBox::NoInsert);
+    ddlb_1_->setFont(tahoma(10));
+    ddlb_1_->addItems(help_lines());
+    ddlb_1_->setMaxVisibleItems(13);
+    ddlb_1_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    p_1_ = picture_band(this, QStringLiteral("p_1"));
+    p_2_ = picture_band(this, QStringLiteral("p_2"));
+    dw_1_ = new d_file_info_simp_view(dw_1_rows_, this);
+    dw_1_->setObjectName(QStringLiteral("dw_1"));
+    wait_ = new w_wait_for3(this);
+
+    // The bands lie behind everything; the picture panel over the list.
+    p_1_->lower();
+    p_2_->lower();
+    dw_2_->raise();
+
+    setTabOrder(ddlb_1_, cb_query_);
+    setTabOrder(cb_query_, cb_fileext_);
+    setTabOrder(cb_fileext_, dw_1_->table());
+    setTabOrder(dw_1_->table(), cb_open_custdir_);
+    setTabOrder(cb_open_custdir_, cb_selectdir_);
+
+    timer_.setSingleShot(false);
+    connect(&timer_, &QTimer::timeout, this, &w_main::on_timer);
+    connect(ddlb_1_->lineEdit(), &QLineEdit::textEdited, this, &w_main::on_condition_edited);
+    connect(ddlb_1_->lineEdit(), &QLineEdit::returnPressed, cb_query_, &QPushButton::click);
+    for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* enter = new QShortcut(QKeySequence(key), this);
+        connect(enter, &QShortcut::activated, cb_query_, &QPushButton::click);
+    }
+    connect(cb_query_, &QPushButton::clicked, this, &w_main::cb_query_clicked);
+    connect(cb_clear_, &QPushButton::clicked, this, &w_main::cb_clear_clicked);
+    connect(cb_scandisk_, &QPushButton::clicked, this, [this] { post(&w_main::ue_scandisk); });
+    connect(cb_clear_downpath_, &QPushButton::clicked, this, &w_main::cb_clear_downpath_clicked);
+    connect(rb_default_, &QRadioButton::clicked, this,
+            [this](bool checked) { write_player_choice(0, checked); });
+    connect(rb_baofeng_, &QRadioButton::clicked, this,
+            [this](bool checked) { write_player_choice(1, checked); });
+
+    is_down_path_ = QDir::homePath() + QStringLiteral("/青石坊文件搜索器/");
+    apply_places();
+}
+
+w_main::~w_main() = default;
+
+template <typename Fn> void w_main::post(Fn fn) {
+    QMetaObject::invokeMethod(this, fn, Qt::QueuedConnection);
+}
+
+QString w_main::settings_path() const {
+    return globals().is_program_path + settings_file_name;
+}
+
+void w_main::open_event(const QString& program_folder) {
+    const QString folder = program_folder.isEmpty() ? QDir::currentPath() : program_folder;
+    globals().is_program_path = QDir(folder).absolutePath() + u'/';
+    post(&w_main::ue_create_dir);
+    post(&w_main::cb_clear_downpath_clicked);
+    ddlb_1_->setEditText(ddlb_1_->itemText(0));
+    const int player = read_setting(settings_file(settings_path()), setting_player);
+    (player == 0 ? rb_default_ : rb_baofeng_)->setChecked(true);
+    dts_fileslist_.setredraw(false);
+    post(&w_main::ue_load_file);
+}
+
+void w_main::write_player_choice(int value, bool checked) {
+    if (!checked) return;
+    settings_file file(settings_path());
+    write_setting(file, setting_player, value);
+}
+
+void w_main::ue_create_dir() {
+    event_log_ << QStringLiteral("ue_create_dir");
+    QDir().mkpath(is_down_path_);
+}
+
+void w_main::cb_clear_downpath_clicked() {
+    event_log_ << QStringLiteral("cb_clear_downpath");
+    post(&w_main::ue_down_qty);
+}
+
+void w_main::ue_down_qty() { event_log_ << QStringLiteral("ue_down_qty"); }
+
+void w_main::ue_scandisk() { event_log_ << QStringLiteral("ue_scandisk"); }
+
+void w_main::ue_load_file() {
+    event_log_ << QStringLiteral("ue_load_file");
+    wait_->open_window();
+    wait_->of_setmessage(QStringLiteral("载入上次生成的扫描清单...请稍候..."));
+    wait_->process_events_now();
+    const QString file = globals().is_program_path + catalogue_file_name;
+    import_catalogue_file(dts_fileslist_, file);
+    st_scaned_qty_->setText(QString::number(dts_fileslist_.rowcount()) + QStringLiteral("个"));
+    wait_->close_window();
+    event_log_ << QStringLiteral("start message");
+    prompts().message(
+        this, QStringLiteral("青石坊文件搜索器"),
+        QStringLiteral("欢迎使用青石坊文件搜索器!\n\n"
+                       "扫描一次磁盘、读卡器或U盘后,输入编号、文件名的一部分或中文名的拼音首字母"
+                       "(如 wdar 找到 我的爱人)即可立即找到文件。\n\n"
+                       "F1 切换条件栏与列表  F2 下载全部  F3 下载当前行  F4 扫描文件\n"
+                       "F5 打开默认下载目录  F6 打开自定义下载目录  F8 选择读卡器或U盘  "
+                       "F12 清空默认下载目录"));
+}
+
+void w_main::on_condition_edited(const QString& text) {
+    ii_condition_last_len_ = static_cast<int>(text.size());
+    const edit_action a = ::on_condition_edited(text);
+    if (a.note_too_short) {
+        st_query_note_->setText(query_notes::too_short);
+        return;
+    }
+    if (a.stop_timer) timer_.stop();
+    if (a.show_all_now) {
+        const query_outcome out = show_all(dts_fileslist_, dw_1_rows_);
+        if (out.note) st_query_note_->setText(*out.note);
+        emit query_done();
+    }
+    if (a.start_timer) timer_.start(static_cast<int>(id_query_delay_ms_ * 1000));
+}
+
+void w_main::on_timer() {
+    if (ddlb_1_->currentText().size() != ii_condition_last_len_) return;
+    timer_.stop();
+    post(&w_main::ue_query);
+}
+
+void w_main::ue_query() {
+    event_log_ << QStringLiteral("ue_query");
+    const QString c = ddlb_1_->currentText();
+    const query_plan plan = plan_query(c);
+    if (plan.picture_mode == picture_mode_change::turn_on) enter_picture_mode();
+    if (plan.picture_mode == picture_mode_change::turn_off) leave_picture_mode();
+    const query_outcome out = run_query(plan, dts_fileslist_, dw_1_rows_);
+    if (out.note) st_query_note_->setText(*out.note);
+    emit query_done();
+}
+
+void w_main::enter_picture_mode() {
+    ib_show_pic_ = true;
+    const int window_width = px_to_units_x(frameGeometry().width());
+    places_[QStringLiteral("dw_2")] = picture_panel_shown(places_[QStringLiteral("dw_2")], window_width);
+    place(dw_2_, QStringLiteral("dw_2"));
+    dw_2_->raise();
+}
+
+void w_main::leave_picture_mode() {
+    if (!ib_show_pic_) return;
+    ib_show_pic_ = false;
+    places_[QStringLiteral("dw_2")].moveLeft(px_to_units_x(frameGeometry().width()));
+    place(dw_2_, QStringLiteral("dw_2"));
+}
+
+void w_main::cb_query_clicked() {
+    const QString c = ddlb_1_->currentText();
+    if (c.startsWith(u' ')) {
+        post(&w_main::ue_query);
+        return;
+    }
+    if (dw_1_rows_.rowcount() == 1) {
+        dw_1_->trigger_clicked(1, QStringLiteral("b_down"));
+        ddlb_1_->setEditText(QString());
+        ddlb_1_->setFocus();
+    }
+}
+
+void w_main::cb_clear_clicked() {
+    ddlb_1_->setEditText(QString());
+    cb_query_->setFocus();
+    ddlb_1_->setFocus();
+}
+
+void w_main::place(QWidget* w, const QString& name) {
+    const QRect u = places_.value(name);
+    w->setGeometry(units_to_px(u.x(), u.y(), u.width(), u.height()));
+}
+
+void w_main::apply_places() {
+    const std::pair<QWidget*, const char16_t*> all[] = {
+        {st_down_qty_, u"st_down_qty"}, {cb_open_custdir_, u"cb_open_custdir"},
+        {cb_selectdir_, u"cb_selectdir"}, {st_query_note_, u"st_query_note"},
+        {cb_fileext_, u"cb_fileext"}, {st_scaned_qty_, u"st_scaned_qty"}, {dw_2_, u"dw_2"},
+        {rb_baofeng_, u"rb_baofeng"}, {rb_default_, u"rb_default"}, {cb_clear_, u"cb_clear"},
+        {cb_query_, u"cb_query"}, {cb_dowpath_, u"cb_dowpath"},
+        {cb_clear_downpath_, u"cb_clear_downpath"}, {cb_scandisk_, u"cb_scandisk"},
+        {ddlb_1_, u"ddlb_1"}, {p_1_, u"p_1"}, {p_2_, u"p_2"}, {dw_1_, u"dw_1"},
+    };
+    for (const auto& [w, name] : all) place(w, QString::fromUtf16(name));
+    // The condition box would reach under the query button by the width rule; stop short.
+    QRect box = ddlb_1_->geometry();
+    const int limit = cb_query_->geometry().left() - 8;
+    if (box.right() > limit) box.setRight(limit);
+    box.setHeight(std::max(box.height(), ddlb_1_->sizeHint().height()));
+    ddlb_1_->setGeometry(box);
+}
+
+void w_main::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    apply_resize_rule(places_, px_to_units_x(width()), px_to_units_y(height()),
+                      px_to_units_x(frameGeometry().width()));
+    apply_places();
+}
+
+void w_main::closeEvent(QCloseEvent* event) {
+    dw_1_rows_.reset();
+    dts_fileslist_.reset();
+    QWidget::closeEvent(event);
 }

@@ -1,9 +1,113 @@
 #pragma once
-#include <QMainWindow>
+// The program's one main window: condition box and buttons across the top, the result
+// list in the middle, the picture panel sliding over its right part, status texts, download
+// folder buttons and the player choice across the bottom. It owns the catalogue.
+#include "catalogue/record_set.h"
+#include "app/main_layout.h"
 
-// The program's one main window.
-class w_main : public QMainWindow {
+#include <QTimer>
+#include <QWidget>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class d_file_info_simp_view;
+class w_wait_for3;
+
+class w_main : public QWidget {
     Q_OBJECT
 public:
     explicit w_main(QWidget* parent = nullptr);
+    ~w_main() override;
+
+    // The start sequence; `program_folder` stands in for the current directory in tests.
+    void open_event(const QString& program_folder = {});
+
+    // Posted user events.
+    void ue_create_dir();
+    void ue_load_file();
+    void ue_query();
+    void ue_scandisk();
+    void ue_down_qty();
+
+    // Button handlers.
+    void cb_query_clicked();
+    void cb_clear_clicked();
+    void cb_clear_downpath_clicked();
+
+    record_set& dts_fileslist() { return dts_fileslist_; }
+    record_set& dw_1_rows() { return dw_1_rows_; }
+    d_file_info_simp_view* dw_1() const { return dw_1_; }
+    QWidget* dw_2() const { return dw_2_; }
+    QComboBox* ddlb_1() const { return ddlb_1_; }
+    QLabel* st_query_note() const { return st_query_note_; }
+    QLabel* st_scaned_qty() const { return st_scaned_qty_; }
+    QLabel* st_down_qty() const { return st_down_qty_; }
+    QPushButton* cb_query() const { return cb_query_; }
+    QPushButton* cb_clear() const { return cb_clear_; }
+    QRadioButton* rb_default() const { return rb_default_; }
+    QRadioButton* rb_baofeng() const { return rb_baofeng_; }
+    QTimer& timer() { return timer_; }
+    w_wait_for3* wait_window() const { return wait_; }
+    bool ib_show_pic() const { return ib_show_pic_; }
+    const QString& is_down_path() const { return is_down_path_; }
+    // Every posted event and handler that ran, in order: for tests of the start sequence.
+    const QStringList& event_log() const { return event_log_; }
+    static QStringList help_lines();
+
+signals:
+    void query_done();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    template <typename Fn> void post(Fn fn);
+    void on_condition_edited(const QString& text);
+    void on_timer();
+    void leave_picture_mode();
+    void enter_picture_mode();
+    void place(QWidget* w, const QString& name);
+    void apply_places();
+    void write_player_choice(int value, bool checked);
+    QString settings_path() const;
+
+    record_set dts_fileslist_;
+    record_set dw_1_rows_;
+    control_places places_;
+
+    QLabel* p_1_;
+    QLabel* p_2_;
+    QComboBox* ddlb_1_;
+    QPushButton* cb_query_;
+    QPushButton* cb_clear_;
+    QPushButton* cb_fileext_;
+    d_file_info_simp_view* dw_1_;
+    QWidget* dw_2_;
+    QPushButton* cb_scandisk_;
+    QLabel* st_scaned_qty_;
+    QLabel* st_query_note_;
+    QPushButton* cb_clear_downpath_;
+    QPushButton* cb_dowpath_;
+    QLabel* st_down_qty_;
+    QPushButton* cb_open_custdir_;
+    QPushButton* cb_selectdir_;
+    QRadioButton* rb_default_;
+    QRadioButton* rb_baofeng_;
+    w_wait_for3* wait_;
+    QTimer timer_;
+
+    QString is_down_path_;
+    QString is_down_path_cust_;
+    QString is_down_current_;
+    int ii_condition_last_len_ = 0;
+    double id_query_delay_ms_ = 0.3;  // seconds, despite the name
+    bool ib_show_pic_ = false;
+    bool ib_showing_pic_ = false;
+    long il_last_row_show_ = 0;
+    unsigned il_down_qty_ = 0;
+    int ii_last_focus_control_ = 1;
+    QStringList event_log_;
 };

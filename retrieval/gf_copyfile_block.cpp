@@ -4,7 +4,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <memory>
+#include <new>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,7 +30,9 @@ file_status status_of(const struct stat& st) {
     return {{st.st_dev, st.st_ino}, S_ISREG(st.st_mode), static_cast<std::int64_t>(st.st_size)};
 }
 
-QByteArray native_path(const QString& path) { return QFile::encodeName(path); }
+QByteArray native_path(const QString& path) {
+    return QFile::encodeName(path);
+}
 
 // Follows links, so a link to a file is that file.
 std::optional<file_status> path_status(const QByteArray& path) {
@@ -40,7 +42,7 @@ std::optional<file_status> path_status(const QByteArray& path) {
 }
 
 class native_file {
-public:
+  public:
     native_file() = default;
     explicit native_file(int fd) : fd_(fd) {}
     native_file(const native_file&) = delete;
@@ -89,7 +91,7 @@ public:
         return rc == 0 || errno == EINTR;
     }
 
-private:
+  private:
     int fd_ = -1;
 };
 
@@ -106,17 +108,34 @@ native_file open_for_writing(const QByteArray& path) {
         ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
 }
 
-void remove_path(const QByteArray& path) { ::unlink(path.constData()); }
+void remove_path(const QByteArray& path) {
+    ::unlink(path.constData());
+}
 
 class file_copy_target final : public copy_target {
-public:
+  public:
     explicit file_copy_target(const native_file& file) : file_(file) {}
     std::int64_t write(std::span<const char> bytes) override {
         return file_.write_all(bytes.data(), static_cast<std::int64_t>(bytes.size()));
     }
 
-private:
+  private:
     const native_file& file_;
+};
+
+// Page-aligned: the system then moves whole pages between the file cache and the buffer,
+// markedly faster than to an address a few bytes off a page.
+class block_buffer {
+  public:
+    block_buffer() : data_(static_cast<char*>(::operator new(copy_block_size, alignment))) {}
+    block_buffer(const block_buffer&) = delete;
+    block_buffer& operator=(const block_buffer&) = delete;
+    ~block_buffer() { ::operator delete(data_, alignment); }
+    char* data() const { return data_; }
+
+  private:
+    static constexpr std::align_val_t alignment{4096};
+    char* data_;
 };
 
 bool is_separator(QChar c) {
@@ -127,7 +146,7 @@ bool is_separator(QChar c) {
 #endif
 }
 
-}  // namespace
+} // namespace
 
 QString copy_display_name(const QString& ls_to) {
     qsizetype start = ls_to.size();
@@ -161,6 +180,8 @@ QString copy_progress_text(const QString& display_name, std::int64_t copied, std
 
 bool gf_copyfile_block(const QString& ls_from, const QString& ls_to, bool lb_showmsg,
                        operation_feedback& feedback, const copy_block_writer& writer) {
+    // A name with a NUL in it would reach the system cut short, naming another file.
+    if (ls_from.contains(QChar(u'\0')) || ls_to.contains(QChar(u'\0'))) return false;
     const QByteArray from = native_path(ls_from);
     const QByteArray to = native_path(ls_to);
 
@@ -195,17 +216,17 @@ bool gf_copyfile_block(const QString& ls_from, const QString& ls_to, bool lb_sho
 
     const QString ls_showfilename = copy_display_name(ls_to);
     const std::int64_t ll_filelen = source_status->size;
-    const std::unique_ptr<char[]> buffer(new char[copy_block_size]);
+    const block_buffer buffer;
     file_copy_target target_writer(target);
     std::int64_t ll_read_already = 0;
 
     for (;;) {
         feedback.process_events();
-        const std::int64_t n = source.read_at(buffer.get(), copy_block_size, ll_read_already);
+        const std::int64_t n = source.read_at(buffer.data(), copy_block_size, ll_read_already);
         if (n < 0) return fail();
         if (n == 0) break;
 
-        const std::span<const char> block(buffer.get(), static_cast<std::size_t>(n));
+        const std::span<const char> block(buffer.data(), static_cast<std::size_t>(n));
         const std::int64_t w = writer ? writer(target_writer, block) : target_writer.write(block);
         feedback.process_events();
         if (w != n) return fail();
@@ -213,7 +234,8 @@ bool gf_copyfile_block(const QString& ls_from, const QString& ls_to, bool lb_sho
         ll_read_already += n;
         feedback.process_events();
         if (lb_showmsg && ll_filelen > 0)
-            feedback.of_setmessage(copy_progress_text(ls_showfilename, ll_read_already, ll_filelen));
+            feedback.of_setmessage(
+                copy_progress_text(ls_showfilename, ll_read_already, ll_filelen));
     }
 
     source.close();

@@ -12,7 +12,7 @@ inline constexpr std::int64_t copy_block_size = 5'242'880;
 
 // The open target file, as a write seam sees it.
 class copy_target {
-public:
+  public:
     virtual ~copy_target() = default;
     // Writes all of `bytes` unless the file refuses; answers the count written, -1 on an error.
     virtual std::int64_t write(std::span<const char> bytes) = 0;

@@ -1,0 +1,18 @@
+#pragma once
+// Message boxes and choosers the program shows, behind one seam so tests can answer them.
+#include <QString>
+
+class QWidget;
+
+class user_prompts {
+public:
+    virtual ~user_prompts() = default;
+    // A modal message box with an OK button.
+    virtual void message(QWidget* parent, const QString& title, const QString& text);
+    // A folder chooser; empty when the user cancels.
+    virtual QString choose_folder(QWidget* parent, const QString& caption);
+};
+
+// The prompts in use; tests install their own.
+user_prompts& prompts();
+void set_prompts(user_prompts* replacement);  // nullptr restores the real ones

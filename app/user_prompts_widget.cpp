@@ -1,0 +1,20 @@
+#include "app/user_prompts.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+void user_prompts::message(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox::information(parent, title, text, QMessageBox::Ok);
+}
+
+QString user_prompts::choose_folder(QWidget* parent, const QString& caption) {
+    return QFileDialog::getExistingDirectory(parent, caption);
+}
+
+namespace {
+user_prompts real_prompts;
+user_prompts* current = &real_prompts;
+}  // namespace
+
+user_prompts& prompts() { return *current; }
+void set_prompts(user_prompts* replacement) { current = replacement ? replacement : &real_prompts; }

@@ -1,0 +1,53 @@
+#include "bench/bench_support.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <unistd.h>
+
+namespace {
+QString data_dir() {
+    const QString dir = QDir::tempPath() + QStringLiteral("/quellmark_bench");
+    QDir().mkpath(dir);
+    return dir;
+}
+
+void generate(int records) {
+    const QString dir = data_dir();
+    const std::string cmd = "/usr/bin/python3 " QM_SOURCE_DIR "/bench/generate_catalogue.py " +
+                            (dir + QStringLiteral("/catalogue_%1.dll").arg(records)).toStdString() +
+                            " " + std::to_string(records) + " --utf8-names " +
+                            (dir + QStringLiteral("/names_%1.txt").arg(records)).toStdString();
+    if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "generator failed\n");
+}
+}  // namespace
+
+QString bench_catalogue_file(int records) {
+    const QString path = data_dir() + QStringLiteral("/catalogue_%1.dll").arg(records);
+    if (!QFileInfo::exists(path)) generate(records);
+    return path;
+}
+
+QString bench_names_utf8_file(int records) {
+    const QString path = data_dir() + QStringLiteral("/names_%1.txt").arg(records);
+    if (!QFileInfo::exists(path)) generate(records);
+    return path;
+}
+
+double time_command(const std::string& command_line) {
+    const auto start = std::chrono::steady_clock::now();
+    const int rc = std::system(command_line.c_str());
+    const auto end = std::chrono::steady_clock::now();
+    if (rc == -1) return -1;
+    return std::chrono::duration<double>(end - start).count();
+}
+
+long long resident_bytes() {
+    std::ifstream statm("/proc/self/statm");
+    long long pages_total = 0, pages_resident = 0;
+    statm >> pages_total >> pages_resident;
+    return pages_resident * sysconf(_SC_PAGESIZE);
+}

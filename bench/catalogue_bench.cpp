@@ -1,0 +1,121 @@
+// Loading and searching a 1M-record catalogue, beside iconv, cat and rg on the same data.
+#include "bench/bench_support.h"
+#include "catalogue/catalogue_file.h"
+#include "catalogue/record_set.h"
+#include "catalogue/record_storage.h"
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+namespace {
+
+std::string quoted(const QString& path) { return "'" + path.toStdString() + "'"; }
+
+record_set& loaded_catalogue() {
+    static std::unique_ptr<record_set> rs = [] {
+        auto r = std::make_unique<record_set>();
+        import_catalogue_file(*r, bench_catalogue_file());
+        return r;
+    }();
+    return *rs;
+}
+
+void BM_load_catalogue_file(benchmark::State& state) {
+    const QString path = bench_catalogue_file();
+    long rows = 0;
+    for (auto _ : state) {
+        record_set rs;
+        import_catalogue_file(rs, path);
+        rows = rs.rowcount();
+    }
+    state.counters["records"] = static_cast<double>(rows);
+}
+BENCHMARK(BM_load_catalogue_file)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void run_command(benchmark::State& state, const std::string& command) {
+    for (auto _ : state) state.SetIterationTime(time_command(command));
+}
+
+void BM_iconv_same_file(benchmark::State& state) {
+    run_command(state, "iconv -f UTF-16LE -t UTF-8 " + quoted(bench_catalogue_file()) + " >/dev/null");
+}
+BENCHMARK(BM_iconv_same_file)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+
+void BM_cat_same_file(benchmark::State& state) {
+    run_command(state, "cat " + quoted(bench_catalogue_file()) + " >/dev/null");
+}
+BENCHMARK(BM_cat_same_file)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+
+void query(benchmark::State& state, const char16_t* expression) {
+    record_set& rs = loaded_catalogue();
+    for (auto _ : state) {
+        rs.setfilter(QStringView(expression));
+        rs.filter();
+    }
+    state.counters["matches"] = static_cast<double>(rs.rowcount());
+    rs.setfilter(u"");
+    rs.filter();
+}
+
+void BM_query_name_chinese(benchmark::State& state) {
+    query(state, u"filenamewithno like '%' +'爱人' + '%'");
+}
+void BM_query_name_latin(benchmark::State& state) {
+    query(state, u"filenamewithno like '%' +'love' + '%'");
+}
+void BM_query_number(benchmark::State& state) {
+    query(state, u"filenamewithno like '%' +'1002' + '%'");
+}
+void BM_query_pinyin(benchmark::State& state) {
+    query(state, u"pinyinma like '%' +'wd' + '%'");
+}
+void BM_query_pictures(benchmark::State& state) {
+    query(state, u"fileext = '.jpg' or  fileext = '.jpeg' or  fileext = '.bmp' or  fileext = "
+                 u"'.gif' or  fileext = '.rle' or  fileext = '.wmf' ");
+}
+BENCHMARK(BM_query_name_chinese)->Unit(benchmark::kMillisecond)->Repetitions(15)->ReportAggregatesOnly();
+BENCHMARK(BM_query_name_latin)->Unit(benchmark::kMillisecond)->Repetitions(15)->ReportAggregatesOnly();
+BENCHMARK(BM_query_number)->Unit(benchmark::kMillisecond)->Repetitions(15)->ReportAggregatesOnly();
+BENCHMARK(BM_query_pinyin)->Unit(benchmark::kMillisecond)->Repetitions(15)->ReportAggregatesOnly();
+BENCHMARK(BM_query_pictures)->Unit(benchmark::kMillisecond)->Repetitions(15)->ReportAggregatesOnly();
+
+void rg(benchmark::State& state, const std::string& needle) {
+    run_command(state, "rg -F -c '" + needle + "' " + quoted(bench_names_utf8_file()) + " >/dev/null");
+}
+void BM_rg_name_chinese(benchmark::State& state) { rg(state, "爱人"); }
+void BM_rg_name_latin(benchmark::State& state) { rg(state, "love"); }
+void BM_rg_pinyin(benchmark::State& state) { rg(state, "wd"); }
+BENCHMARK(BM_rg_name_chinese)->Unit(benchmark::kMillisecond)->UseManualTime()->Repetitions(15)->ReportAggregatesOnly();
+BENCHMARK(BM_rg_name_latin)->Unit(benchmark::kMillisecond)->UseManualTime()->Repetitions(15)->ReportAggregatesOnly();
+BENCHMARK(BM_rg_pinyin)->Unit(benchmark::kMillisecond)->UseManualTime()->Repetitions(15)->ReportAggregatesOnly();
+
+// Resident memory the loaded catalogue costs per record, beside the text it holds.
+void BM_memory_per_record(benchmark::State& state) {
+    const QString path = bench_catalogue_file();
+    double per_record = 0, text_per_record = 0, store_per_record = 0;
+    for (auto _ : state) {
+        const long long before = resident_bytes();
+        auto rs = std::make_unique<record_set>();
+        import_catalogue_file(*rs, path);
+        const long long after = resident_bytes();
+        const long n = rs->rowcount();
+        long long text_units = 0;
+        for (long r = 1; r <= n; ++r)
+            for (const int c : {col_filename, col_fileext, col_filepath, col_pinyinma,
+                                col_filenamewithno})
+                text_units += rs->getitemstring(r, c).size();
+        per_record = static_cast<double>(after - before) / n;
+        text_per_record = static_cast<double>(text_units * 2) / n;
+        store_per_record = static_cast<double>(rs->storage().memory_bytes()) / n;
+    }
+    state.counters["rss_bytes_per_record"] = per_record;
+    state.counters["text_bytes_per_record"] = text_per_record;
+    state.counters["rss_minus_text"] = per_record - text_per_record;
+    state.counters["storage_bytes_per_record"] = store_per_record;
+}
+BENCHMARK(BM_memory_per_record)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}  // namespace
+
+BENCHMARK_MAIN();

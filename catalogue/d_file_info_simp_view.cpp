@@ -1,0 +1,123 @@
+#include "catalogue/d_file_info_simp_view.h"
+
+#include "catalogue/d_file_info_simp_model.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+
+using model = d_file_info_simp_model;
+
+// Draws the row buttons as push buttons.
+class row_button_delegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionButton button;
+        button.rect = option.rect.adjusted(2, 1, -2, -1);
+        button.text = index.data().toString();
+        button.state = QStyle::State_Enabled | QStyle::State_Raised;
+        button.fontMetrics = option.fontMetrics;
+        const QWidget* w = option.widget;
+        (w ? w->style() : QApplication::style())->drawControl(QStyle::CE_PushButton, &button,
+                                                                painter, w);
+    }
+};
+
+}  // namespace
+
+d_file_info_simp_view::d_file_info_simp_view(record_set& rows, QWidget* parent)
+    : QWidget(parent), rows_(rows) {
+    model_ = new d_file_info_simp_model(rows_, this);
+    table_ = new QTableView(this);
+    table_->setObjectName(QStringLiteral("dw_table"));
+    table_->setModel(model_);
+    table_->setSelectionMode(QAbstractItemView::SingleSelection);
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->setWordWrap(false);
+    table_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    table_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table_->verticalHeader()->setDefaultSectionSize(22);
+    table_->verticalHeader()->hide();
+    QHeaderView* header = table_->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setSectionsClickable(true);
+    header->setHighlightSections(false);
+    header->setDefaultAlignment(Qt::AlignCenter);
+    header->setMinimumHeight(38);
+    const int widths[] = {64, 260, 64, 92, 420, 84, 70, 56, 64};
+    for (int c = 0; c < model::display_column_count; ++c) table_->setColumnWidth(c, widths[c]);
+    auto* buttons = new row_button_delegate(table_);
+    table_->setItemDelegateForColumn(model::button_ting, buttons);
+    table_->setItemDelegateForColumn(model::button_down, buttons);
+    table_->installEventFilter(this);
+
+    connect(table_, &QTableView::clicked, this, [this](const QModelIndex& index) {
+        emit clicked(index.row() + 1, model::object_name(index.column()));
+    });
+    connect(header, &QHeaderView::sectionClicked, this, [this](int section) {
+        if (section == model::button_down) emit clicked(0, QStringLiteral("b_downall"));
+    });
+    connect(model_, &model::rows_replaced, this, [this] { refresh_summary(); });
+    connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) {
+                model_->set_current_row(current.isValid() ? current.row() + 1 : 0);
+            });
+
+    count_ = new QLabel(this);
+    count_->setObjectName(QStringLiteral("compute_1"));
+    total_ = new QLabel(this);
+    total_->setObjectName(QStringLiteral("compute_2"));
+    auto* t_1 = new QLabel(QStringLiteral("文件数:"), this);
+    t_1->setObjectName(QStringLiteral("t_1"));
+    auto* size_caption = new QLabel(QStringLiteral("大小(MB):"), this);
+    auto* band = new QHBoxLayout;
+    band->setContentsMargins(6, 2, 6, 2);
+    band->addWidget(t_1);
+    band->addWidget(count_);
+    band->addSpacing(24);
+    band->addWidget(size_caption);
+    band->addWidget(total_);
+    band->addStretch(1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(table_, 1);
+    layout->addLayout(band);
+    refresh_summary();
+}
+
+long d_file_info_simp_view::getrow() const { return model_->current_row(); }
+
+void d_file_info_simp_view::setrow(long row) {
+    if (row < 1 || row > model_->rowCount()) return;
+    table_->setCurrentIndex(model_->index(static_cast<int>(row - 1), 0));
+}
+
+void d_file_info_simp_view::refresh_summary() {
+    count_->setText(model_->summary_count());
+    total_->setText(model_->summary_total_size());
+}
+
+bool d_file_info_simp_view::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == table_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() >= Qt::Key_F1 && key->key() <= Qt::Key_F35) {
+            emit key_pressed(key->key(), key->modifiers());
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,267 @@
+#include "catalogue/n_filetouch.h"
+
+#include "catalogue/operation_feedback.h"
+
+#include <QDate>
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::int64_t ticks_per_second = 10'000'000;
+constexpr std::int64_t ticks_per_day = ticks_per_second * 86'400;
+// Seconds from 1601-01-01 to 1970-01-01.
+constexpr std::int64_t unix_epoch_in_1601_seconds = 11'644'473'600;
+// No conversion accepts a file time with the top bit set.
+constexpr std::uint64_t unconvertible_ticks = ~std::uint64_t{0};
+
+std::uint64_t to_filetime_ticks(const statx_timestamp& t) {
+    constexpr std::int64_t max_seconds = INT64_MAX / ticks_per_second - unix_epoch_in_1601_seconds;
+    if (t.tv_sec < -unix_epoch_in_1601_seconds || t.tv_sec > max_seconds) return unconvertible_ticks;
+    return static_cast<std::uint64_t>((t.tv_sec + unix_epoch_in_1601_seconds) * ticks_per_second +
+                                      t.tv_nsec / 100);
+}
+
+bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Strict UTF-8 to UTF-16 into `out` (zero-terminated). A byte that does not start a valid
+// sequence becomes U+FFFD; the result is false then, and also when the name does not fit.
+bool decode_name(const char* name, char16_t (&out)[max_path]) {
+    const auto* s = reinterpret_cast<const unsigned char*>(name);
+    int n = 0;
+    bool valid = true;
+    auto put = [&](char16_t u) {
+        if (n < max_path - 1) out[n++] = u;
+        else valid = false;
+    };
+    while (*s) {
+        const unsigned char c = *s;
+        if (c < 0x80) {
+            put(c);
+            ++s;
+            continue;
+        }
+        char32_t cp = 0;
+        int len = 0;
+        if (c >= 0xC2 && c <= 0xDF && is_continuation(s[1])) {
+            cp = ((c & 0x1Fu) << 6) | (s[1] & 0x3Fu);
+            len = 2;
+        } else if (c >= 0xE0 && c <= 0xEF && is_continuation(s[1]) && is_continuation(s[2])) {
+            cp = ((c & 0x0Fu) << 12) | ((s[1] & 0x3Fu) << 6) | (s[2] & 0x3Fu);
+            if (cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF)) len = 3;
+        } else if (c >= 0xF0 && c <= 0xF4 && is_continuation(s[1]) && is_continuation(s[2]) &&
+                   is_continuation(s[3])) {
+            cp = ((c & 0x07u) << 18) | ((s[1] & 0x3Fu) << 12) | ((s[2] & 0x3Fu) << 6) |
+                 (s[3] & 0x3Fu);
+            if (cp >= 0x10000 && cp <= 0x10FFFF) len = 4;
+        }
+        if (len == 0) {
+            valid = false;
+            put(u'\uFFFD');
+            ++s;
+            continue;
+        }
+        if (cp >= 0x10000) {
+            put(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+            put(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        } else {
+            put(static_cast<char16_t>(cp));
+        }
+        s += len;
+    }
+    out[n] = 0;
+    return valid;
+}
+
+}  // namespace
+
+struct n_filetouch::listing {
+    DIR* dir = nullptr;
+    QByteArray mask;  // empty: every entry
+    ~listing() {
+        if (dir) ::closedir(dir);
+    }
+};
+
+n_filetouch::n_filetouch(operation_feedback& feedback, scan_options options,
+                         std::function<void(const QString&)> st_scaned_qty)
+    : feedback_(feedback), options_(std::move(options)), st_scaned_qty_(std::move(st_scaned_qty)) {}
+
+n_filetouch::~n_filetouch() = default;
+
+namespace {
+
+// Reads entries until one matches `mask` (empty: any) and fills `data` from it.
+bool next_entry(DIR* dir, const QByteArray& mask, win32_find_dataw& data) {
+    for (;;) {
+        errno = 0;
+        const dirent* e = ::readdir(dir);
+        if (!e) return false;
+        if (!mask.isEmpty() && ::fnmatch(mask.constData(), e->d_name, FNM_PERIOD) != 0) continue;
+
+        data = win32_find_dataw{};
+        data.name_undecodable = !decode_name(e->d_name, data.cfilename);
+        const bool dot_entry =
+            std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0;
+
+        struct statx st {};
+        const unsigned mask_wanted = STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_ATIME | STATX_BTIME;
+        // Follows links, as the listing of a junction shows its target.
+        if (::statx(::dirfd(dir), e->d_name, AT_STATX_SYNC_AS_STAT | AT_NO_AUTOMOUNT, mask_wanted,
+                    &st) != 0) {
+            // A link that leads nowhere, or an entry gone meanwhile: nothing to open.
+            data.dwfileattributes = file_attribute_system;
+            data.ftcreationtime = filetime::from_ticks(unconvertible_ticks);
+            return true;
+        }
+        std::uint32_t attributes = 0;
+        if (!dot_entry && e->d_name[0] == '.') attributes |= file_attribute_hidden;
+        if (S_ISDIR(st.stx_mode)) {
+            attributes |= file_attribute_directory;
+        } else if (S_ISREG(st.stx_mode)) {
+            data.nfilesizehigh = static_cast<std::uint32_t>(st.stx_size >> 32);
+            data.nfilesizelow = static_cast<std::uint32_t>(st.stx_size);
+        } else {
+            attributes |= file_attribute_system;
+        }
+        data.dwfileattributes = attributes ? attributes : file_attribute_normal;
+
+        // Old files and some file systems have no birth time, or report it as 0.
+        const bool has_birth = (st.stx_mask & STATX_BTIME) != 0 &&
+                               (st.stx_btime.tv_sec != 0 || st.stx_btime.tv_nsec != 0);
+        data.ftlastwritetime = filetime::from_ticks(to_filetime_ticks(st.stx_mtime));
+        data.ftlastaccesstime = filetime::from_ticks(to_filetime_ticks(st.stx_atime));
+        data.ftcreationtime =
+            has_birth ? filetime::from_ticks(to_filetime_ticks(st.stx_btime)) : data.ftlastwritetime;
+        return true;
+    }
+}
+
+}  // namespace
+
+find_handle n_filetouch::findfirstfile(const QString& pattern, win32_find_dataw& data) {
+    const qsizetype cut = pattern.lastIndexOf(path_separator);
+    const QByteArray folder =
+        cut < 0 ? QByteArrayLiteral(".") : pattern.left(cut + 1).toUtf8();
+    const QByteArray mask = pattern.mid(cut + 1).toUtf8();
+    if (mask.isEmpty()) return invalid_find_handle;
+
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return invalid_find_handle;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return invalid_find_handle;
+    }
+    auto l = std::make_unique<listing>();
+    l->dir = dir;
+    // "*.*" takes names without a dot too, as on the platform that coined it.
+    if (mask != "*.*" && mask != "*") l->mask = mask;
+    if (!next_entry(l->dir, l->mask, data)) return invalid_find_handle;
+
+    for (std::size_t i = 0; i < listings_.size(); ++i) {
+        if (!listings_[i]) {
+            listings_[i] = std::move(l);
+            return static_cast<find_handle>(i + 1);
+        }
+    }
+    listings_.push_back(std::move(l));
+    return static_cast<find_handle>(listings_.size());
+}
+
+bool n_filetouch::findnextfile(find_handle handle, win32_find_dataw& data) {
+    if (handle < 1 || static_cast<std::size_t>(handle) > listings_.size()) return false;
+    const auto& l = listings_[static_cast<std::size_t>(handle - 1)];
+    return l && next_entry(l->dir, l->mask, data);
+}
+
+bool n_filetouch::findclose(find_handle handle) {
+    if (handle < 1 || static_cast<std::size_t>(handle) > listings_.size()) return false;
+    auto& l = listings_[static_cast<std::size_t>(handle - 1)];
+    if (!l) return false;
+    l.reset();
+    while (!listings_.empty() && !listings_.back()) listings_.pop_back();
+    return true;
+}
+
+bool n_filetouch::filetimetolocalfiletime(const filetime& universal, filetime& local) {
+    const std::uint64_t ticks = universal.ticks();
+    if (ticks > static_cast<std::uint64_t>(INT64_MAX)) return false;
+    const std::int64_t t = static_cast<std::int64_t>(ticks);
+    const std::time_t seconds = static_cast<std::time_t>(t / ticks_per_second -
+                                                         unix_epoch_in_1601_seconds);
+    std::tm parts{};
+    if (!::localtime_r(&seconds, &parts)) return false;
+    const std::int64_t offset = static_cast<std::int64_t>(parts.tm_gmtoff) * ticks_per_second;
+    if ((offset < 0 && t < -offset) || (offset > 0 && t > INT64_MAX - offset)) return false;
+    local = filetime::from_ticks(static_cast<std::uint64_t>(t + offset));
+    return true;
+}
+
+bool n_filetouch::filetimetosystemtime(const filetime& time, systemtime& parts) {
+    const std::uint64_t ticks = time.ticks();
+    if (ticks > static_cast<std::uint64_t>(INT64_MAX)) return false;
+    const std::int64_t t = static_cast<std::int64_t>(ticks);
+    static const qint64 julian_1601 = QDate(1601, 1, 1).toJulianDay();
+    const QDate date = QDate::fromJulianDay(julian_1601 + t / ticks_per_day);
+    if (!date.isValid()) return false;
+    const std::int64_t in_day = t % ticks_per_day;
+    parts.wyear = static_cast<std::uint16_t>(date.year());
+    parts.wmonth = static_cast<std::uint16_t>(date.month());
+    parts.wday = static_cast<std::uint16_t>(date.day());
+    parts.wdayofweek = static_cast<std::uint16_t>(date.dayOfWeek() % 7);  // Sunday is 0
+    parts.whour = static_cast<std::uint16_t>(in_day / (ticks_per_second * 3600));
+    parts.wminute = static_cast<std::uint16_t>(in_day / (ticks_per_second * 60) % 60);
+    parts.wsecond = static_cast<std::uint16_t>(in_day / ticks_per_second % 60);
+    parts.wmilliseconds = static_cast<std::uint16_t>(in_day % ticks_per_second / 10'000);
+    return true;
+}
+
+bool n_filetouch::of_checkbit(std::int32_t al_number, std::uint16_t aui_bit) {
+    // Whole part of the number divided by 2^(bit-1), odd or not; a bit number of 0 halves
+    // the divisor below 1 and always gives an even quotient.
+    if (aui_bit == 0 || aui_bit > 32) return false;
+    const std::int64_t quotient = std::int64_t{al_number} / (std::int64_t{1} << (aui_bit - 1));
+    return quotient % 2 != 0;
+}
+
+int n_filetouch::of_filedatetimetopb(const filetime& astr_filetime,
+                                     std::optional<local_datetime>& adt_filetime) {
+    adt_filetime.reset();
+    filetime local;
+    if (!filetimetolocalfiletime(astr_filetime, local)) return -1;
+    systemtime parts;
+    if (!filetimetosystemtime(local, parts)) return -1;
+    // The catalogue's dates carry four-digit years; a later one could not be read back.
+    if (parts.wyear > 9999) return -1;
+    // Dates are kept to the second.
+    adt_filetime = local_datetime::from(QDate(parts.wyear, parts.wmonth, parts.wday),
+                                        QTime(parts.whour, parts.wminute, parts.wsecond));
+    return 1;
+}
+
+QString n_filetouch::of_get_filename_part(QStringView as_filenamefull, QString& as_fileext) {
+    const qsizetype dot = as_filenamefull.lastIndexOf(u'.');
+    if (dot < 0) {
+        as_fileext.clear();
+        return as_filenamefull.toString();
+    }
+    as_fileext = as_filenamefull.mid(dot).toString();
+    return as_filenamefull.left(dot).toString();
+}
+
+bool n_filetouch::of_str_in_array(QStringView ls_str, const QStringList& ls_array,
+                                  int li_upperbound) {
+    const qsizetype n = std::min<qsizetype>(li_upperbound, ls_array.size());
+    for (qsizetype i = 0; i < n; ++i)
+        if (ls_array[i] == ls_str) return true;
+    return false;
+}

@@ -1,0 +1,155 @@
+// The recursive walk of one scan area; listing and time conversion stay in n_filetouch.cpp.
+#include "catalogue/n_filetouch.h"
+
+#include "catalogue/catalogue_columns.h"
+#include "catalogue/operation_feedback.h"
+#include "catalogue/record_set.h"
+#include "search/gf_getfirstletter.h"
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr std::uint16_t bit_hidden = 2;
+constexpr std::uint16_t bit_system = 3;
+constexpr std::uint16_t bit_directory = 5;
+
+const int filepath_max = catalogue_column_info(col_filepath).max_length;
+
+// The first or last `count` characters, a surrogate pair counting as one.
+QStringView first_characters(QStringView text, qsizetype count) {
+    qsizetype i = 0;
+    for (qsizetype n = 0; i < text.size() && n < count; ++n)
+        i += (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+                 ? 2
+                 : 1;
+    return text.left(i);
+}
+
+QStringView last_characters(QStringView text, qsizetype count) {
+    qsizetype i = text.size();
+    for (qsizetype n = 0; i > 0 && n < count; ++n)
+        i -= (text[i - 1].isLowSurrogate() && i >= 2 && text[i - 2].isHighSurrogate()) ? 2 : 1;
+    return text.mid(i);
+}
+
+// The catalogue file separates values by TAB and records by line ends, and cannot carry
+// them inside a name.
+bool storable_name(const win32_find_dataw& data) {
+    if (data.name_undecodable) return false;
+    for (const QChar c : data.name())
+        if (c == u'\t' || c == u'\n' || c == u'\r') return false;
+    return true;
+}
+
+// Bytes to megabytes, rounded to hundredths, without going through floating point.
+decimal2 size_in_megabytes(std::uint32_t high, std::uint32_t low) {
+    constexpr std::uint64_t megabyte = 1'048'576;
+    const std::uint64_t bytes = (std::uint64_t{high} << 32) | low;
+    const std::uint64_t whole = bytes / megabyte, rest = bytes % megabyte;
+    return {static_cast<std::int64_t>(whole * 100 + (rest * 100 + megabyte / 2) / megabyte)};
+}
+
+}  // namespace
+
+int n_filetouch::of_directory(const QString& as_filespec, const QString& as_ext,
+                              record_set& dw_1, int li_layers) {
+    QString ls_directory, pattern;
+    if (as_filespec.endsWith(path_separator)) {
+        ls_directory = as_filespec;
+        pattern = as_filespec + as_ext;
+    } else {
+        ls_directory = as_filespec + path_separator;
+        pattern = as_filespec + path_separator + as_ext;
+    }
+
+    win32_find_dataw data;
+    const find_handle handle = findfirstfile(pattern, data);
+    if (handle < 1) return -1;
+
+    do {
+        feedback_.process_events();
+        if (feedback_.ib_stop()) {
+            feedback_.of_setmessage(u"正从递归扫描中退出,请稍候..."_s);
+            findclose(handle);
+            return -100;
+        }
+        const QStringView ls_filename = data.name();
+        ++lul_find_qty_;
+        if (lul_find_qty_ % 1000 == 0)
+            feedback_.of_setmessage(u"扫描: "_s + QString::number(lul_find_qty_) + u"次  "_s +
+                                    first_characters(ls_directory, 15) +
+                                    last_characters(ls_filename, 15) + u"..."_s);
+        if (ls_filename == u"." || ls_filename == u"..") continue;
+
+        const auto attributes = static_cast<std::int32_t>(data.dwfileattributes);
+        if (of_checkbit(attributes, bit_hidden) || of_checkbit(attributes, bit_system)) continue;
+
+        if (of_checkbit(attributes, bit_directory)) {
+            const QString folder = ls_directory + ls_filename;
+            // From position 3 on: on a drive path the first two characters are the drive.
+            if (options_.ii_dir_type == 2 && folder.indexOf(u"##", 2) < 0) continue;
+            if (li_layers > options_.ii_scan_layers) continue;
+            // No file inside could be stored: its path would hold the bad name or be too long.
+            if (!storable_name(data) || folder.size() + 2 > filepath_max) {
+                ++unstorable_qty_;
+                continue;
+            }
+            // A stop unwinds at once, even when this folder was the last entry here.
+            if (of_directory(folder + path_separator, u"*.*"_s, dw_1, li_layers + 1) == -100) {
+                findclose(handle);
+                return -100;
+            }
+            continue;
+        }
+        make_record(ls_directory, data, dw_1);
+    } while (findnextfile(handle, data));
+
+    findclose(handle);
+    return 1;
+}
+
+void n_filetouch::make_record(const QString& ls_directory, const win32_find_dataw& data,
+                              record_set& dw_1) {
+    const QStringView ls_filename = data.name();
+    QString ls_ext;
+    QString ls_filenamemain = of_get_filename_part(ls_filename, ls_ext);
+    ls_ext = ls_ext.toLower();
+    if (options_.gi_filetype_upperbound > 0 &&
+        !of_str_in_array(ls_ext, options_.gs_filetype, options_.gi_filetype_upperbound))
+        return;
+
+    const QString filepath = ls_directory + ls_filename;
+    if (!storable_name(data) || filepath.size() > filepath_max) {
+        ++unstorable_qty_;
+        return;
+    }
+
+    const long ll_insertrow = dw_1.insertrow(0);
+    dw_1.set_text(ll_insertrow, col_filenamewithno, ls_filenamemain);
+
+    std::int32_t number = 0;
+    // An empty separator would cut every name; it means that none is configured.
+    if (options_.gi_cut_splitter_len > 0 && !options_.gs_cut_splitter.isEmpty()) {
+        const qsizetype p = ls_filenamemain.indexOf(options_.gs_cut_splitter);
+        if (p >= 0) {
+            // Not a whole number, or one beyond the column's range: no number.
+            number = parse_long(QStringView(ls_filenamemain).left(p)).value_or(0);
+            ls_filenamemain = ls_filenamemain.mid(p + options_.gi_cut_splitter_len);
+        }
+    }
+    dw_1.set_long(ll_insertrow, col_sourceid, number);
+    dw_1.set_long(ll_insertrow, col_machineid, static_cast<std::int32_t>(ll_insertrow));
+    dw_1.set_text(ll_insertrow, col_filename, ls_filenamemain);
+    dw_1.set_text(ll_insertrow, col_fileext, ls_ext);
+    dw_1.set_decimal(ll_insertrow, col_filesizedec,
+                     size_in_megabytes(data.nfilesizehigh, data.nfilesizelow));
+    dw_1.set_text(ll_insertrow, col_filepath, filepath);
+    std::optional<local_datetime> created;
+    if (of_filedatetimetopb(data.ftcreationtime, created) == 1)
+        dw_1.set_datetime(ll_insertrow, col_createdate, *created);
+    dw_1.set_text(ll_insertrow, col_pinyinma, gf_getfirstletter(ls_filenamemain, 0));
+
+    if (ll_insertrow % 500 == 0 && st_scaned_qty_)
+        st_scaned_qty_(QString::number(ll_insertrow) + u"个"_s);
+}

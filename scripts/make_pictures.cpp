@@ -1,0 +1,46 @@
+// Draws the pictures in resources/pictures/ (run once by hand; the JPEGs are committed):
+//   g++ -std=c++20 -fPIC scripts/make_pictures.cpp -o /tmp/make_pictures $(pkg-config --cflags --libs Qt6Gui)
+//   (cd resources/pictures && QT_QPA_PLATFORM=offscreen /tmp/make_pictures)
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QLinearGradient>
+#include <QFont>
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    {
+        QImage img(1200, 48, QImage::Format_RGB32);
+        QPainter p(&img);
+        QLinearGradient g(0, 0, 0, 48);
+        g.setColorAt(0, QColor(0x2f, 0x5d, 0x7c));
+        g.setColorAt(0.55, QColor(0x4f, 0x86, 0xa6));
+        g.setColorAt(1, QColor(0x6f, 0xa3, 0xbf));
+        p.fillRect(img.rect(), g);
+        p.setPen(QColor(255, 255, 255, 28));
+        for (int x = -48; x < 1200; x += 14) p.drawLine(x, 48, x + 48, 0);
+        p.end();
+        img.save(QStringLiteral("bg_8.jpg"), "JPG", 90);
+    }
+    {
+        QImage img(420, 62, QImage::Format_RGB32);
+        QPainter p(&img);
+        p.setRenderHint(QPainter::Antialiasing);
+        QLinearGradient g(0, 0, 420, 0);
+        g.setColorAt(0, QColor(0x2f, 0x5d, 0x7c));
+        g.setColorAt(1, QColor(0x6f, 0xa3, 0xbf));
+        p.fillRect(img.rect(), g);
+        QFont f(QStringLiteral("WenQuanYi Micro Hei"));
+        f.setPixelSize(22);
+        f.setBold(true);
+        p.setFont(f);
+        p.setPen(Qt::white);
+        p.drawText(QRect(16, 6, 400, 30), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("青石坊文件搜索器"));
+        f.setPixelSize(13);
+        f.setBold(false);
+        p.setFont(f);
+        p.setPen(QColor(0xe8, 0xf1, 0xf6));
+        p.drawText(QRect(16, 36, 400, 20), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("正在处理,请稍候... 按“停止”可随时中止"));
+        p.end();
+        img.save(QStringLiteral("8.jpg"), "JPG", 92);
+    }
+}

@@ -1,0 +1,333 @@
+#include "search/filter_evaluator.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <thread>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define QM_FILTER_SSE2 1
+#endif
+
+namespace {
+
+bool same_units(const char16_t* a, const char16_t* b, std::size_t n) {
+    return n == 0 || std::memcmp(a, b, n * sizeof(char16_t)) == 0;
+}
+
+// Below this many rows one thread is quicker than starting others.
+constexpr std::uint32_t parallel_threshold = 65536;
+constexpr std::uint32_t min_rows_per_thread = 32768;
+constexpr unsigned max_threads = 8;
+
+// What one term asks of a text.
+struct text_matcher {
+    enum class mode { equals, contains, anything, glob };
+    mode how = mode::equals;
+    std::u16string literal;            // equals, contains
+    std::vector<std::u16string> parts;  // glob: the literals between "%" runs
+    bool anchored_start = false;        // glob: the pattern does not begin with "%"
+    bool anchored_end = false;          // glob: nor end with it
+
+    bool matches(const char16_t* s, std::size_t n) const {
+        switch (how) {
+        case mode::equals: return n == literal.size() && same_units(s, literal.data(), n);
+        case mode::anything: return true;
+        case mode::contains:
+            return n >= literal.size() &&
+                   filter_find_literal(s, 0, n, literal) != filter_not_found;
+        case mode::glob: return glob_matches(s, n);
+        }
+        return false;
+    }
+
+    // With "%" the only wildcard, taking each literal at its leftmost place is never
+    // worse than any later place, so one forward pass decides.
+    bool glob_matches(const char16_t* s, std::size_t n) const {
+        std::size_t pos = 0;
+        std::size_t end = n;
+        std::size_t first = 0;
+        std::size_t last = parts.size();
+        if (anchored_start) {
+            const std::u16string& p = parts.front();
+            if (n < p.size() || !same_units(s, p.data(), p.size())) return false;
+            pos = p.size();
+            first = 1;
+        }
+        if (anchored_end && first < last) {
+            const std::u16string& p = parts.back();
+            if (end - pos < p.size() || !same_units(s + n - p.size(), p.data(), p.size()))
+                return false;
+            end -= p.size();
+            --last;
+        }
+        for (std::size_t i = first; i < last; ++i) {
+            const std::size_t hit = filter_find_literal(s, pos, end, parts[i]);
+            if (hit == filter_not_found) return false;
+            pos = hit + parts[i].size();
+        }
+        return true;
+    }
+};
+
+std::u16string units(QStringView text) {
+    return std::u16string(text.utf16(), static_cast<std::size_t>(text.size()));
+}
+
+text_matcher compile(const filter_term& term) {
+    text_matcher m;
+    const QString& v = term.value;
+    if (term.op == filter_op::equals || !v.contains(QLatin1Char('%'))) {
+        m.how = text_matcher::mode::equals;
+        m.literal = units(v);
+        return m;
+    }
+    const QStringView view(v);
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= view.size(); ++i) {
+        if (i == view.size() || view[i] == QLatin1Char('%')) {
+            if (i > start) m.parts.push_back(units(view.sliced(start, i - start)));
+            start = i + 1;
+        }
+    }
+    m.anchored_start = view.front() != QLatin1Char('%');
+    m.anchored_end = view.back() != QLatin1Char('%');
+    if (m.parts.empty()) {
+        m.how = text_matcher::mode::anything;
+    } else if (m.parts.size() == 1 && !m.anchored_start && !m.anchored_end) {
+        m.how = text_matcher::mode::contains;
+        m.literal = std::move(m.parts.front());
+        m.parts.clear();
+    } else {
+        m.how = text_matcher::mode::glob;
+    }
+    return m;
+}
+
+// Every term on one column, evaluated together.
+struct column_plan {
+    column_access access;
+    std::vector<text_matcher> matchers;
+    std::vector<const text_matcher*> whole_arena;  // "contains" over an ordered arena
+    std::vector<const text_matcher*> per_row;
+    std::vector<std::uint8_t> dictionary_pass;  // per distinct text
+};
+
+bool any_matches(const std::vector<const text_matcher*>& ms, const char16_t* s, std::size_t n) {
+    for (const text_matcher* m : ms)
+        if (m->matches(s, n)) return true;
+    return false;
+}
+
+// One search over the arena span of rows [b, e), then one merge pass: a hit counts for a
+// row only when it lies wholly inside that row's text.
+void ordered_contains(const text_arena_view& a, const std::u16string& literal, std::uint32_t b,
+                      std::uint32_t e, std::uint8_t* out) {
+    const std::size_t m = literal.size();
+    std::size_t limit = 0;
+    for (std::uint32_t r = e; r > b; --r) {
+        const std::uint16_t len = a.lengths[r - 1];
+        if (len != null_text_length && len != 0) {
+            limit = std::size_t{a.offsets[r - 1]} + len;
+            break;
+        }
+    }
+    limit = std::min(limit, a.size);
+    std::size_t hit = 0;             // first hit at or after searched_from (limit: none)
+    std::size_t searched_from = 0;
+    bool searched = false;
+    for (std::uint32_t r = b; r < e; ++r) {
+        const std::uint16_t len = a.lengths[r];
+        if (len == null_text_length || len < m) continue;
+        const std::size_t s = a.offsets[r];
+        const std::size_t t = s + len;
+        if (t > limit) {
+            // Out of row order after all: look at this row alone.
+            if (t <= a.size && filter_find_literal(a.data, s, t, literal) != filter_not_found)
+                out[r] = 1;
+            continue;
+        }
+        if (!searched || s < searched_from || hit < s) {
+            hit = filter_find_literal(a.data, s, limit, literal);
+            if (hit == filter_not_found) hit = limit;
+            searched_from = s;
+            searched = true;
+        }
+        if (hit + m <= t) out[r] = 1;
+    }
+}
+
+void evaluate_rows(const column_plan& plan, std::uint32_t b, std::uint32_t e, std::uint8_t* out) {
+    switch (plan.access.how) {
+    case column_access::kind::arena: {
+        const text_arena_view& a = plan.access.arena;
+        for (const text_matcher* m : plan.whole_arena) ordered_contains(a, m->literal, b, e, out);
+        if (plan.per_row.empty()) break;
+        for (std::uint32_t r = b; r < e; ++r) {
+            const std::uint16_t len = a.lengths[r];
+            if (out[r] || len == null_text_length) continue;
+            const std::size_t s = a.offsets[r];
+            if (s + len > a.size) continue;
+            if (any_matches(plan.per_row, a.data + s, len)) out[r] = 1;
+        }
+        break;
+    }
+    case column_access::kind::dictionary: {
+        const std::uint32_t* ids = plan.access.dictionary.ids;
+        const std::size_t known = plan.dictionary_pass.size();
+        const std::uint8_t* pass = plan.dictionary_pass.data();
+        for (std::uint32_t r = b; r < e; ++r) {
+            const std::uint32_t id = ids[r];
+            if (id < known) out[r] |= pass[id];
+        }
+        break;
+    }
+    case column_access::kind::generic: {
+        if (!plan.access.text_of) break;
+        QString text;
+        for (std::uint32_t r = b; r < e; ++r) {
+            if (out[r] || !plan.access.text_of(r, text)) continue;
+            const QStringView v(text);
+            if (any_matches(plan.per_row, v.utf16(), static_cast<std::size_t>(v.size())))
+                out[r] = 1;
+        }
+        break;
+    }
+    }
+}
+
+std::vector<column_plan> make_plans(const filter_expr& expr, const filter_source& source) {
+    std::vector<int> columns;
+    for (const filter_term& t : expr.terms)
+        if (std::find(columns.begin(), columns.end(), t.column) == columns.end())
+            columns.push_back(t.column);
+    std::vector<column_plan> plans(columns.size());
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        column_plan& plan = plans[c];
+        plan.access = source.access(columns[c]);
+        for (const filter_term& t : expr.terms)
+            if (t.column == columns[c]) plan.matchers.push_back(compile(t));
+        // A generic view of a column that says it is something else would be misread.
+        if (plan.access.how == column_access::kind::arena &&
+            (plan.access.arena.lengths == nullptr || plan.access.arena.offsets == nullptr))
+            plan.access.how = column_access::kind::generic;
+        if (plan.access.how == column_access::kind::dictionary &&
+            plan.access.dictionary.ids == nullptr)
+            plan.access.how = column_access::kind::generic;
+
+        for (const text_matcher& m : plan.matchers) {
+            const bool whole = plan.access.how == column_access::kind::arena &&
+                               plan.access.arena.ordered &&
+                               m.how == text_matcher::mode::contains;
+            (whole ? plan.whole_arena : plan.per_row).push_back(&m);
+        }
+        if (plan.access.how == column_access::kind::dictionary) {
+            const auto texts = plan.access.dictionary.texts;
+            plan.dictionary_pass.assign(texts.size(), 0);
+            for (std::size_t i = 0; i < texts.size(); ++i) {
+                const QStringView v(texts[i]);
+                plan.dictionary_pass[i] = any_matches(plan.per_row, v.utf16(),
+                                                      static_cast<std::size_t>(v.size()));
+            }
+        }
+    }
+    return plans;
+}
+
+unsigned choose_threads(std::uint32_t rows, unsigned asked) {
+    if (asked == 0) {
+        if (rows < parallel_threshold) return 1;
+        const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+        asked = std::min({cores, max_threads, rows / min_rows_per_thread});
+    }
+    return std::max(1u, std::min(asked, std::max(rows, 1u)));
+}
+
+}  // namespace
+
+std::size_t filter_find_literal(const char16_t* h, std::size_t from, std::size_t limit,
+                                std::u16string_view literal) {
+    const std::size_t m = literal.size();
+    if (limit < from || limit - from < m) return filter_not_found;
+    if (m == 0) return from;
+    const char16_t* p = literal.data();
+    const std::size_t last = limit - m;  // the last place a hit may start
+    std::size_t i = from;
+#ifdef QM_FILTER_SSE2
+    // Candidates: places where both the first and the last unit match, eight at a time.
+    const __m128i first_unit = _mm_set1_epi16(static_cast<short>(p[0]));
+    const __m128i last_unit = _mm_set1_epi16(static_cast<short>(p[m - 1]));
+    for (; i <= last && last - i >= 7; i += 8) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i));
+        const __m128i z = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + m - 1));
+        auto mask = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_and_si128(_mm_cmpeq_epi16(a, first_unit), _mm_cmpeq_epi16(z, last_unit))));
+        while (mask != 0) {
+            const unsigned lane = static_cast<unsigned>(std::countr_zero(mask)) / 2;
+            if (m <= 2 || same_units(h + i + lane + 1, p + 1, m - 2)) return i + lane;
+            mask &= ~(3u << (lane * 2));
+        }
+    }
+#endif
+    for (; i <= last; ++i)
+        if (h[i] == p[0] && h[i + m - 1] == p[m - 1] && (m <= 2 || same_units(h + i + 1, p + 1, m - 2)))
+            return i;
+    return filter_not_found;
+}
+
+std::vector<std::uint8_t> evaluate_filter(const filter_expr& expr, const filter_source& source,
+                                          unsigned threads) {
+    const std::uint32_t rows = source.row_count();
+    if (expr.passes_everything()) return std::vector<std::uint8_t>(rows, 1);
+    std::vector<std::uint8_t> out(rows, 0);
+    if (rows == 0) return out;
+    const std::vector<column_plan> plans = make_plans(expr, source);
+
+    auto run = [&](std::uint32_t b, std::uint32_t e) {
+        for (const column_plan& plan : plans) evaluate_rows(plan, b, e, out.data());
+    };
+    const unsigned n = choose_threads(rows, threads);
+    if (n == 1) {
+        run(0, rows);
+        return out;
+    }
+    // Contiguous row ranges: for an ordered arena each range's texts are one span.
+    auto bound = [&](unsigned k) {
+        return static_cast<std::uint32_t>(std::uint64_t{rows} * k / n);
+    };
+    std::vector<std::thread> workers;
+    std::vector<std::exception_ptr> failures(n);
+    workers.reserve(n - 1);
+    unsigned started = 1;
+    for (unsigned k = 1; k < n; ++k) {
+        try {
+            workers.emplace_back([&, k] {
+                try {
+                    run(bound(k), bound(k + 1));
+                } catch (...) {
+                    failures[k] = std::current_exception();
+                }
+            });
+            ++started;
+        } catch (const std::system_error&) {
+            break;  // no more threads to be had: the rest is done here
+        }
+    }
+    try {
+        run(bound(0), bound(1));
+        run(bound(started), rows);
+    } catch (...) {
+        failures[0] = std::current_exception();
+    }
+    for (std::thread& w : workers) w.join();
+    for (const std::exception_ptr& f : failures)
+        if (f) std::rethrow_exception(f);
+    return out;
+}
+
+std::vector<std::uint8_t> evaluate_filter(const filter_expr& expr, const filter_source& source) {
+    return evaluate_filter(expr, source, 0);
+}

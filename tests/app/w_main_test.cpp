@@ -1,0 +1,261 @@
+#include "app/w_main.h"
+
+#include "app/settings_file.h"
+#include "app/w_wait_for3.h"
+#include "catalogue/catalogue_file.h"
+#include "catalogue/d_file_info_simp_view.h"
+#include "search/query_engine.h"
+#include "tests/support/qt_printers.h"
+#include "tests/support/recording_prompts.h"
+#include "tests/support/typing.h"
+#include "tests/support/test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct entry {
+    QString withno;
+    QString pinyin;
+    QString ext = u".mp3"_s;
+};
+
+void write_catalogue(const QString& folder, const std::vector<entry>& entries) {
+    record_set rs;
+    for (const auto& e : entries) {
+        const long r = rs.insertrow(0);
+        rs.set_long(r, col_machineid, static_cast<std::int32_t>(r));
+        rs.set_text(r, col_filename, e.withno);
+        rs.set_text(r, col_fileext, e.ext);
+        rs.set_text(r, col_filepath, QString(u"/music/"_s + e.withno + e.ext));
+        rs.set_text(r, col_pinyinma, e.pinyin);
+        rs.set_decimal(r, col_filesizedec, decimal2{150});
+        rs.set_text(r, col_filenamewithno, e.withno);
+    }
+    ASSERT_TRUE(save_catalogue_file(rs, folder + u"/"_s + catalogue_file_name));
+}
+
+class main_window : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    recording_prompts answers;
+    std::unique_ptr<w_main> window;
+
+    void open() {
+        window = std::make_unique<w_main>();
+        window->open_event(dir.path());
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return window->event_log().contains(u"start message"_s); }, 5000));
+    }
+
+    // Types like a user, then waits for the query the quiet time posts.
+    void type_and_wait(const QString& text) {
+        QSignalSpy done(window.get(), &w_main::query_done);
+        type_text(window->ddlb_1()->lineEdit(), text);
+        ASSERT_TRUE(done.wait(3000)) << text.toStdString();
+    }
+
+    void clear() {
+        window->cb_clear_clicked();
+        window->timer().stop();
+    }
+
+    QStringList listed() const {
+        QStringList out;
+        for (long r = 1; r <= window->dw_1_rows().rowcount(); ++r)
+            out << window->dw_1_rows().getitemstring(r, col_filenamewithno);
+        return out;
+    }
+};
+
+TEST_F(main_window, starts_in_order_loads_the_catalogue_and_shows_the_start_message) {
+    write_catalogue(dir.path(), {{u"1002-我的爱人"_s, u"wdar"_s}, {u"1003-你"_s, u"n"_s}});
+    open();
+    // The counter refresh the emptying posts may run while the load lets events through.
+    QStringList log = window->event_log();
+    log.removeAll(u"ue_down_qty"_s);
+    EXPECT_EQ(log, (QStringList{u"ue_create_dir"_s, u"cb_clear_downpath"_s, u"ue_load_file"_s,
+                                u"start message"_s}));
+    EXPECT_EQ(window->st_scaned_qty()->text(), u"2个"_s);
+    EXPECT_EQ(window->ddlb_1()->currentText(), w_main::help_lines().first());
+    EXPECT_EQ(window->ddlb_1()->count(), 13);
+    EXPECT_EQ(answers.messages.size(), 1);
+    EXPECT_TRUE(window->rb_default()->isChecked());
+    EXPECT_EQ(window->dw_1_rows().rowcount(), 0) << "the list stays empty until a query";
+    EXPECT_FALSE(window->wait_window()->isVisible());
+}
+
+TEST_F(main_window, no_catalogue_or_a_heading_alone_shows_zero) {
+    open();
+    EXPECT_EQ(window->st_scaned_qty()->text(), u"0个"_s);
+    write_catalogue(dir.path(), {});
+    open();
+    EXPECT_EQ(window->st_scaned_qty()->text(), u"0个"_s);
+}
+
+TEST_F(main_window, a_corrupt_catalogue_loads_its_good_records) {
+    const QString good = u"1\tok\t.mp3\t\t/m/ok.mp3\tok\t1.50\t0\tok\r\n"_s;
+    QByteArray bytes = utf16le(u"heading\r\n"_s + good + u"garbage\x01\t\r\n"_s + good, true);
+    bytes.append(QByteArray(333, '\xFF'));
+    write_all_bytes(dir.path() + u"/"_s + catalogue_file_name, bytes);
+    open();
+    EXPECT_EQ(window->st_scaned_qty()->text(), u"2个"_s);
+}
+
+TEST_F(main_window, the_player_setting_chooses_the_radio_button) {
+    struct case_t {
+        const char* ini;
+        bool builtin;
+    };
+    const case_t cases[] = {{"[mediaplay]\nplayer=0\n", false},
+                            {"[mediaplay]\nplayer=1\n", true},
+                            {"[mediaplay]\nplayer=7\n", true},
+                            {"[MediaPlay]\nPLAYER=x\n", false}};
+    for (const auto& c : cases) {
+        write_all_bytes(dir.path() + u"/quellmark.ini"_s, c.ini);
+        open();
+        EXPECT_EQ(window->rb_baofeng()->isChecked(), c.builtin) << c.ini;
+        EXPECT_EQ(window->rb_default()->isChecked(), !c.builtin) << c.ini;
+    }
+    // Clicking a radio button writes the choice at once.
+    window->rb_default()->click();
+    EXPECT_EQ(settings_file(dir.path() + u"/quellmark.ini"_s).read_int(u"mediaplay", u"player", 9), 0);
+    window->rb_baofeng()->click();
+    EXPECT_EQ(settings_file(dir.path() + u"/quellmark.ini"_s).read_int(u"mediaplay", u"player", 9), 1);
+}
+
+TEST_F(main_window, typing_filters_after_the_quiet_time) {
+    write_catalogue(dir.path(), {{u"1002-我的爱人"_s, u"wdar"_s},
+                                 {u"1003-你的爱"_s, u"nda"_s},
+                                 {u"中 Don't Stop"_s, u"z Don't Stop"_s}});
+    open();
+    clear();
+    type_and_wait(u"wd"_s);
+    EXPECT_EQ(listed(), QStringList{u"1002-我的爱人"_s});
+    EXPECT_EQ(window->st_query_note()->text(), query_notes::all_shown);
+
+    clear();
+    type_and_wait(u"的 爱"_s);
+    EXPECT_EQ(listed(), (QStringList{u"1002-我的爱人"_s, u"1003-你的爱"_s}));
+
+    clear();
+    type_and_wait(u"中 Don't"_s);
+    EXPECT_EQ(listed(), QStringList{u"中 Don't Stop"_s});
+
+    clear();
+    type_and_wait(u"100"_s);
+    EXPECT_EQ(listed().size(), 2);
+
+    clear();
+    type_and_wait(u"Xy"_s);  // a capital other than P sets no filter: the last one shows again
+    EXPECT_EQ(listed().size(), 2);
+
+    window->st_query_note()->setText(u"previous"_s);
+    clear();
+    window->ddlb_1()->setEditText(u"{"_s);  // set, not typed: no note
+    type_and_wait(u"x"_s);
+    EXPECT_TRUE(listed().isEmpty()) << "no name holds the brace";
+    EXPECT_EQ(window->st_query_note()->text(), u"previous"_s) << "zero matches keep the note";
+}
+
+TEST_F(main_window, one_character_waits_but_a_running_timer_still_queries_it) {
+    write_catalogue(dir.path(), {{u"ab"_s, u"ab"_s}, {u"ac"_s, u"ac"_s}, {u"b"_s, u"b"_s}});
+    open();
+    clear();
+    type_text(window->ddlb_1()->lineEdit(), u"a"_s);
+    EXPECT_EQ(window->st_query_note()->text(), query_notes::too_short);
+    EXPECT_FALSE(window->timer().isActive());
+
+    QSignalSpy done(window.get(), &w_main::query_done);
+    type_text(window->ddlb_1()->lineEdit(), u"b"_s);
+    QTest::keyClick(window->ddlb_1()->lineEdit(), Qt::Key_Backspace);
+    ASSERT_TRUE(done.wait(3000));
+    EXPECT_EQ(listed(), (QStringList{u"ab"_s, u"ac"_s}));
+}
+
+TEST_F(main_window, show_all_runs_at_once_and_blank_first_waits_for_enter) {
+    std::vector<entry> many;
+    for (int i = 0; i < 150; ++i) many.push_back({u"n"_s + QString::number(1000 + i), u"n"_s});
+    write_catalogue(dir.path(), many);
+    open();
+    clear();
+    type_text(window->ddlb_1()->lineEdit(), u">>"_s);
+    EXPECT_EQ(window->dw_1_rows().rowcount(), 150);
+    EXPECT_EQ(window->st_query_note()->text(), query_notes::want_all);
+    EXPECT_FALSE(window->timer().isActive());
+
+    clear();
+    type_text(window->ddlb_1()->lineEdit(), u" 1001 1003"_s);
+    EXPECT_FALSE(window->timer().isActive());
+    QTest::qWait(400);
+    EXPECT_EQ(window->dw_1_rows().rowcount(), 150) << "nothing ran before Enter";
+    QSignalSpy done(window.get(), &w_main::query_done);
+    QTest::keyClick(window->ddlb_1()->lineEdit(), Qt::Key_Return);
+    ASSERT_TRUE(done.wait(3000));
+    EXPECT_EQ(listed(), (QStringList{u"n1001"_s, u"n1003"_s}));
+
+    clear();
+    type_and_wait(u"10"_s);
+    EXPECT_EQ(window->dw_1_rows().rowcount(), 100);
+    EXPECT_EQ(window->st_query_note()->text(), query_notes::over_limit);
+}
+
+TEST_F(main_window, enter_with_one_row_downloads_it_and_empties_the_condition) {
+    write_catalogue(dir.path(), {{u"ab"_s, u"ab"_s}, {u"ac"_s, u"ac"_s}});
+    open();
+    clear();
+    type_and_wait(u"ab"_s);
+    QSignalSpy clicks(window->dw_1(), &d_file_info_simp_view::clicked);
+    QTest::keyClick(window->ddlb_1()->lineEdit(), Qt::Key_Return);
+    ASSERT_EQ(clicks.size(), 1);
+    EXPECT_EQ(clicks[0][0].toLongLong(), 1);
+    EXPECT_EQ(clicks[0][1].toString(), u"b_down"_s);
+    EXPECT_TRUE(window->ddlb_1()->currentText().isEmpty());
+    EXPECT_EQ(window->dw_1_rows().rowcount(), 1);
+
+}
+
+TEST_F(main_window, alt_x_clears_the_condition_and_leaves_the_results) {
+    write_catalogue(dir.path(), {{u"ab"_s, u"ab"_s}});
+    open();
+    clear();
+    type_and_wait(u"ab"_s);
+    QTest::keyClick(window->ddlb_1()->lineEdit(), Qt::Key_X, Qt::AltModifier);
+    // A shortcut clicks the button the animated way, a moment later.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->ddlb_1()->currentText().isEmpty(); }, 2000));
+    EXPECT_EQ(window->dw_1_rows().rowcount(), 1);
+}
+
+TEST_F(main_window, picture_conditions_bring_the_panel_into_view_and_others_park_it) {
+    write_catalogue(dir.path(), {{u"p1"_s, u"p"_s, u".jpg"_s}, {u"s1"_s, u"s"_s, u".mp3"_s},
+                                 {u"p2"_s, u"p"_s, u".gif"_s}});
+    open();
+    window->resize(1000, 700);
+    clear();
+    type_and_wait(u"PPPP"_s);
+    EXPECT_TRUE(window->ib_show_pic());
+    EXPECT_EQ(listed(), (QStringList{u"p1"_s, u"p2"_s}));
+    EXPECT_LT(window->dw_2()->x(), window->width());
+    clear();
+    type_and_wait(u"PGIF"_s);
+    EXPECT_EQ(listed(), QStringList{u"p2"_s});
+    clear();
+    type_and_wait(u"s1"_s);
+    EXPECT_FALSE(window->ib_show_pic());
+    EXPECT_GE(window->dw_2()->x(), window->width());
+}
+
+}  // namespace

@@ -1,0 +1,165 @@
+#include "catalogue/catalogue_file.h"
+
+#include "catalogue/record_set.h"
+#include "tests/support/test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString heading = u"machineid\tfilename\tfileext\tcreatedate\tfilepath\tpinyinma\tfilesizedec\tsourceid\tfilenamewithno\r\n"_s;
+
+void add(record_set& rs, std::int32_t id, const QString& name, const QString& ext,
+         std::optional<local_datetime> when, std::int64_t cents, std::int32_t number,
+         const QString& withno) {
+    const long r = rs.insertrow(0);
+    rs.set_long(r, col_machineid, id);
+    rs.set_text(r, col_filename, name);
+    rs.set_text(r, col_fileext, ext);
+    if (when) rs.set_datetime(r, col_createdate, *when);
+    rs.set_text(r, col_filepath, QString(u"D:/歌曲/"_s + withno + ext));
+    rs.set_text(r, col_pinyinma, name.toLower());
+    rs.set_decimal(r, col_filesizedec, decimal2{cents});
+    rs.set_long(r, col_sourceid, number);
+    rs.set_text(r, col_filenamewithno, withno);
+}
+
+void expect_same_records(const record_set& a, const record_set& b) {
+    ASSERT_EQ(a.rowcount(), b.rowcount());
+    for (long r = 1; r <= a.rowcount(); ++r) {
+        for (const auto& c : catalogue_columns) {
+            EXPECT_EQ(a.getitemstring(r, c.number), b.getitemstring(r, c.number))
+                << "row " << r << " column " << c.number;
+            if (c.type != column_type::text) {
+                EXPECT_EQ(a.isnull(r, c.number), b.isnull(r, c.number));
+            }
+        }
+    }
+}
+
+class catalogue_file : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString path() const { return dir.filePath(catalogue_file_name); }
+};
+
+TEST_F(catalogue_file, write_then_read_restores_every_value_in_order) {
+    record_set written;
+    add(written, 1, u"歌名"_s, u".mp3"_s,
+        local_datetime::from(QDate(2023, 12, 31), QTime(23, 59, 59)), 300, 1002, u"1002-歌名"_s);
+    add(written, 2, u"Don't Stop"_s, u""_s, std::nullopt, 0, 0, u"Don't Stop"_s);
+    add(written, -5, QString(300, u'长'), u".flac"_s,
+        local_datetime::from(QDate(1601, 1, 1), QTime(0, 0, 0)), 987654321012, -2147483647 - 1,
+        QString(300, u'长'));
+    add(written, 2147483647, u"a b  c"_s, u".x"_s,
+        local_datetime::from(QDate(2038, 1, 19), QTime(3, 14, 8)), 1, 7, u"7@a b  c"_s);
+    ASSERT_TRUE(save_catalogue_file(written, path()));
+
+    const QByteArray bytes = read_all_bytes(path());
+    ASSERT_TRUE(bytes.startsWith("\xFF\xFE"));
+    EXPECT_TRUE(bytes.endsWith(QByteArray("\r\0\n\0", 4)));
+
+    record_set read;
+    const auto result = import_catalogue_file(read, path());
+    EXPECT_TRUE(result.file_found);
+    EXPECT_EQ(result.loaded, 4);
+    EXPECT_EQ(result.skipped, 0);
+    expect_same_records(written, read);
+}
+
+TEST_F(catalogue_file, a_missing_file_or_a_heading_alone_gives_no_records) {
+    record_set rs;
+    auto result = import_catalogue_file(rs, path());
+    EXPECT_FALSE(result.file_found);
+    EXPECT_EQ(rs.rowcount(), 0);
+
+    write_all_bytes(path(), utf16le(heading, true));
+    result = import_catalogue_file(rs, path());
+    EXPECT_TRUE(result.file_found);
+    EXPECT_EQ(result.loaded, 0);
+    EXPECT_EQ(rs.rowcount(), 0);
+
+    ASSERT_TRUE(save_catalogue_file(rs, path()));
+    EXPECT_EQ(import_catalogue_file(rs, path()).loaded, 0);
+}
+
+TEST_F(catalogue_file, reading_appends_to_the_records_already_there) {
+    record_set rs;
+    add(rs, 1, u"a"_s, u".mp3"_s, std::nullopt, 0, 0, u"a"_s);
+    ASSERT_TRUE(save_catalogue_file(rs, path()));
+    import_catalogue_file(rs, path());
+    import_catalogue_file(rs, path());
+    EXPECT_EQ(rs.rowcount(), 3);
+}
+
+TEST_F(catalogue_file, the_byte_order_mark_is_optional_and_the_heading_is_never_read) {
+    const QString line = u"9\t名\t.mp3\t2020-01-02 03:04:05\tD:/名.mp3\tm\t1.50\t0\t名\r\n"_s;
+    for (const bool bom : {true, false}) {
+        write_all_bytes(path(), utf16le(line + line, bom));
+        record_set rs;
+        EXPECT_EQ(import_catalogue_file(rs, path()).loaded, 1) << bom;
+        EXPECT_EQ(rs.getitemstring(1, col_createdate), u"2020-01-02 03:04:05"_s);
+        EXPECT_EQ(rs.getitemstring(1, col_filesizedec), u"1.50"_s);
+    }
+}
+
+TEST_F(catalogue_file, bad_lines_are_skipped_and_good_ones_around_them_load) {
+    const QString good = u"1\tok\t.mp3\t2020-01-02 03:04:05\tD:/ok.mp3\tok\t1.50\t0\tok"_s;
+    struct case_t {
+        const char* what;
+        QString line;
+    };
+    const case_t cases[] = {
+        {"too few fields", u"1\tx\t.mp3"_s},
+        {"too many fields", good + u"\textra"_s},
+        {"empty line", u""_s},
+        {"number not a number", u"x1\tok\t.mp3\t\tD:/ok.mp3\tok\t1.50\t0\tok"_s},
+        {"number too large", u"99999999999\tok\t.mp3\t\tD:/ok.mp3\tok\t1.50\t0\tok"_s},
+        {"bad size", u"1\tok\t.mp3\t\tD:/ok.mp3\tok\t1.5x\t0\tok"_s},
+        {"bad date", u"1\tok\t.mp3\t2020-13-02 03:04:05\tD:/ok.mp3\tok\t1.50\t0\tok"_s},
+        {"text too long", u"1\t"_s + QString(301, u'x') + u"\t.mp3\t\tD:/ok.mp3\tok\t1.50\t0\tok"_s},
+        {"NUL", u"1\to\0k\t.mp3\t\tD:/ok.mp3\tok\t1.50\t0\tok"_s},
+        {"lone surrogate", u"1\to"_s + QChar(0xD800) + u"k\t.mp3\t\tD:/ok.mp3\tok\t1.50\t0\tok"_s},
+        {"huge line", QString(2'000'000, u'h')},
+    };
+    for (const auto& c : cases) {
+        write_all_bytes(path(), utf16le(heading + good + u"\r\n"_s + c.line + u"\r\n"_s + good +
+                                            u"\r\n"_s,
+                                        true));
+        record_set rs;
+        const auto result = import_catalogue_file(rs, path());
+        EXPECT_EQ(result.loaded, 2) << c.what;
+        EXPECT_EQ(result.skipped, 1) << c.what;
+        EXPECT_EQ(rs.rowcount(), 2) << c.what;
+    }
+}
+
+TEST_F(catalogue_file, a_truncated_file_loads_what_is_whole) {
+    const QString good = u"1\tok\t.mp3\t\tD:/ok.mp3\tok\t1.50\t0\tok"_s;
+    QByteArray bytes = utf16le(heading + good + u"\r\n"_s + good, true);
+    bytes.append('\x41');  // odd byte count
+    write_all_bytes(path(), bytes);
+    record_set rs;
+    const auto result = import_catalogue_file(rs, path());
+    EXPECT_EQ(result.loaded, 2);
+    EXPECT_TRUE(rs.isnull(1, col_createdate));
+
+    bytes = utf16le(heading + good + u"\r\n"_s + u"1\tcut\t.mp"_s, true);
+    write_all_bytes(path(), bytes);
+    record_set rs2;
+    EXPECT_EQ(import_catalogue_file(rs2, path()).loaded, 1);
+}
+
+TEST_F(catalogue_file, a_save_that_cannot_be_written_reports_failure) {
+    record_set rs;
+    add(rs, 1, u"old"_s, u".mp3"_s, std::nullopt, 0, 0, u"old"_s);
+    write_all_bytes(dir.filePath(u"not_a_folder"_s), "x");
+    EXPECT_FALSE(save_catalogue_file(rs, dir.filePath(u"not_a_folder/"_s + catalogue_file_name)));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{u"not_a_folder"_s});
+}
+
+}  // namespace

@@ -1,0 +1,366 @@
+#include "retrieval/gf_copyfile_block.h"
+
+#include "tests/support/test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStorageInfo>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr qint64 mib5 = 5'242'880;
+
+// Keeps what the copy told its window, in order: "pump" for each chance to process events,
+// the text for each progress line.
+class recording_feedback final : public operation_feedback {
+  public:
+    void of_setmessage(const QString& message) override {
+        events << message;
+        messages << message;
+    }
+    bool ib_stop() const override { return false; }
+    void process_events() override { events << u"pump"_s; }
+
+    QStringList events;
+    QStringList messages;
+};
+
+// Bytes that differ from block to block, so a block written twice or out of place shows.
+QByteArray pattern(qint64 size, char seed = 0) {
+    QByteArray out(size, Qt::Uninitialized);
+    quint32 x = 2463534242u + static_cast<quint8>(seed);
+    for (qint64 i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        out[i] = static_cast<char>(x);
+    }
+    return out;
+}
+
+// The event order for a copy of `blocks` blocks: three pumps around each block, its line,
+// and one pump before the read that finds the end.
+QStringList expected_events(const QStringList& lines, qsizetype blocks) {
+    QStringList out;
+    for (qsizetype i = 0; i < blocks; ++i) {
+        out << u"pump"_s << u"pump"_s << u"pump"_s;
+        if (i < lines.size()) out << lines[i];
+    }
+    out << u"pump"_s;
+    return out;
+}
+
+class copy_test : public testing::Test {
+  protected:
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+    QTemporaryDir dir;
+    recording_feedback feedback;
+};
+
+struct size_case {
+    const char* label;
+    qint64 size;
+    QStringList lines;
+};
+
+TEST_F(copy_test, copies_byte_for_byte_with_one_line_per_block) {
+    const size_case cases[] = {
+        {"empty", 0, {}},
+        {"one byte", 1, {u"下载: 七里香.mp3 :0KB/100%"_s}},
+        {"one block", mib5, {u"下载: 七里香.mp3 :5120KB/100%"_s}},
+        {"one block and a byte",
+         mib5 + 1,
+         {u"下载: 七里香.mp3 :5120KB/100%"_s, u"下载: 七里香.mp3 :5120KB/100%"_s}},
+        {"two blocks and 17 bytes",
+         2 * mib5 + 17,
+         {u"下载: 七里香.mp3 :5120KB/50%"_s, u"下载: 七里香.mp3 :10240KB/100%"_s,
+          u"下载: 七里香.mp3 :10240KB/100%"_s}},
+        {"four blocks",
+         4 * mib5,
+         {u"下载: 七里香.mp3 :5120KB/25%"_s, u"下载: 七里香.mp3 :10240KB/50%"_s,
+          u"下载: 七里香.mp3 :15360KB/75%"_s, u"下载: 七里香.mp3 :20480KB/100%"_s}},
+    };
+    for (const size_case& c : cases) {
+        SCOPED_TRACE(c.label);
+        recording_feedback fb;
+        const QByteArray content = pattern(c.size, 1);
+        write_all_bytes(path(u"src.bin"_s), content);
+        const QString to = path(u"七里香.mp3"_s);
+
+        ASSERT_TRUE(gf_copyfile_block(path(u"src.bin"_s), to, true, fb));
+        EXPECT_TRUE(QFileInfo::exists(to));
+        EXPECT_TRUE(read_all_bytes(to) == content);
+        EXPECT_EQ(fb.messages, c.lines);
+        EXPECT_EQ(fb.events, expected_events(c.lines, c.lines.size()));
+    }
+}
+
+TEST_F(copy_test, without_showmsg_sends_no_line_but_still_processes_events) {
+    const QByteArray content = pattern(2 * mib5 + 3);
+    write_all_bytes(path(u"a"_s), content);
+    ASSERT_TRUE(gf_copyfile_block(path(u"a"_s), path(u"b"_s), false, feedback));
+    EXPECT_TRUE(read_all_bytes(path(u"b"_s)) == content);
+    EXPECT_TRUE(feedback.messages.isEmpty());
+    EXPECT_EQ(feedback.events, expected_events({}, 3));
+}
+
+TEST(copy_display_name, counts_characters_of_the_file_name_only) {
+    const struct {
+        QString to;
+        QString shown;
+    } cases[] = {
+        {u"/d/example.mp3"_s, u"example.mp3"_s},
+        {u"no_folder_but_long.mp3"_s, u"_but_long.mp3"_s},
+        {u"/d/中文长文件名测试一下下载功能.flac"_s, u"测试一下下载功能.flac"_s},
+        {u"/很长的文件夹名字很长的文件夹名字/a.mp3"_s, u"a.mp3"_s},
+        {u"/d/"_s, u""_s},
+        // A character outside the basic plane counts once and is never cut in half.
+        {u"/d/"_s + u"\U0001F3B5"_s.repeated(11) + u".mp3"_s,
+         u"\U0001F3B5"_s.repeated(9) + u".mp3"_s},
+        {u"/d/x\U0001F3B5abcdefghijkl"_s, u"\U0001F3B5abcdefghijkl"_s},
+    };
+    for (const auto& c : cases) EXPECT_EQ(copy_display_name(c.to), c.shown) << c.to.toStdString();
+}
+
+TEST(copy_progress_text, kilobytes_drop_the_fraction_and_percent_rounds_half_up) {
+    const struct {
+        qint64 copied;
+        qint64 total;
+        const char16_t* text;
+    } cases[] = {
+        {5'242'880, 20'971'520, u"下载: a :5120KB/25%"},
+        {5'242'880, 5'242'881, u"下载: a :5120KB/100%"},
+        {1023, 1023, u"下载: a :0KB/100%"},
+        {2047, 4000, u"下载: a :1KB/51%"},
+        {1, 200, u"下载: a :0KB/1%"},     // exactly one half: up
+        {1, 201, u"下载: a :0KB/0%"},     // just under one half: down
+        {199, 200, u"下载: a :0KB/100%"}, // 99.5
+        {2'254'438'400, 4'831'838'208, u"下载: a :2201600KB/47%"},
+        {4'831'838'208, 4'831'838'208, u"下载: a :4718592KB/100%"},
+        {std::int64_t{1} << 61, std::int64_t{1} << 62, u"下载: a :2251799813685248KB/50%"},
+        {(std::int64_t{1} << 62) - 1, std::int64_t{1} << 62, u"下载: a :4503599627370495KB/100%"},
+        // A source that grew during the copy goes past 100.
+        {300, 200, u"下载: a :0KB/150%"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(copy_progress_text(u"a"_s, c.copied, c.total), QString::fromUtf16(c.text))
+            << c.copied << "/" << c.total;
+}
+
+TEST_F(copy_test, longer_old_target_is_replaced_not_appended_to) {
+    write_all_bytes(path(u"old.mp3"_s), QByteArray(3 * mib5, 'o'));
+    const QByteArray content = pattern(1000);
+    write_all_bytes(path(u"src"_s), content);
+    ASSERT_TRUE(gf_copyfile_block(path(u"src"_s), path(u"old.mp3"_s), true, feedback));
+    EXPECT_TRUE(read_all_bytes(path(u"old.mp3"_s)) == content);
+}
+
+TEST_F(copy_test, link_at_target_is_replaced_and_what_it_points_to_kept) {
+    const QByteArray elsewhere = "keep me";
+    write_all_bytes(path(u"elsewhere"_s), elsewhere);
+    ASSERT_TRUE(QFile::link(path(u"elsewhere"_s), path(u"t.mp3"_s)));
+    write_all_bytes(path(u"src"_s), "new content");
+
+    ASSERT_TRUE(gf_copyfile_block(path(u"src"_s), path(u"t.mp3"_s), true, feedback));
+    EXPECT_FALSE(QFileInfo(path(u"t.mp3"_s)).isSymLink());
+    EXPECT_EQ(read_all_bytes(path(u"t.mp3"_s)), QByteArray("new content"));
+    EXPECT_EQ(read_all_bytes(path(u"elsewhere"_s)), elsewhere);
+}
+
+TEST_F(copy_test, copy_onto_the_same_file_fails_and_keeps_it) {
+    const QByteArray content = pattern(mib5 + 99);
+    write_all_bytes(path(u"sub/song.mp3"_s), content);
+    const QString song = path(u"sub/song.mp3"_s);
+    ASSERT_TRUE(QFile::link(song, path(u"link_to_song.mp3"_s)));
+    ASSERT_EQ(::link(QFile::encodeName(song).constData(),
+                     QFile::encodeName(path(u"hard.mp3"_s)).constData()),
+              0);
+    const struct {
+        const char* label;
+        QString from;
+        QString to;
+    } cases[] = {
+        {"same path", song, song},
+        {"same file by another spelling", song, path(u"sub/../sub/./song.mp3"_s)},
+        {"target is a link to the source", song, path(u"link_to_song.mp3"_s)},
+        {"source is a link to the target", path(u"link_to_song.mp3"_s), song},
+        {"target is a hard link of the source", song, path(u"hard.mp3"_s)},
+        {"source is a hard link of the target", path(u"hard.mp3"_s), song},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        recording_feedback fb;
+        EXPECT_FALSE(gf_copyfile_block(c.from, c.to, true, fb));
+        EXPECT_TRUE(read_all_bytes(song) == content);
+        EXPECT_TRUE(read_all_bytes(path(u"hard.mp3"_s)) == content);
+        EXPECT_TRUE(QFileInfo(path(u"link_to_song.mp3"_s)).isSymLink());
+        EXPECT_TRUE(fb.messages.isEmpty());
+    }
+}
+
+TEST_F(copy_test, unusable_source_fails_and_leaves_the_target_alone) {
+    QDir(dir.path()).mkdir(u"a_folder"_s);
+    ASSERT_TRUE(QFile::link(path(u"gone"_s), path(u"dangling"_s)));
+    const struct {
+        const char* label;
+        QString from;
+    } cases[] = {
+        {"missing", path(u"missing.mp3"_s)},
+        {"a folder", path(u"a_folder"_s)},
+        {"a dangling link", path(u"dangling"_s)},
+        {"a device", u"/dev/zero"_s},
+        {"empty name", QString()},
+        {"a NUL in the name", path(u"a_folder"_s) + QChar(u'\0') + u"x"_s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        recording_feedback fb;
+        EXPECT_FALSE(gf_copyfile_block(c.from, path(u"new.mp3"_s), true, fb));
+        EXPECT_FALSE(QFileInfo::exists(path(u"new.mp3"_s)));
+
+        write_all_bytes(path(u"old.mp3"_s), "old");
+        EXPECT_FALSE(gf_copyfile_block(c.from, path(u"old.mp3"_s), true, fb));
+        EXPECT_EQ(read_all_bytes(path(u"old.mp3"_s)), QByteArray("old"));
+        EXPECT_TRUE(fb.events.isEmpty());
+    }
+}
+
+TEST_F(copy_test, target_that_cannot_be_opened_fails) {
+    write_all_bytes(path(u"src"_s), "abc");
+    QDir(dir.path()).mkdir(u"a_folder"_s);
+    EXPECT_FALSE(
+        gf_copyfile_block(path(u"src"_s), path(u"no_such_folder/t.mp3"_s), true, feedback));
+    EXPECT_FALSE(QFileInfo::exists(path(u"no_such_folder"_s)));
+    EXPECT_FALSE(gf_copyfile_block(path(u"src"_s), path(u"a_folder"_s), true, feedback));
+    EXPECT_TRUE(QFileInfo(path(u"a_folder"_s)).isDir());
+    EXPECT_TRUE(feedback.messages.isEmpty());
+}
+
+TEST_F(copy_test, failed_write_removes_the_partial_target) {
+    const QByteArray content = pattern(3 * mib5);
+    write_all_bytes(path(u"src"_s), content);
+    const struct {
+        const char* label;
+        qint64 room;       // bytes the simulated card takes in all
+        bool error_at_end; // when full, the write reports an error instead of a short count
+        QStringList lines;
+    } cases[] = {
+        {"short first block", mib5 / 2, false, {}},
+        {"full after one block", mib5, false, {u"下载: t.mp3 :5120KB/33%"_s}},
+        {"short second block", mib5 + 7, false, {u"下载: t.mp3 :5120KB/33%"_s}},
+        {"error on the third block",
+         2 * mib5,
+         true,
+         {u"下载: t.mp3 :5120KB/33%"_s, u"下载: t.mp3 :10240KB/67%"_s}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        recording_feedback fb;
+        qint64 room = c.room;
+        const copy_block_writer card = [&](copy_target& target, std::span<const char> block) {
+            const qint64 take = std::min<qint64>(room, static_cast<qint64>(block.size()));
+            if (take == 0 && c.error_at_end) return std::int64_t{-1};
+            room -= take;
+            return target.write(block.first(static_cast<std::size_t>(take)));
+        };
+        EXPECT_FALSE(gf_copyfile_block(path(u"src"_s), path(u"t.mp3"_s), true, fb, card));
+        EXPECT_FALSE(QFileInfo::exists(path(u"t.mp3"_s)));
+        EXPECT_TRUE(read_all_bytes(path(u"src"_s)) == content);
+        EXPECT_EQ(fb.messages, c.lines);
+        // The pump after the failed write still comes; then the copy ends.
+        QStringList events = expected_events(c.lines, c.lines.size());
+        events.removeLast();
+        events << u"pump"_s << u"pump"_s;
+        EXPECT_EQ(fb.events, events);
+    }
+}
+
+// A real file system that fills up: a small memory file system mounted for the test.
+class full_disk_test : public copy_test {
+  protected:
+    void SetUp() override {
+        mount_point = path(u"card"_s);
+        QDir().mkpath(mount_point);
+        const int rc = QProcess::execute(
+            u"mount"_s, {u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=3m"_s, u"tmpfs"_s, mount_point});
+        if (rc != 0) GTEST_SKIP() << "cannot mount a small file system here";
+        mounted = true;
+    }
+    void TearDown() override {
+        if (mounted) QProcess::execute(u"umount"_s, {mount_point});
+    }
+
+    QString mount_point;
+    bool mounted = false;
+};
+
+TEST_F(full_disk_test, copy_that_does_not_fit_fails_and_leaves_no_partial_file) {
+    const QByteArray small = pattern(1'000'000);
+    write_all_bytes(path(u"small"_s), small);
+    const QString fits = mount_point + u"/小文件.mp3"_s;
+    ASSERT_TRUE(gf_copyfile_block(path(u"small"_s), fits, true, feedback));
+    EXPECT_TRUE(read_all_bytes(fits) == small);
+
+    for (const qint64 size : {qint64{4'000'000}, mib5 + 1}) {
+        SCOPED_TRACE(size);
+        write_all_bytes(path(u"big"_s), pattern(size));
+        const QString big = mount_point + u"/大文件.mp3"_s;
+        EXPECT_FALSE(gf_copyfile_block(path(u"big"_s), big, true, feedback));
+        EXPECT_FALSE(QFileInfo::exists(big));
+        EXPECT_TRUE(read_all_bytes(fits) == small);
+    }
+}
+
+// A file past 4 GiB, sparse so the test stays cheap to set up: sizes and positions must not
+// wrap at 2 GiB or 4 GiB.
+TEST_F(copy_test, file_over_four_gib_is_copied_exactly) {
+    constexpr qint64 size = 4'831'838'208 + 12'345; // 4.5 GiB and a bit
+    if (QStorageInfo(dir.path()).bytesAvailable() < 3 * size)
+        GTEST_SKIP() << "not enough free space";
+    const QString from = path(u"big.bin"_s);
+    const qint64 marks[] = {
+        0, mib5 - 1, mib5, 2'147'483'647, 2'147'483'648, 4'294'967'295, 4'294'967'296, size - 1};
+    {
+        QFile f(from);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        if (!f.resize(size)) GTEST_SKIP() << "file system refuses a sparse file this large";
+        for (const qint64 at : marks) {
+            ASSERT_TRUE(f.seek(at));
+            ASSERT_EQ(f.write(QByteArray(1, static_cast<char>('A' + (at % 23)))), 1);
+        }
+    }
+    const QString to = path(u"测试用的超过四GB的大文件.iso"_s);
+    ASSERT_TRUE(gf_copyfile_block(from, to, true, feedback));
+
+    EXPECT_EQ(QFileInfo(to).size(), size);
+    QFile f(to);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    for (const qint64 at : marks) {
+        ASSERT_TRUE(f.seek(at));
+        EXPECT_EQ(f.read(1), QByteArray(1, static_cast<char>('A' + (at % 23)))) << at;
+    }
+    for (const qint64 at : {qint64{4096}, qint64{3'000'000'000}, size - 2}) {
+        ASSERT_TRUE(f.seek(at));
+        EXPECT_EQ(f.read(1), QByteArray(1, '\0')) << at;
+    }
+
+    ASSERT_EQ(feedback.messages.size(), 922);
+    EXPECT_EQ(feedback.messages[0], u"下载: 超过四GB的大文件.iso :5120KB/0%"_s);
+    EXPECT_EQ(feedback.messages[409], u"下载: 超过四GB的大文件.iso :2099200KB/44%"_s);
+    EXPECT_EQ(feedback.messages[820], u"下载: 超过四GB的大文件.iso :4203520KB/89%"_s);
+    EXPECT_EQ(feedback.messages.last(), u"下载: 超过四GB的大文件.iso :4718604KB/100%"_s);
+}
+
+} // namespace

@@ -1,0 +1,159 @@
+// The evaluator's fast paths against plain reference answers: the literal search,
+// every storage layout on random tables, and splitting rows across threads.
+#include "search/filter_evaluator.h"
+#include "tests/search/fake_filter_source.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+using layout = fake_filter_source::layout;
+
+// Small alphabets make hits, near misses and hits across row boundaries common.
+QString random_text(std::mt19937& rng, int max_len, const QString& alphabet) {
+    std::uniform_int_distribution<int> len(0, max_len);
+    std::uniform_int_distribution<qsizetype> pick(0, alphabet.size() - 1);
+    QString s;
+    for (int n = len(rng); n > 0; --n) s.append(alphabet[pick(rng)]);
+    return s;
+}
+
+TEST(filter_find_literal, agrees_with_a_plain_search) {
+    std::mt19937 rng(7);
+    const QString alphabet = u"ab我"_s;
+    for (int round = 0; round < 20000; ++round) {
+        const QString hay = random_text(rng, 70, alphabet);
+        QString needle = random_text(rng, 6, alphabet);
+        if (round % 5 == 0) needle = u"a"_s;
+        const std::u16string h(QStringView(hay).utf16(), static_cast<std::size_t>(hay.size()));
+        const std::u16string n(QStringView(needle).utf16(),
+                               static_cast<std::size_t>(needle.size()));
+        std::uniform_int_distribution<std::size_t> cut(0, h.size());
+        std::size_t from = cut(rng);
+        std::size_t limit = cut(rng);
+        if (from > limit) std::swap(from, limit);
+        const std::u16string_view window = std::u16string_view(h).substr(from, limit - from);
+        const std::size_t plain = window.find(n);
+        const std::size_t expected =
+            plain == std::u16string_view::npos ? filter_not_found : from + plain;
+        ASSERT_EQ(filter_find_literal(h.data(), from, limit, n), expected)
+            << hay.toStdString() << " / " << needle.toStdString() << " " << from << ".."
+            << limit;
+    }
+    const std::u16string h = u"abc";
+    EXPECT_EQ(filter_find_literal(h.data(), 2, 1, u"c"), filter_not_found);
+    EXPECT_EQ(filter_find_literal(h.data(), 3, 3, u""), 3u);
+}
+
+// A random table and random expressions covering every pattern shape.
+struct random_table {
+    std::vector<fake_filter_source::cell> names;
+    std::vector<fake_filter_source::cell> exts;
+};
+
+random_table make_table(std::mt19937& rng, std::size_t rows) {
+    random_table t;
+    const QString alphabet = u"abc'_%"_s;
+    const QString exts[] = {u".mp3"_s, u".jpg"_s, u".JPG"_s, u""_s, u".avi"_s};
+    std::uniform_int_distribution<int> p(0, 19);
+    std::uniform_int_distribution<int> e(0, 4);
+    for (std::size_t r = 0; r < rows; ++r) {
+        if (p(rng) == 0)
+            t.names.push_back(std::nullopt);
+        else
+            t.names.push_back(random_text(rng, 20, alphabet));
+        if (p(rng) == 0)
+            t.exts.push_back(std::nullopt);
+        else
+            t.exts.push_back(exts[e(rng)]);
+    }
+    return t;
+}
+
+fake_filter_source source_of(const random_table& t, layout names, layout exts) {
+    return fake_filter_source({{u"name"_s, names, t.names}, {u"ext"_s, exts, t.exts}});
+}
+
+std::vector<QString> random_expressions(std::mt19937& rng, int count) {
+    const QString alphabet = u"abc_%''"_s;
+    std::vector<QString> out = {
+        u"name like '%ab%'"_s,         u"name like '%a%' or name like '%cc%'"_s,
+        u"name like 'a%b'"_s,          u"name like '%a%b%c%'"_s,
+        u"name = ''"_s,                u"name like '%'"_s,
+        u"ext = '.jpg' or ext = '.avi' or name like '%''%'"_s,
+        u"ext like '.%' or ext = ''"_s,
+    };
+    std::uniform_int_distribution<int> terms(1, 3);
+    std::uniform_int_distribution<int> coin(0, 1);
+    while (static_cast<int>(out.size()) < count) {
+        QString e;
+        for (int n = terms(rng); n > 0; --n) {
+            if (!e.isEmpty()) e += u" or "_s;
+            e += coin(rng) ? u"name like '"_s : u"name = '"_s;
+            QString v = random_text(rng, 6, alphabet);
+            if (coin(rng)) v = u"%"_s + v + u"%"_s;
+            e += filter_escape(v) + u"'"_s;
+        }
+        out.push_back(e);
+    }
+    return out;
+}
+
+TEST(filter_evaluator, every_layout_gives_the_generic_answer) {
+    std::mt19937 rng(11);
+    const random_table t = make_table(rng, 3000);
+    const fake_filter_source reference = source_of(t, layout::generic, layout::generic);
+    const fake_filter_source others[] = {
+        source_of(t, layout::ordered_arena, layout::dictionary),
+        source_of(t, layout::unordered_arena, layout::ordered_arena),
+        source_of(t, layout::dictionary, layout::unordered_arena),
+    };
+    for (const QString& text : random_expressions(rng, 300)) {
+        SCOPED_TRACE(text.toStdString());
+        const auto expr = parse_filter(text, reference);
+        ASSERT_NE(expr, nullptr);
+        const std::vector<std::uint8_t> expected = evaluate_filter(*expr, reference, 1);
+        for (const fake_filter_source& s : others) EXPECT_EQ(evaluate_filter(*expr, s, 1), expected);
+    }
+}
+
+TEST(filter_evaluator, threads_give_the_single_thread_answer) {
+    std::mt19937 rng(13);
+    const random_table t = make_table(rng, 200000);
+    const fake_filter_source ordered = source_of(t, layout::ordered_arena, layout::dictionary);
+    const fake_filter_source unordered = source_of(t, layout::unordered_arena, layout::generic);
+    const QString texts[] = {
+        u"name like '%ab%'"_s,
+        u"name like '%abca%' or ext = '.avi'"_s,
+        u"name like 'a%c' or name = 'b'"_s,
+        u"ext = '.jpg'"_s,
+        u"name like '%'"_s,
+    };
+    for (const QString& text : texts) {
+        SCOPED_TRACE(text.toStdString());
+        const auto expr = parse_filter(text, ordered);
+        ASSERT_NE(expr, nullptr);
+        const std::vector<std::uint8_t> single = evaluate_filter(*expr, ordered, 1);
+        const auto hits = std::count(single.begin(), single.end(), std::uint8_t{1});
+        EXPECT_GT(hits, 0);
+        EXPECT_LT(hits, static_cast<long>(single.size()));
+        for (const unsigned threads : {2u, 3u, 7u, 0u}) {
+            EXPECT_EQ(evaluate_filter(*expr, ordered, threads), single) << threads;
+            EXPECT_EQ(evaluate_filter(*expr, unordered, threads), single) << threads;
+        }
+    }
+}
+
+TEST(filter_evaluator, more_threads_than_rows) {
+    const fake_filter_source s({{u"name"_s, layout::ordered_arena, {u"ab"_s, u"b"_s, u"xab"_s}}});
+    const auto expr = parse_filter(u"name like '%ab%'", s);
+    ASSERT_NE(expr, nullptr);
+    EXPECT_EQ(evaluate_filter(*expr, s, 16), (std::vector<std::uint8_t>{1, 0, 1}));
+}
+
+}  // namespace

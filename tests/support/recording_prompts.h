@@ -1,0 +1,23 @@
+#pragma once
+// Answers the program's message boxes and choosers without showing them, and records them.
+#include "app/user_prompts.h"
+
+#include <QStringList>
+
+class recording_prompts : public user_prompts {
+public:
+    recording_prompts() { set_prompts(this); }
+    ~recording_prompts() override { set_prompts(nullptr); }
+
+    void message(QWidget*, const QString& title, const QString& text) override {
+        messages << title + QStringLiteral(" | ") + text;
+    }
+    QString choose_folder(QWidget*, const QString& caption) override {
+        choosers << caption;
+        return next_folder;
+    }
+
+    QStringList messages;
+    QStringList choosers;
+    QString next_folder;
+};
