@@ -27,6 +27,12 @@ long record_set::insertrow(long before_row) {
     return static_cast<long>(visible_.size());
 }
 
+void record_set::reserve(std::size_t rows, std::size_t text_units) {
+    storage_->reserve(rows, text_units);
+    order_.reserve(order_.size() + rows);
+    visible_.reserve(visible_.size() + rows);
+}
+
 long record_set::rowcount() const { return static_cast<long>(visible_.size()); }
 long record_set::filteredcount() const {
     return static_cast<long>(order_.size() - visible_.size());

@@ -31,6 +31,8 @@ public:
     // Appends an empty record (sourceid 0, every other column null); only 0 (= at the end)
     // is accepted as position. Returns the new row's number.
     long insertrow(long before_row = 0);
+    // Room for many appends to come (the rows are not added).
+    void reserve(std::size_t rows, std::size_t text_units);
     long rowcount() const;
     long filteredcount() const;
     long setasidecount() const;

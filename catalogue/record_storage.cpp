@@ -22,6 +22,12 @@ void text_arena_column::set(std::uint32_t row, QStringView text) {
     data_.insert(data_.end(), text.utf16(), text.utf16() + n);
 }
 
+void text_arena_column::reserve(std::size_t rows, std::size_t units) {
+    offsets_.reserve(offsets_.size() + rows);
+    lengths_.reserve(lengths_.size() + rows);
+    data_.reserve(data_.size() + units);
+}
+
 std::optional<QStringView> text_arena_column::get(std::uint32_t row) const {
     const std::uint16_t n = lengths_[row];
     if (n == null_text_length) return std::nullopt;
@@ -30,7 +36,7 @@ std::optional<QStringView> text_arena_column::get(std::uint32_t row) const {
 
 void text_arena_column::make_ordered() {
     if (ordered_) return;
-    std::vector<char16_t> packed;
+    large_vector<char16_t> packed;
     packed.reserve(data_.size());
     for (std::size_t r = 0; r < offsets_.size(); ++r) {
         const std::uint32_t start = offsets_[r];
@@ -108,6 +114,11 @@ void path_column::add_row() {
     names_.add_row();
 }
 
+void path_column::reserve(std::size_t rows, std::size_t units) {
+    folders_.reserve(rows);
+    names_.reserve(rows, units);
+}
+
 void path_column::set(std::uint32_t row, QStringView path) {
     const qsizetype split = folder_length(path);
     folders_.set(row, path.left(split));
@@ -161,6 +172,21 @@ std::uint32_t record_storage::add_row() {
     fileext_.add_row();
     filepath_.add_row();
     return id;
+}
+
+void record_storage::reserve(std::size_t rows, std::size_t text_units) {
+    const std::size_t n = null_mask_.size() + rows;
+    null_mask_.reserve(n);
+    machineid_.reserve(n);
+    sourceid_.reserve(n);
+    createdate_.reserve(n);
+    filesizedec_.reserve(n);
+    fileext_.reserve(n);
+    // Any one text column holds at most all of the text.
+    filename_.reserve(rows, text_units);
+    pinyinma_.reserve(rows, text_units);
+    filenamewithno_.reserve(rows, text_units);
+    filepath_.reserve(rows, text_units);
 }
 
 void record_storage::clear() {

@@ -4,6 +4,7 @@
 // Rows are addressed by storage id; the record set keeps the order.
 #include "catalogue/catalogue_columns.h"
 #include "catalogue/catalogue_values.h"
+#include "catalogue/large_allocator.h"
 #include "search/filter_source.h"
 
 #include <QHash>
@@ -20,6 +21,7 @@ public:
     void set(std::uint32_t row, QStringView text);
     void set_null(std::uint32_t row) { lengths_[row] = null_text_length; }
     std::optional<QStringView> get(std::uint32_t row) const;
+    void reserve(std::size_t rows, std::size_t units);
     // Rewrites the arena in row order when edits broke that order.
     void make_ordered();
     text_arena_view view() const;
@@ -27,9 +29,9 @@ public:
     std::size_t memory_bytes() const;
 
 private:
-    std::vector<char16_t> data_;
-    std::vector<std::uint32_t> offsets_;
-    std::vector<std::uint16_t> lengths_;
+    large_vector<char16_t> data_;
+    large_vector<std::uint32_t> offsets_;
+    large_vector<std::uint16_t> lengths_;
     std::uint32_t high_water_ = 0;  // one past the highest row given a text
     bool ordered_ = true;
 };
@@ -38,6 +40,7 @@ private:
 class text_dictionary_column {
 public:
     void add_row() { ids_.push_back(text_dictionary_view::null_id); }
+    void reserve(std::size_t rows) { ids_.reserve(rows); }
     void set(std::uint32_t row, QStringView text) { ids_[row] = intern(text); }
     void set_null(std::uint32_t row) { ids_[row] = text_dictionary_view::null_id; }
     std::optional<QStringView> get(std::uint32_t row) const;
@@ -49,7 +52,7 @@ public:
     const QString& text(std::uint32_t id) const { return texts_[id]; }
 
 private:
-    std::vector<std::uint32_t> ids_;
+    large_vector<std::uint32_t> ids_;
     std::vector<QString> texts_;
     QHash<QString, std::uint32_t> index_;
     std::uint32_t last_id_ = text_dictionary_view::null_id;  // files of one folder come together
@@ -59,6 +62,7 @@ private:
 class path_column {
 public:
     void add_row();
+    void reserve(std::size_t rows, std::size_t units);
     void set(std::uint32_t row, QStringView path);
     void set_null(std::uint32_t row);
     std::optional<QString> get(std::uint32_t row) const;
@@ -74,6 +78,9 @@ private:
 class record_storage final : public filter_source {
 public:
     std::uint32_t add_row();  // sourceid 0, everything else null
+    // Room for `rows` more records holding about `text_units` of text in all; memory that
+    // is reserved but never written costs address space only.
+    void reserve(std::size_t rows, std::size_t text_units);
     std::uint32_t rows() const { return static_cast<std::uint32_t>(null_mask_.size()); }
     void clear();
 
@@ -113,11 +120,11 @@ private:
     }
     void set_fixed_null(std::uint32_t row, int column, bool null);
 
-    std::vector<std::uint16_t> null_mask_;  // bit n: fixed-width column n is null
-    std::vector<std::int32_t> machineid_;
-    std::vector<std::int32_t> sourceid_;
-    std::vector<std::int64_t> createdate_;
-    std::vector<std::int64_t> filesizedec_;
+    large_vector<std::uint16_t> null_mask_;  // bit n: fixed-width column n is null
+    large_vector<std::int32_t> machineid_;
+    large_vector<std::int32_t> sourceid_;
+    large_vector<std::int64_t> createdate_;
+    large_vector<std::int64_t> filesizedec_;
     text_arena_column filename_;
     text_arena_column pinyinma_;
     text_arena_column filenamewithno_;

@@ -69,16 +69,16 @@ QString tree_builder::fifo(const QString& relative) {
     return p;
 }
 
-QByteArray tree_builder::raw_file(const QString& parent, const QByteArray& name) {
-    const QByteArray p = native(folder(parent)) + '/' + name;
+QByteArray tree_builder::raw_file(const QByteArray& parent, const QByteArray& name) {
+    const QByteArray p = parent + '/' + name;
     const int fd = ::open(p.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     check(fd >= 0, "cannot make file");
     ::close(fd);
     return p;
 }
 
-QByteArray tree_builder::raw_folder(const QString& parent, const QByteArray& name) {
-    const QByteArray p = native(folder(parent)) + '/' + name;
+QByteArray tree_builder::raw_folder(const QByteArray& parent, const QByteArray& name) {
+    const QByteArray p = parent + '/' + name;
     check(::mkdir(p.constData(), 0755) == 0, "cannot make folder");
     return p;
 }

@@ -22,10 +22,11 @@ public:
     QString folder(const QString& relative);
     QString symlink(const QString& relative, const QString& target);
     QString fifo(const QString& relative);
-    // A file or folder whose last name is given as raw bytes, valid UTF-8 or not, inside
-    // the folder `parent` ("" for the root).
-    QByteArray raw_file(const QString& parent, const QByteArray& name);
-    QByteArray raw_folder(const QString& parent, const QByteArray& name);
+    // A file or folder whose name is given as raw bytes, valid UTF-8 or not, inside the
+    // existing folder `parent`, also given as bytes (root_bytes() for the root).
+    static QByteArray raw_file(const QByteArray& parent, const QByteArray& name);
+    static QByteArray raw_folder(const QByteArray& parent, const QByteArray& name);
+    QByteArray root_bytes() const { return root_.toUtf8(); }
 
     // Modification time, in seconds since 1970-01-01 UTC.
     static void set_mtime(const QString& path, std::int64_t seconds);
