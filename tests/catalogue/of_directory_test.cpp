@@ -400,9 +400,9 @@ TEST_F(scanner, names_the_catalogue_cannot_hold_are_skipped_and_counted) {
 TEST_F(scanner, paths_longer_than_the_column_are_skipped_and_counted) {
     const QString long_name(200, u'd');
     QString folder;
-    while ((tree.root() + folder).size() < 800) folder += long_name + u'/';
+    while (QString(tree.root() + folder).size() < 800) folder += long_name + u'/';
     // A file whose path just fits, one just beyond, and a folder whose files cannot fit.
-    const int room = 1024 - static_cast<int>((tree.root() + folder).size());
+    const int room = 1024 - static_cast<int>(QString(tree.root() + folder).size());
     const QString fits = QString(room - 4, u'f') + u".mp3"_s;
     const QString beyond = QString(room - 3, u'g') + u".mp3"_s;
     ASSERT_LE(fits.size(), 255);

@@ -1,0 +1,98 @@
+// The main window over a 1M-record catalogue: start-up to a usable window, a typed pinyin
+// condition to its results (without the quiet time), and show-all.
+#include "app/w_main.h"
+#include "bench/bench_support.h"
+#include "catalogue/catalogue_file.h"
+#include "tests/support/recording_prompts.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QString program_folder() {
+    static QTemporaryDir dir;
+    static bool made = [] {
+        return QFile::link(bench_catalogue_file(), dir.filePath(catalogue_file_name));
+    }();
+    (void)made;
+    return dir.path();
+}
+
+std::unique_ptr<w_main> open_window() {
+    auto w = std::make_unique<w_main>();
+    w->open_event(program_folder());
+    w->show();
+    while (!w->event_log().contains(QStringLiteral("start message")))
+        QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    return w;
+}
+
+void BM_start_up_with_1m_records(benchmark::State& state) {
+    recording_prompts answers;
+    program_folder();
+    for (auto _ : state) {
+        auto w = open_window();
+        benchmark::DoNotOptimize(w.get());
+        state.PauseTiming();
+        w.reset();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_start_up_with_1m_records)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+w_main& shared_window() {
+    static recording_prompts answers;
+    static std::unique_ptr<w_main> w = open_window();
+    return *w;
+}
+
+// From the posted query to the list painted again.
+void query_after_quiet_time(benchmark::State& state, const QString& condition) {
+    w_main& w = shared_window();
+    w.ddlb_1()->setEditText(condition);
+    for (auto _ : state) {
+        w.ue_query();
+        w.repaint();
+    }
+    state.counters["rows"] = static_cast<double>(w.dw_1_rows().rowcount());
+}
+void BM_pinyin_two_letters(benchmark::State& state) { query_after_quiet_time(state, QStringLiteral("wd")); }
+void BM_name_two_chinese(benchmark::State& state) { query_after_quiet_time(state, QStringLiteral("爱人")); }
+void BM_all_pictures(benchmark::State& state) { query_after_quiet_time(state, QStringLiteral("PPPP")); }
+BENCHMARK(BM_pinyin_two_letters)->Unit(benchmark::kMillisecond)->Repetitions(10)->ReportAggregatesOnly();
+BENCHMARK(BM_name_two_chinese)->Unit(benchmark::kMillisecond)->Repetitions(10)->ReportAggregatesOnly();
+BENCHMARK(BM_all_pictures)->Unit(benchmark::kMillisecond)->Repetitions(10)->ReportAggregatesOnly();
+
+// The second ">" of ">>" shows every record at once.
+void BM_show_all_1m(benchmark::State& state) {
+    w_main& w = shared_window();
+    QLineEdit* edit = w.ddlb_1()->lineEdit();
+    for (auto _ : state) {
+        state.PauseTiming();
+        w.ddlb_1()->setEditText(QStringLiteral(">"));
+        state.ResumeTiming();
+        QTest::keyClick(edit, '>');
+        w.repaint();
+    }
+    state.counters["rows"] = static_cast<double>(w.dw_1_rows().rowcount());
+}
+BENCHMARK(BM_show_all_1m)->Unit(benchmark::kMillisecond)->Repetitions(10)->ReportAggregatesOnly();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+}

@@ -1,0 +1,131 @@
+// Scanning a generated tree of 200k files with of_directory, beside find and fd on the same
+// tree, warm cache, in one run.
+#include "bench/bench_support.h"
+#include "catalogue/n_filetouch.h"
+#include "catalogue/operation_feedback.h"
+#include "catalogue/record_set.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int top_folders = 20, sub_folders = 20, files_per_folder = 500;
+
+// What the wait window costs at a checkpoint: a clock check, events every few milliseconds.
+class clock_feedback final : public operation_feedback {
+public:
+    clock_feedback() { since_.start(); }
+    void of_setmessage(const QString& m) override { last_ = m; }
+    bool ib_stop() const override { return false; }
+    void process_events() override {
+        if (since_.elapsed() >= 5) {
+            since_.restart();
+            ++pumps_;
+        }
+    }
+
+private:
+    QElapsedTimer since_;
+    QString last_;
+    long pumps_ = 0;
+};
+
+const char16_t* const words[] = {u"我的爱人", u"月亮代表我的心", u"love song", u"甜蜜蜜",
+                                 u"Summer Wind", u"童年", u"青花瓷", u"take five"};
+const char16_t* const exts[] = {u".mp3", u".MP3", u".wma", u".mp4", u".jpg", u".flac"};
+
+void make_file(const QString& path, long size) {
+    const int fd = ::open(path.toUtf8().constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    if (size > 0 && ::ftruncate(fd, size) != 0) std::fprintf(stderr, "cannot size %d\n", fd);
+    ::close(fd);
+}
+
+// Made once; a marker at the end tells a complete tree from an interrupted one.
+QString scan_tree() {
+    const QString root = QDir::tempPath() + u"/quellmark_bench/scan_tree_200k"_s;
+    const QString marker = root + u"/.complete"_s;
+    if (QFileInfo::exists(marker)) return root;
+    QDir(root).removeRecursively();
+    long n = 0;
+    for (int t = 0; t < top_folders; ++t) {
+        for (int s = 0; s < sub_folders; ++s) {
+            const QString folder = root + QStringLiteral("/歌曲%1/专辑 %2/").arg(t).arg(s);
+            QDir().mkpath(folder);
+            for (int f = 0; f < files_per_folder; ++f, ++n) {
+                const QString name = QStringLiteral("%1-%2 %3%4")
+                                         .arg(n)
+                                         .arg(QStringView(words[n % 8]))
+                                         .arg(f)
+                                         .arg(QStringView(exts[n % 6]));
+                make_file(folder + name, (n * 7919) % 9'000'000);
+            }
+        }
+    }
+    make_file(marker, 0);
+    return root;
+}
+
+std::string quoted(const QString& path) { return "'" + path.toStdString() + "'"; }
+
+void warm_cache(const QString& root) {
+    static bool warm = false;
+    if (warm) return;
+    time_command("find " + quoted(root) + " -printf '%s %B@ %p\\n' >/dev/null");
+    warm = true;
+}
+
+void BM_of_directory(benchmark::State& state) {
+    const QString root = scan_tree();
+    warm_cache(root);
+    scan_options options;
+    options.gs_cut_splitter = u"-"_s;
+    options.gi_cut_splitter_len = 1;
+    long records = 0;
+    for (auto _ : state) {
+        record_set rs;
+        clock_feedback feedback;
+        n_filetouch ft(feedback, options, [](const QString&) {});
+        ft.of_directory(root, u"*.*"_s, rs, 1);
+        records = rs.rowcount();
+    }
+    state.counters["records"] = static_cast<double>(records);
+}
+BENCHMARK(BM_of_directory)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(7)
+    ->ReportAggregatesOnly();
+
+void run_command(benchmark::State& state, const std::string& command) {
+    warm_cache(scan_tree());
+    for (auto _ : state) state.SetIterationTime(time_command(command));
+}
+
+void BM_find_printf(benchmark::State& state) {
+    run_command(state, "find " + quoted(scan_tree()) + " -printf '%s %B@ %p\\n' >/dev/null");
+}
+BENCHMARK(BM_find_printf)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1)
+    ->Repetitions(7)->ReportAggregatesOnly();
+
+void BM_fdfind(benchmark::State& state) {
+    run_command(state, "fdfind -u . " + quoted(scan_tree()) + " >/dev/null");
+}
+BENCHMARK(BM_fdfind)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1)
+    ->Repetitions(7)->ReportAggregatesOnly();
+
+void BM_fdfind_one_thread(benchmark::State& state) {
+    run_command(state, "fdfind -u -j1 . " + quoted(scan_tree()) + " >/dev/null");
+}
+BENCHMARK(BM_fdfind_one_thread)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1)
+    ->Repetitions(7)->ReportAggregatesOnly();
+
+}  // namespace
+
+BENCHMARK_MAIN();
