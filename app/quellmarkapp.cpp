@@ -8,5 +8,6 @@ int quellmarkapp::run(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("quellmarkapp"));
     w_main window;
     window.showMaximized();
+    window.open_event();
     return QApplication::exec();
 }

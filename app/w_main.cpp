@@ -296,6 +296,12 @@ void w_main::apply_places() {
         {ddlb_1_, u"ddlb_1"}, {p_1_, u"p_1"}, {p_2_, u"p_2"}, {dw_1_, u"dw_1"},
     };
     for (const auto& [w, name] : all) place(w, QString::fromUtf16(name));
+    // Captions wider in this font than their design width keep their whole text.
+    for (QWidget* w : {static_cast<QWidget*>(rb_default_), static_cast<QWidget*>(rb_baofeng_),
+                       static_cast<QWidget*>(st_scaned_qty_)})
+        if (w->width() < w->sizeHint().width()) w->resize(w->sizeHint().width(), w->height());
+    if (rb_default_->geometry().right() + 4 > rb_baofeng_->x())
+        rb_baofeng_->move(rb_default_->geometry().right() + 6, rb_baofeng_->y());
     // The condition box would reach under the query button by the width rule; stop short.
     QRect box = ddlb_1_->geometry();
     const int limit = cb_query_->geometry().left() - 8;

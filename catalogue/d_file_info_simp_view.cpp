@@ -56,7 +56,7 @@ d_file_info_simp_view::d_file_info_simp_view(record_set& rows, QWidget* parent)
     header->setHighlightSections(false);
     header->setDefaultAlignment(Qt::AlignCenter);
     header->setMinimumHeight(38);
-    const int widths[] = {64, 260, 64, 92, 420, 84, 70, 56, 64};
+    const int widths[] = {58, 200, 56, 84, 330, 76, 60, 48, 58};
     for (int c = 0; c < model::display_column_count; ++c) table_->setColumnWidth(c, widths[c]);
     auto* buttons = new row_button_delegate(table_);
     table_->setItemDelegateForColumn(model::button_ting, buttons);
