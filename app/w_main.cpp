@@ -8,6 +8,9 @@
 #include "app/w_wait_for3.h"
 #include "catalogue/catalogue_file.h"
 #include "catalogue/d_file_info_simp_view.h"
+#include "catalogue/n_filetouch.h"
+#include "catalogue/spreadsheet_export.h"
+#include "app/scan_dialogs.h"
 #include "search/query_engine.h"
 
 #include <QCloseEvent>
@@ -140,7 +143,9 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
     }
     connect(cb_query_, &QPushButton::clicked, this, &w_main::cb_query_clicked);
     connect(cb_clear_, &QPushButton::clicked, this, &w_main::cb_clear_clicked);
-    connect(cb_scandisk_, &QPushButton::clicked, this, [this] { post(&w_main::ue_scandisk); });
+    connect(cb_scandisk_, &QPushButton::clicked, this, [this] {
+        if (!ib_scanning_) post(&w_main::ue_scandisk);
+    });
     connect(cb_clear_downpath_, &QPushButton::clicked, this, &w_main::cb_clear_downpath_clicked);
     connect(rb_default_, &QRadioButton::clicked, this,
             [this](bool checked) { write_player_choice(0, checked); });
@@ -191,7 +196,58 @@ void w_main::cb_clear_downpath_clicked() {
 
 void w_main::ue_down_qty() { event_log_ << QStringLiteral("ue_down_qty"); }
 
-void w_main::ue_scandisk() { event_log_ << QStringLiteral("ue_scandisk"); }
+void w_main::ue_scandisk() {
+    event_log_ << QStringLiteral("ue_scandisk");
+    // One scan at a time: a second start while one runs would empty the catalogue under it.
+    if (ib_scanning_) return;
+    ib_scanning_ = true;
+    run_scan();
+    ib_scanning_ = false;
+}
+
+void w_main::run_scan() {
+    the_scan_dialogs().disk_area(this);
+    // Anything but a confirmation cancels, also closing the dialog by its frame.
+    if (the_scan_dialogs().file_type(this) != 1) return;
+
+    const app_globals& g = globals();
+    scan_options options;
+    options.ii_dir_type = g.ii_dir_type;
+    options.ii_scan_layers = g.ii_scan_layers;
+    options.gs_filetype = g.gs_filetype;
+    options.gi_filetype_upperbound = g.gi_filetype_upperbound;
+    options.gs_cut_splitter = g.gs_cut_splitter;
+    options.gi_cut_splitter_len = g.gi_cut_splitter_len;
+    n_filetouch fsearch(*wait_, options,
+                        [this](const QString& text) { st_scaned_qty_->setText(text); });
+
+    dts_fileslist_.reset();
+    dw_1_rows_.reset();
+    wait_->open_window();
+    wait_->of_setmessage(QStringLiteral("搜索指定文件夹内的所有文件"));
+    for (const QString& area : g.gs_diskarea)
+        fsearch.of_directory(area, QStringLiteral("*.*"), dts_fileslist_, 1);
+    const QString count = QString::number(dts_fileslist_.rowcount());
+    wait_->of_setmessage(QStringLiteral("共找到符合的文件: ") + count +
+                         QStringLiteral("个,保存结果..."));
+    st_scaned_qty_->setText(count + QStringLiteral("个"));
+    if (!wait_->ib_stop()) {
+        const QString catalogue = g.is_program_path + catalogue_file_name;
+        const QString sheet = g.is_program_path + spreadsheet_export_file_name;
+        QStringList failed;
+        if (!save_catalogue_file(dts_fileslist_, catalogue)) failed << catalogue;
+        if (!save_spreadsheet_export(dts_fileslist_, sheet)) failed << sheet;
+        // A file that could not be written is named instead of claiming success; the
+        // previous file is still there.
+        prompts().message(this, QStringLiteral("提示"),
+                          failed.isEmpty()
+                              ? QStringLiteral("文件清单已经存放在: \n\n") + sheet
+                              : QStringLiteral("以下文件未能保存(原有文件保持不变): \n\n") +
+                                    failed.join(u'\n'));
+    }
+    wait_->close_window();
+    event_log_ << QStringLiteral("scan done");
+}
 
 void w_main::ue_load_file() {
     event_log_ << QStringLiteral("ue_load_file");

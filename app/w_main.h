@@ -51,6 +51,7 @@ public:
     QTimer& timer() { return timer_; }
     w_wait_for3* wait_window() const { return wait_; }
     bool ib_show_pic() const { return ib_show_pic_; }
+    bool scan_running() const { return ib_scanning_; }
     const QString& is_down_path() const { return is_down_path_; }
     // Every posted event and handler that ran, in order: for tests of the start sequence.
     const QStringList& event_log() const { return event_log_; }
@@ -72,6 +73,7 @@ private:
     void place(QWidget* w, const QString& name);
     void apply_places();
     void write_player_choice(int value, bool checked);
+    void run_scan();
     QString settings_path() const;
 
     record_set dts_fileslist_;
@@ -109,5 +111,6 @@ private:
     long il_last_row_show_ = 0;
     unsigned il_down_qty_ = 0;
     int ii_last_focus_control_ = 1;
+    bool ib_scanning_ = false;
     QStringList event_log_;
 };

@@ -7,7 +7,7 @@ std::optional<std::vector<QStringList>> read_list_file(const QString& path, int 
     std::vector<QStringList> rows;
     text_table_options options;
     options.first_line = first_line;
-    options.block_bytes = 64 * 1024;  // list files are small
+    options.block_bytes = 64 * 1024; // list files are small
     const text_table_result r = read_text_table(
         path,
         [&rows](std::span<const QStringView> fields, const text_line_info&) {

@@ -134,5 +134,6 @@ private:
     std::function<void(const QString&)> st_scaned_qty_;
     std::uint32_t lul_find_qty_ = 0;
     long unstorable_qty_ = 0;
+    QString filepath_;  // reused for every file
     std::vector<std::unique_ptr<listing>> listings_;  // handle n is slot n - 1
 };

@@ -6,6 +6,8 @@
 #include "catalogue/record_set.h"
 #include "search/gf_getfirstletter.h"
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -113,29 +115,33 @@ void n_filetouch::make_record(const QString& ls_directory, const win32_find_data
                               record_set& dw_1) {
     const QStringView ls_filename = data.name();
     QString ls_ext;
-    QString ls_filenamemain = of_get_filename_part(ls_filename, ls_ext);
-    ls_ext = ls_ext.toLower();
+    const QString ls_filenamewithno = of_get_filename_part(ls_filename, ls_ext);
+    ls_ext = std::move(ls_ext).toLower();
     if (options_.gi_filetype_upperbound > 0 &&
         !of_str_in_array(ls_ext, options_.gs_filetype, options_.gi_filetype_upperbound))
         return;
 
-    const QString filepath = ls_directory + ls_filename;
-    if (!storable_name(data) || filepath.size() > filepath_max) {
+    // One buffer for every path of the scan: no allocation per file.
+    filepath_.resize(0);
+    filepath_.append(ls_directory).append(ls_filename);
+    if (!storable_name(data) || filepath_.size() > filepath_max) {
         ++unstorable_qty_;
         return;
     }
 
     const long ll_insertrow = dw_1.insertrow(0);
-    dw_1.set_text(ll_insertrow, col_filenamewithno, ls_filenamemain);
+    dw_1.set_text(ll_insertrow, col_filenamewithno, ls_filenamewithno);
 
+    QStringView ls_filenamemain = ls_filenamewithno;
     std::int32_t number = 0;
     // An empty separator would cut every name; it means that none is configured.
     if (options_.gi_cut_splitter_len > 0 && !options_.gs_cut_splitter.isEmpty()) {
         const qsizetype p = ls_filenamemain.indexOf(options_.gs_cut_splitter);
         if (p >= 0) {
             // Not a whole number, or one beyond the column's range: no number.
-            number = parse_long(QStringView(ls_filenamemain).left(p)).value_or(0);
-            ls_filenamemain = ls_filenamemain.mid(p + options_.gi_cut_splitter_len);
+            number = parse_long(ls_filenamemain.left(p)).value_or(0);
+            ls_filenamemain = ls_filenamemain.mid(
+                std::min<qsizetype>(p + options_.gi_cut_splitter_len, ls_filenamemain.size()));
         }
     }
     dw_1.set_long(ll_insertrow, col_sourceid, number);
@@ -144,7 +150,7 @@ void n_filetouch::make_record(const QString& ls_directory, const win32_find_data
     dw_1.set_text(ll_insertrow, col_fileext, ls_ext);
     dw_1.set_decimal(ll_insertrow, col_filesizedec,
                      size_in_megabytes(data.nfilesizehigh, data.nfilesizelow));
-    dw_1.set_text(ll_insertrow, col_filepath, filepath);
+    dw_1.set_text(ll_insertrow, col_filepath, filepath_);
     std::optional<local_datetime> created;
     if (of_filedatetimetopb(data.ftcreationtime, created) == 1)
         dw_1.set_datetime(ll_insertrow, col_createdate, *created);

@@ -241,7 +241,8 @@ bool write_compound_file(FILE* file, const std::function<bool(biff8_writer&)>& w
         ok = gsf_output_close(stream.get()) && ok;
     }
     ok = gsf_output_close(ole_output) && ok;
-    ok = gsf_output_close(sink.get()) && ok;
+    // Closing the compound file closes its sink too.
+    if (!gsf_output_is_closed(sink.get())) ok = gsf_output_close(sink.get()) && ok;
     return ok;
 }
 

@@ -16,10 +16,18 @@ namespace {
 constexpr std::int64_t max_line_limit = 16 * 1024 * 1024;
 constexpr std::int64_t max_block_bytes = 256 * 1024 * 1024;
 
-bool is_surrogate(char16_t u) { return (u & 0xF800) == 0xD800; }
-bool is_high_surrogate(char16_t u) { return (u & 0xFC00) == 0xD800; }
-bool is_low_surrogate(char16_t u) { return (u & 0xFC00) == 0xDC00; }
-bool is_line_end(char16_t u) { return u == u'\n' || u == u'\r'; }
+bool is_surrogate(char16_t u) {
+    return (u & 0xF800) == 0xD800;
+}
+bool is_high_surrogate(char16_t u) {
+    return (u & 0xFC00) == 0xD800;
+}
+bool is_low_surrogate(char16_t u) {
+    return (u & 0xFC00) == 0xDC00;
+}
+bool is_line_end(char16_t u) {
+    return u == u'\n' || u == u'\r';
+}
 
 // The first unit at or after `pos` that needs a look: a control up to CR or a surrogate.
 // Most units are plain, so they are passed eight at a time where the machine allows.
@@ -32,8 +40,7 @@ qsizetype skip_plain(const char16_t* b, qsizetype pos, qsizetype end) {
     for (; pos + 8 <= end; pos += 8) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + pos));
         const __m128i control = _mm_cmpeq_epi16(_mm_subs_epu16(v, cr), zero);
-        const __m128i surrogate =
-            _mm_cmpeq_epi16(_mm_and_si128(v, surrogate_mask), surrogate_bits);
+        const __m128i surrogate = _mm_cmpeq_epi16(_mm_and_si128(v, surrogate_mask), surrogate_bits);
         const int mask = _mm_movemask_epi8(_mm_or_si128(control, surrogate));
         if (mask != 0) return pos + std::countr_zero(static_cast<unsigned>(mask)) / 2;
     }
@@ -49,7 +56,7 @@ enum class scan_kind { complete, need_more, over_long };
 
 struct scan_result {
     scan_kind kind = scan_kind::need_more;
-    qsizetype next = 0;  // complete: where the following line starts
+    qsizetype next = 0; // complete: where the following line starts
     bool has_nul = false;
     bool has_lone_surrogate = false;
 };
@@ -143,11 +150,11 @@ void parse(Source&& read_some, std::int64_t expected_bytes, const text_line_call
     std::vector<QStringView> fields;
     fields.reserve(16);
     qsizetype byte_end = 0;
-    qsizetype start = 0;  // first unit of the current line
+    qsizetype start = 0; // first unit of the current line
     qsizetype swapped_end = 0;
     bool eof = false;
     bool mark_checked = false;
-    bool skipping = false;  // inside an over-long line, looking for its end
+    bool skipping = false; // inside an over-long line, looking for its end
     std::int64_t line_number = 1;
 
     for (;;) {
@@ -174,7 +181,7 @@ void parse(Source&& read_some, std::int64_t expected_bytes, const text_line_call
                     if (pos + 1 < end) {
                         next += b[pos + 1] == u'\n' ? 1 : 0;
                     } else if (!eof) {
-                        start = pos;  // keep the CR until we know what follows it
+                        start = pos; // keep the CR until we know what follows it
                         break;
                     }
                 }
@@ -199,7 +206,7 @@ void parse(Source&& read_some, std::int64_t expected_bytes, const text_line_call
                         ++result.lines_delivered;
                     }
                 }
-                start += max_len;  // no line end before here
+                start += max_len; // no line end before here
                 skipping = true;
                 continue;
             }
@@ -233,7 +240,7 @@ void parse(Source&& read_some, std::int64_t expected_bytes, const text_line_call
     result.status = text_table_status::read;
 }
 
-}  // namespace
+} // namespace
 
 text_table_result read_text_table(const QString& path, const text_line_callback& on_line,
                                   const text_table_options& options) {

@@ -22,10 +22,10 @@
 #include <span>
 
 struct text_line_info {
-    std::int64_t line_number = 0;     // 1-based, counting every line of the file
-    bool has_nul = false;             // a U+0000 code unit occurs in the line
-    bool has_lone_surrogate = false;  // a surrogate code unit without its partner
-    bool over_long = false;           // only with over_long_policy::deliver_prefix
+    std::int64_t line_number = 0;    // 1-based, counting every line of the file
+    bool has_nul = false;            // a U+0000 code unit occurs in the line
+    bool has_lone_surrogate = false; // a surrogate code unit without its partner
+    bool over_long = false;          // only with over_long_policy::deliver_prefix
 };
 
 // Called once per line from `first_line` on; `fields` holds at least one (maybe empty) view.
@@ -33,12 +33,12 @@ using text_line_callback =
     std::function<void(std::span<const QStringView> fields, const text_line_info& info)>;
 
 enum class over_long_policy {
-    skip,            // the line is not delivered, only counted
-    deliver_prefix,  // its first max_line_units code units are delivered, flagged over_long
+    skip,           // the line is not delivered, only counted
+    deliver_prefix, // its first max_line_units code units are delivered, flagged over_long
 };
 
 struct text_table_options {
-    std::int64_t first_line = 1;  // lines before it are read past unseen (values < 1 mean 1)
+    std::int64_t first_line = 1; // lines before it are read past unseen (values < 1 mean 1)
     // Longest line, in UTF-16 code units without the line end; clamped to 1 .. 16 Mi.
     std::int64_t max_line_units = 64 * 1024;
     over_long_policy over_long = over_long_policy::skip;
@@ -47,17 +47,17 @@ struct text_table_options {
 };
 
 enum class text_table_status {
-    read,      // the whole file was read
-    missing,   // there is no such file: not an error, nothing was delivered
-    io_error,  // the file could not be opened or a read failed; see `error`
+    read,     // the whole file was read
+    missing,  // there is no such file: not an error, nothing was delivered
+    io_error, // the file could not be opened or a read failed; see `error`
 };
 
 struct text_table_result {
     text_table_status status = text_table_status::missing;
     std::int64_t lines_delivered = 0;
-    std::int64_t lines_over_long = 0;  // from first_line on; skipped or cut
-    std::int64_t bytes_read = 0;       // as read from the file, mark included
-    QString error;                     // the system's text for an io_error
+    std::int64_t lines_over_long = 0; // from first_line on; skipped or cut
+    std::int64_t bytes_read = 0;      // as read from the file, mark included
+    QString error;                    // the system's text for an io_error
 
     bool ok() const { return status == text_table_status::read; }
 };

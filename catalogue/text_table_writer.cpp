@@ -14,7 +14,7 @@ char16_t to_file_unit(char16_t u) {
         return u;
 }
 
-}  // namespace
+} // namespace
 
 text_table_writer::text_table_writer(const QString& path)
     : file_(path), buffer_(std::make_unique_for_overwrite<char16_t[]>(buffer_units)) {
@@ -93,7 +93,7 @@ bool text_table_writer::commit() {
     flush();
     if (failed_) {
         if (file_.isOpen()) file_.cancelWriting();
-        file_.commit();  // with writing cancelled this only removes the temporary file
+        file_.commit(); // with writing cancelled this only removes the temporary file
         return false;
     }
     if (!file_.commit()) {

@@ -20,7 +20,7 @@
 #include <span>
 
 class text_table_writer {
-public:
+  public:
     // Opens the temporary file at once; ok() tells whether that worked.
     explicit text_table_writer(const QString& path);
     // Without commit() the temporary file is removed and the old file stays.
@@ -43,7 +43,7 @@ public:
     // False on any failure, and then the old file is untouched. Later calls repeat the answer.
     bool commit();
 
-private:
+  private:
     void put(const char16_t* units, qsizetype count);
     void put_unit(char16_t unit);
     void flush();

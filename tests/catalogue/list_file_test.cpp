@@ -32,9 +32,9 @@ TEST(list_file, one_scan_area_gives_heading_and_one_line) {
 
 TEST(list_file, round_trips_rows_as_written) {
     const std::vector<rows> tables = {
-        {},                                                       // heading only
-        {{u""_s}},                                                // one empty row
-        {{u"/media/歌曲/"_s}, {u""_s}, {u"D:"_s}},                // empty row in the middle
+        {},                                        // heading only
+        {{u""_s}},                                 // one empty row
+        {{u"/media/歌曲/"_s}, {u""_s}, {u"D:"_s}}, // empty row in the middle
         {{u".mp3"_s, u"1"_s}, {u".MP3"_s, u"0"_s}, {u""_s, u"1"_s}, {u".wma"_s, u""_s}},
     };
     QTemporaryDir dir;
@@ -54,7 +54,10 @@ TEST(list_file, reads_files_of_other_writers) {
         rows expected;
     };
     const std::vector<read_case> cases = {
-        {"no mark, lf", utf16le(u"h\n.mp3\t1\n.avi\t0"_s), 2, {{u".mp3"_s, u"1"_s}, {u".avi"_s, u"0"_s}}},
+        {"no mark, lf",
+         utf16le(u"h\n.mp3\t1\n.avi\t0"_s),
+         2,
+         {{u".mp3"_s, u"1"_s}, {u".avi"_s, u"0"_s}}},
         {"mark, crlf", utf16le(u"h\r\nE:\r\n"_s, true), 2, {{u"E:"_s}}},
         {"heading read when asked", utf16le(u"h\r\nE:\r\n"_s, true), 1, {{u"h"_s}, {u"E:"_s}}},
         {"empty file", QByteArray(), 2, {}},
@@ -72,8 +75,9 @@ TEST(list_file, failed_write_keeps_the_old_list) {
     QTemporaryDir dir;
     const QString file = dir.filePath(u"file"_s);
     write_all_bytes(file, "x");
-    EXPECT_FALSE(write_list_file(file + u"/quellmark_diskarea.dll"_s, {u"diskarea"_s}, {{u"E:"_s}}));
+    EXPECT_FALSE(
+        write_list_file(file + u"/quellmark_diskarea.dll"_s, {u"diskarea"_s}, {{u"E:"_s}}));
     EXPECT_EQ(read_all_bytes(file), QByteArray("x"));
 }
 
-}  // namespace
+} // namespace

@@ -1,6 +1,7 @@
 #include "catalogue/spreadsheet_export.h"
 
 #include "catalogue/record_set.h"
+#include "tests/support/qt_printers.h"
 #include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>
@@ -287,8 +288,9 @@ protected:
     bool convert(const QString& xls, bool all_sheets) {
         const QString out = dir.path() + u"/csv"_s;
         QDir().mkpath(out);
-        QString filter = u"csv:Text - txt - csv (StarCalc):44,34,76,1"_s;
-        if (all_sheets) filter += u",,0,false,true,true,false,false,-1"_s;
+        // Quote only where needed, cells as shown, the first or every sheet.
+        const QString filter = u"csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,true,"
+                               u"false,false,"_s + (all_sheets ? u"-1"_s : u"0"_s);
         QProcess p;
         p.setProcessChannelMode(QProcess::MergedChannels);
         p.start(soffice, {u"-env:UserInstallation=file://"_s + dir.path() + u"/lo-profile"_s,

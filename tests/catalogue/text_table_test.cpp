@@ -78,42 +78,64 @@ TEST(text_table_reader, parses_lines_fields_and_flags_at_every_block_size) {
         {"lf", utf16le(u"h\na\tb\nc\n"_s), 1, 64, {u"1:h"_s, u"2:a|b"_s, u"3:c"_s}},
         {"crlf with mark", utf16le(u"h\r\na\tb\r\n"_s, true), 1, 64, {u"1:h"_s, u"2:a|b"_s}},
         {"lone cr ends a line", utf16le(u"a\rb\r\nc"_s), 1, 64, {u"1:a"_s, u"2:b"_s, u"3:c"_s}},
-        {"cr cr lf is an empty line", utf16le(u"a\r\r\nb"_s), 1, 64,
-         {u"1:a"_s, u"2:"_s, u"3:b"_s}},
+        {"cr cr lf is an empty line", utf16le(u"a\r\r\nb"_s), 1, 64, {u"1:a"_s, u"2:"_s, u"3:b"_s}},
         {"truncated last line", utf16le(u"h\r\n中文\t歌"_s), 2, 64, {u"2:中文|歌"_s}},
         {"no extra row after last line end", utf16le(u"h\r\nx\r\n"_s), 2, 64, {u"2:x"_s}},
-        {"empty fields", utf16le(u"\t\t\r\n\r\na\t\r\n"_s), 1, 64,
-         {u"1:||"_s, u"2:"_s, u"3:a|"_s}},
+        {"empty fields", utf16le(u"\t\t\r\n\r\na\t\r\n"_s), 1, 64, {u"1:||"_s, u"2:"_s, u"3:a|"_s}},
         {"heading only", utf16le(u"machineid\tfilename\r\n"_s, true), 2, 64, {}},
         {"heading without line end", utf16le(u"machineid"_s, true), 2, 64, {}},
         {"empty file", QByteArray(), 1, 64, {}},
         {"mark only", QByteArray("\xFF\xFE", 2), 1, 64, {}},
-        {"mark later is data", utf16le(u"a\n\uFEFFb"_s, true), 1, 64,
-         {u"1:a"_s, u"2:\uFEFFb"_s}},
+        {"mark later is data", utf16le(u"a\n\uFEFFb"_s, true), 1, 64, {u"1:a"_s, u"2:\uFEFFb"_s}},
         {"first line below 1 means 1", utf16le(u"a\nb"_s), -3, 64, {u"1:a"_s, u"2:b"_s}},
         {"first line past the end", utf16le(u"a\nb\n"_s), 5, 64, {}},
         {"odd last byte ignored", utf16le(u"a\tb"_s) + 'z', 1, 64, {u"1:a|b"_s}},
         {"odd byte after line end", utf16le(u"a\r\n"_s) + 'z', 1, 64, {u"1:a"_s}},
-        {"nul flagged", raw_units({u'a', 0, u'b', u'\n', u'c'}), 1, 64,
+        {"nul flagged",
+         raw_units({u'a', 0, u'b', u'\n', u'c'}),
+         1,
+         64,
          {QString(u"1:a"_s + QChar(0) + u"b nul"_s), u"2:c"_s}},
-        {"surrogate pair is fine", utf16le(u"\U0001F600\t\U00020000\n"_s), 1, 64,
+        {"surrogate pair is fine",
+         utf16le(u"\U0001F600\t\U00020000\n"_s),
+         1,
+         64,
          {u"1:\U0001F600|\U00020000"_s}},
-        {"lone high at line end", raw_units({u'a', 0xD83D, u'\n', u'b'}), 1, 64,
+        {"lone high at line end",
+         raw_units({u'a', 0xD83D, u'\n', u'b'}),
+         1,
+         64,
          {QString(u"1:a"_s + QChar(0xD83D) + u" lone"_s), u"2:b"_s}},
-        {"lone high at end of data", raw_units({u'a', 0xD83D}), 1, 64,
+        {"lone high at end of data",
+         raw_units({u'a', 0xD83D}),
+         1,
+         64,
          {QString(u"1:a"_s + QChar(0xD83D) + u" lone"_s)}},
-        {"high then letter", raw_units({0xD83D, u'x'}), 1, 64,
+        {"high then letter",
+         raw_units({0xD83D, u'x'}),
+         1,
+         64,
          {QString(u"1:"_s + QChar(0xD83D) + u"x lone"_s)}},
-        {"lone low", raw_units({u'x', 0xDE00, u'\t'}), 1, 64,
+        {"lone low",
+         raw_units({u'x', 0xDE00, u'\t'}),
+         1,
+         64,
          {QString(u"1:x"_s + QChar(0xDE00) + u"| lone"_s)}},
-        {"line of exactly the limit is kept", utf16le(u"abcd\r\nabcde\r\nok"_s), 1, 4,
-         {u"1:abcd"_s, u"3:ok"_s}, 1},
+        {"line of exactly the limit is kept",
+         utf16le(u"abcd\r\nabcde\r\nok"_s),
+         1,
+         4,
+         {u"1:abcd"_s, u"3:ok"_s},
+         1},
         {"over-long last line", utf16le(u"ok\nabcdefgh"_s), 1, 4, {u"1:ok"_s}, 1},
         {"over-long ended by cr lf", utf16le(u"abcdefgh\r\nok\r\n"_s), 1, 4, {u"2:ok"_s}, 1},
         {"over-long ended by lone cr", utf16le(u"abcdefgh\rok"_s), 1, 4, {u"2:ok"_s}, 1},
         {"over-long heading is not counted", utf16le(u"abcdefgh\r\nok"_s), 2, 4, {u"2:ok"_s}},
         {"pair across the limit", utf16le(u"abc\U0001F600\nok"_s), 1, 4, {u"2:ok"_s}, 1},
-        {"pair at the limit", utf16le(u"ab\U0001F600\nok"_s), 1, 4,
+        {"pair at the limit",
+         utf16le(u"ab\U0001F600\nok"_s),
+         1,
+         4,
          {u"1:ab\U0001F600"_s, u"2:ok"_s}},
     };
     for (const parse_case& c : cases) {
@@ -176,12 +198,13 @@ TEST(text_table_reader, reads_a_file_in_blocks_like_bytes_in_memory) {
     QTemporaryDir dir;
     const QString path = dir.filePath(u"t.dll"_s);
     QString text = u"machineid\tfilename\r\n"_s;
-    for (int i = 1; i <= 5000; ++i) text += QString::number(i) + u"\t歌名"_s + QString::number(i) + u"\r\n"_s;
+    for (int i = 1; i <= 5000; ++i)
+        text += QString::number(i) + u"\t歌名"_s + QString::number(i) + u"\r\n"_s;
     const QByteArray bytes = utf16le(text, true);
     write_all_bytes(path, bytes);
     text_table_options o;
     o.first_line = 2;
-    o.block_bytes = 4099;  // odd: blocks end inside code units
+    o.block_bytes = 4099; // odd: blocks end inside code units
     const collected from_file = read_file(path, o);
     EXPECT_EQ(from_file.result.status, text_table_status::read);
     EXPECT_EQ(from_file.result.bytes_read, bytes.size());
@@ -308,8 +331,8 @@ TEST(text_table_writer, round_trips_large_tables_across_its_blocks) {
                 long_ok = f.size() == 2 && f[0] == long_field && f[1] == u"end"_s;
                 return;
             }
-            numbers_ok = numbers_ok && f.size() == 2 && f[0].toLongLong() == rows &&
-                         f[1] == u"名字"_s;
+            numbers_ok =
+                numbers_ok && f.size() == 2 && f[0].toLongLong() == rows && f[1] == u"名字"_s;
             ++rows;
         },
         o);
@@ -364,8 +387,8 @@ TEST(text_table_writer, fails_in_an_unwritable_folder_and_keeps_the_old_file) {
         w.write_row({u"new"_s});
         EXPECT_FALSE(w.commit());
     }
-    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                          QFileDevice::ExeOwner);
+    QFile::setPermissions(dir.path(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     EXPECT_EQ(read_all_bytes(path), QByteArray("old"));
     EXPECT_EQ(entries_of(dir.path()), QStringList{u"t.dll"_s});
 }
@@ -422,4 +445,4 @@ TEST(text_table_writer, replaces_the_old_file_on_commit) {
     EXPECT_EQ(read_all_bytes(path), utf16le(u"new\r\n"_s, true));
 }
 
-}  // namespace
+} // namespace

@@ -42,7 +42,7 @@ outcome read_with(QByteArrayView bytes, text_table_options options) {
     return out;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 3) return 0;

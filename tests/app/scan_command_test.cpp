@@ -1,0 +1,162 @@
+#include "app/app_globals.h"
+#include "app/scan_dialogs.h"
+#include "app/w_main.h"
+#include "app/w_wait_for3.h"
+#include "catalogue/catalogue_file.h"
+#include "catalogue/spreadsheet_export.h"
+#include "tests/support/qt_printers.h"
+#include "tests/support/recording_prompts.h"
+#include "tests/support/test_files.h"
+#include "tests/support/tree_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Stands in for the two dialogs: sets the globals as closing them would, answers as told.
+class fake_scan_dialogs : public scan_dialogs {
+public:
+    fake_scan_dialogs() { set_scan_dialogs(this); }
+    ~fake_scan_dialogs() override { set_scan_dialogs(nullptr); }
+    void disk_area(QWidget*) override {
+        ++opened;
+        globals().gs_diskarea = areas;
+        globals().ii_dir_type = 1;
+        globals().ii_scan_layers = 5;
+        globals().gs_cut_splitter = u"-"_s;
+        globals().gi_cut_splitter_len = 1;
+    }
+    int file_type(QWidget*) override {
+        globals().gs_filetype = {u".mp3"_s};
+        globals().gi_filetype_upperbound = 1;
+        if (during_scan) QTimer::singleShot(0, during_scan);
+        return answer;
+    }
+    QStringList areas;
+    int answer = 1;
+    int opened = 0;
+    std::function<void()> during_scan;
+};
+
+class scan_command : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    tree_builder tree;
+    recording_prompts answers;
+    fake_scan_dialogs dialogs;
+    std::unique_ptr<w_main> window;
+
+    void SetUp() override {
+        tree.file(u"1002-歌名.mp3"_s, 3145728);
+        tree.file(u"a/b.mp3"_s);
+        tree.file(u"a/c.wma"_s);
+        tree.file(u"a/d/e.mp3"_s);
+        window = std::make_unique<w_main>();
+        window->open_event(dir.path());
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return window->event_log().contains(u"start message"_s); }, 5000));
+        answers.messages.clear();
+    }
+    QString catalogue_path() const { return dir.filePath(catalogue_file_name); }
+    QString export_path() const { return dir.filePath(spreadsheet_export_file_name); }
+    void seed_previous_files() {
+        write_all_bytes(catalogue_path(), "previous catalogue");
+        write_all_bytes(export_path(), "previous export");
+    }
+    void expect_previous_files() {
+        EXPECT_EQ(read_all_bytes(catalogue_path()), "previous catalogue");
+        EXPECT_EQ(read_all_bytes(export_path()), "previous export");
+    }
+};
+
+TEST_F(scan_command, a_scan_rebuilds_the_catalogue_saves_both_files_and_says_where) {
+    dialogs.areas = {tree.root()};
+    window->dw_1_rows().insertrow(0);
+    window->ue_scandisk();
+    EXPECT_EQ(window->dts_fileslist().rowcount(), 3);
+    EXPECT_EQ(window->dw_1_rows().rowcount(), 0);
+    EXPECT_EQ(window->st_scaned_qty()->text(), u"3个"_s);
+    EXPECT_EQ(answers.messages,
+              QStringList{u"提示 | 文件清单已经存放在: \n\n"_s + dir.path() + u"/"_s +
+                          spreadsheet_export_file_name});
+    record_set reread;
+    EXPECT_EQ(import_catalogue_file(reread, catalogue_path()).loaded, 3);
+    EXPECT_TRUE(read_all_bytes(export_path()).startsWith("\xD0\xCF\x11\xE0"));
+    EXPECT_FALSE(window->wait_window()->isVisible());
+}
+
+TEST_F(scan_command, cancelling_the_file_types_leaves_everything_as_it_was) {
+    for (const int answer : {-1, 0}) {
+        seed_previous_files();
+        window->dts_fileslist().insertrow(0);
+        window->dw_1_rows().insertrow(0);
+        const long before = window->dts_fileslist().rowcount();
+        dialogs.areas = {tree.root()};
+        dialogs.answer = answer;
+        window->ue_scandisk();
+        EXPECT_EQ(window->dts_fileslist().rowcount(), before) << answer;
+        EXPECT_EQ(window->dw_1_rows().rowcount(), 1) << answer;
+        expect_previous_files();
+        EXPECT_TRUE(answers.messages.isEmpty());
+    }
+}
+
+TEST_F(scan_command, no_areas_write_a_heading_only_catalogue) {
+    dialogs.areas = {};
+    window->ue_scandisk();
+    EXPECT_EQ(window->st_scaned_qty()->text(), u"0个"_s);
+    record_set reread;
+    const auto result = import_catalogue_file(reread, catalogue_path());
+    EXPECT_TRUE(result.file_found);
+    EXPECT_EQ(result.loaded, 0);
+}
+
+TEST_F(scan_command, overlapping_areas_catalogue_shared_files_twice) {
+    dialogs.areas = {tree.root(), tree.path(u"a"_s)};
+    window->ue_scandisk();
+    EXPECT_EQ(window->dts_fileslist().rowcount(), 5);
+}
+
+TEST_F(scan_command, a_stopped_scan_keeps_both_files_and_its_partial_catalogue) {
+    for (int i = 0; i < 50; ++i) tree.file(u"many/"_s + QString::number(i) + u".mp3"_s);
+    seed_previous_files();
+    dialogs.areas = {tree.root()};
+    dialogs.during_scan = [&] { window->wait_window()->cb_stop()->click(); };
+    window->ue_scandisk();
+    expect_previous_files();
+    EXPECT_TRUE(answers.messages.isEmpty());
+    EXPECT_EQ(window->st_scaned_qty()->text(),
+              QString::number(window->dts_fileslist().rowcount()) + u"个"_s);
+    EXPECT_LT(window->dts_fileslist().rowcount(), 53);
+}
+
+TEST_F(scan_command, a_file_that_cannot_be_saved_is_named_instead_of_success) {
+    QDir().mkpath(catalogue_path());  // a folder where the file should go
+    dialogs.areas = {tree.root()};
+    window->ue_scandisk();
+    ASSERT_EQ(answers.messages.size(), 1);
+    EXPECT_TRUE(answers.messages[0].contains(catalogue_path())) << answers.messages[0].toStdString();
+    EXPECT_FALSE(answers.messages[0].contains(u"已经存放在"_s));
+}
+
+TEST_F(scan_command, a_second_scan_cannot_start_while_one_runs) {
+    for (int i = 0; i < 50; ++i) tree.file(u"many/"_s + QString::number(i) + u".mp3"_s);
+    dialogs.areas = {tree.root()};
+    dialogs.during_scan = [&] { window->ue_scandisk(); };
+    window->ue_scandisk();
+    EXPECT_EQ(dialogs.opened, 1);
+    EXPECT_EQ(window->event_log().count(u"scan done"_s), 1);
+    EXPECT_EQ(window->dts_fileslist().rowcount(), 53);
+}
+
+}  // namespace
