@@ -12,6 +12,7 @@
 #include "catalogue/spreadsheet_export.h"
 #include "app/scan_dialogs.h"
 #include "search/query_engine.h"
+#include "search/w_file_type_query.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -146,6 +147,8 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
     connect(cb_scandisk_, &QPushButton::clicked, this, [this] {
         if (!ib_scanning_) post(&w_main::ue_scandisk);
     });
+    connect(cb_fileext_, &QPushButton::clicked, this,
+            [this] { w_file_type_query::open_or_raise(*this, this); });
     connect(cb_clear_downpath_, &QPushButton::clicked, this, &w_main::cb_clear_downpath_clicked);
     connect(rb_default_, &QRadioButton::clicked, this,
             [this](bool checked) { write_player_choice(0, checked); });
@@ -183,6 +186,8 @@ void w_main::write_player_choice(int value, bool checked) {
     settings_file file(settings_path());
     write_setting(file, setting_player, value);
 }
+
+void w_main::set_scaned_qty(const QString& text) { st_scaned_qty_->setText(text); }
 
 void w_main::ue_create_dir() {
     event_log_ << QStringLiteral("ue_create_dir");

@@ -4,6 +4,7 @@
 // folder buttons and the player choice across the bottom. It owns the catalogue.
 #include "catalogue/record_set.h"
 #include "app/main_layout.h"
+#include "search/file_type_query_target.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -15,7 +16,7 @@ class QRadioButton;
 class d_file_info_simp_view;
 class w_wait_for3;
 
-class w_main : public QWidget {
+class w_main : public QWidget, private file_type_query_target {
     Q_OBJECT
 public:
     explicit w_main(QWidget* parent = nullptr);
@@ -66,6 +67,11 @@ protected:
 
 private:
     template <typename Fn> void post(Fn fn);
+    // What the file type query window changes; refused while a scan fills the catalogue.
+    bool main_window_open() const override { return !ib_scanning_; }
+    record_set& catalogue() override { return dts_fileslist_; }
+    void reset_result_list() override { dw_1_rows_.reset(); }
+    void set_scaned_qty(const QString& text) override;
     void on_condition_edited(const QString& text);
     void on_timer();
     void leave_picture_mode();

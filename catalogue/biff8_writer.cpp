@@ -27,8 +27,12 @@ bool fits_one_byte(QStringView s) {
     return std::all_of(s.begin(), s.end(), [](QChar c) { return c.unicode() < 0x100; });
 }
 
-bool is_high_surrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool is_low_surrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+bool is_high_surrogate(char16_t u) {
+    return u >= 0xD800 && u <= 0xDBFF;
+}
+bool is_low_surrogate(char16_t u) {
+    return u >= 0xDC00 && u <= 0xDFFF;
+}
 
 bool has_lone_surrogate(QStringView s) {
     const char16_t* p = s.utf16();
@@ -75,7 +79,7 @@ std::uint8_t* put_chars(std::uint8_t* out, const char16_t* chars, std::size_t co
     return out + count * 2;
 }
 
-}  // namespace
+} // namespace
 
 namespace biff8 {
 
@@ -94,7 +98,7 @@ bool rk_of_integer(std::int64_t value, bool hundredths, std::uint32_t& rk) {
     return true;
 }
 
-}  // namespace biff8
+} // namespace biff8
 
 // --- biff8_body ----------------------------------------------------------------------
 
@@ -140,9 +144,12 @@ biff8_body& biff8_body::text(QStringView s, bool short_length) {
 
 // --- biff8_writer --------------------------------------------------------------------
 
-biff8_writer::biff8_writer() : buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(buffer_bytes)) {}
+biff8_writer::biff8_writer()
+    : buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(buffer_bytes)) {}
 
-biff8_writer::biff8_writer(sink out) : biff8_writer() { out_ = std::move(out); }
+biff8_writer::biff8_writer(sink out) : biff8_writer() {
+    out_ = std::move(out);
+}
 
 bool biff8_writer::flush() {
     if (!failed_ && out_ && used_ > 0 && !out_(buffer_.get(), used_)) failed_ = true;
@@ -194,8 +201,7 @@ void biff8_writer::integer_cell(std::uint16_t row, std::uint16_t column, std::ui
     put32(p + 10, rk);
 }
 
-void biff8_writer::number(std::uint16_t row, std::uint16_t column, std::uint16_t xf,
-                          double value) {
+void biff8_writer::number(std::uint16_t row, std::uint16_t column, std::uint16_t xf, double value) {
     std::uint8_t* p = reserve(18);
     put16(p, biff8::id_number);
     put16(p + 2, 14);

@@ -47,11 +47,11 @@ double date_serial(std::int64_t seconds);
 // The RK form of value / (hundredths ? 100 : 1), when it holds the value exactly.
 bool rk_of_integer(std::int64_t value, bool hundredths, std::uint32_t& rk);
 
-}  // namespace biff8
+} // namespace biff8
 
 // Builds one record body.
 class biff8_body {
-public:
+  public:
     biff8_body& u8(std::uint8_t v);
     biff8_body& u16(std::uint16_t v);
     biff8_body& u32(std::uint32_t v);
@@ -62,16 +62,16 @@ public:
     std::span<const std::uint8_t> bytes() const { return bytes_; }
     std::size_t size() const { return bytes_.size(); }
 
-private:
+  private:
     std::vector<std::uint8_t> bytes_;
 };
 
 class biff8_writer {
-public:
+  public:
     // Receives the stream in blocks; false means the data could not be kept.
     using sink = std::function<bool(const std::uint8_t* data, std::size_t size)>;
 
-    biff8_writer();  // counts only
+    biff8_writer(); // counts only
     explicit biff8_writer(sink out);
     biff8_writer(const biff8_writer&) = delete;
     biff8_writer& operator=(const biff8_writer&) = delete;
@@ -86,14 +86,14 @@ public:
 
     void label_sst(std::uint16_t row, std::uint16_t column, std::uint16_t xf, std::uint32_t sst);
     // value / (hundredths ? 100 : 1): an RK cell when that is exact, else a NUMBER cell.
-    void integer_cell(std::uint16_t row, std::uint16_t column, std::uint16_t xf,
-                      std::int64_t value, bool hundredths = false);
+    void integer_cell(std::uint16_t row, std::uint16_t column, std::uint16_t xf, std::int64_t value,
+                      bool hundredths = false);
     void number(std::uint16_t row, std::uint16_t column, std::uint16_t xf, double value);
 
     // Hands what is gathered to the sink.
     bool flush();
 
-private:
+  private:
     std::uint8_t* reserve(std::size_t size);
 
     sink out_;
@@ -105,7 +105,7 @@ private:
 
 // The shared string table (SST): every distinct text once, cells refer to it by index.
 class biff8_string_table {
-public:
+  public:
     biff8_string_table();
 
     // Index of `text`, added when new; counts one cell referring to it. Texts longer than
@@ -117,14 +117,14 @@ public:
     // SST, continued in CONTINUE records as needed, then EXTSST.
     void write(biff8_writer& out) const;
 
-private:
+  private:
     QStringView at(std::uint32_t index) const;
     std::uint32_t insert(QStringView text, std::uint32_t hash);
     void grow();
 
     std::vector<char16_t> chars_;
-    std::vector<std::size_t> starts_;  // unique_count() + 1 entries
+    std::vector<std::size_t> starts_; // unique_count() + 1 entries
     std::vector<std::uint32_t> hashes_;
-    std::vector<std::uint32_t> slots_;  // index + 1, 0 = free
+    std::vector<std::uint32_t> slots_; // index + 1, 0 = free
     std::uint32_t references_ = 0;
 };

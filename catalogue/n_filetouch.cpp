@@ -4,7 +4,6 @@
 
 #include <QDate>
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <ctime>
@@ -25,12 +24,15 @@ constexpr std::uint64_t unconvertible_ticks = ~std::uint64_t{0};
 
 std::uint64_t to_filetime_ticks(const statx_timestamp& t) {
     constexpr std::int64_t max_seconds = INT64_MAX / ticks_per_second - unix_epoch_in_1601_seconds;
-    if (t.tv_sec < -unix_epoch_in_1601_seconds || t.tv_sec > max_seconds) return unconvertible_ticks;
+    if (t.tv_sec < -unix_epoch_in_1601_seconds || t.tv_sec > max_seconds)
+        return unconvertible_ticks;
     return static_cast<std::uint64_t>((t.tv_sec + unix_epoch_in_1601_seconds) * ticks_per_second +
                                       t.tv_nsec / 100);
 }
 
-bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+bool is_continuation(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
 
 // Strict UTF-8 to UTF-16 into `out` (zero-terminated). A byte that does not start a valid
 // sequence becomes U+FFFD; the result is false then, and also when the name does not fit.
@@ -39,8 +41,10 @@ bool decode_name(const char* name, char16_t (&out)[max_path]) {
     int n = 0;
     bool valid = true;
     auto put = [&](char16_t u) {
-        if (n < max_path - 1) out[n++] = u;
-        else valid = false;
+        if (n < max_path - 1)
+            out[n++] = u;
+        else
+            valid = false;
     };
     while (*s) {
         const unsigned char c = *s;
@@ -81,11 +85,11 @@ bool decode_name(const char* name, char16_t (&out)[max_path]) {
     return valid;
 }
 
-}  // namespace
+} // namespace
 
 struct n_filetouch::listing {
     DIR* dir = nullptr;
-    QByteArray mask;  // empty: every entry
+    QByteArray mask; // empty: every entry
     ~listing() {
         if (dir) ::closedir(dir);
     }
@@ -102,19 +106,19 @@ namespace {
 // Reads entries until one matches `mask` (empty: any) and fills `data` from it.
 bool next_entry(DIR* dir, const QByteArray& mask, win32_find_dataw& data) {
     for (;;) {
-        errno = 0;
         const dirent* e = ::readdir(dir);
         if (!e) return false;
         if (!mask.isEmpty() && ::fnmatch(mask.constData(), e->d_name, FNM_PERIOD) != 0) continue;
 
-        // Field by field: clearing the whole record costs more than listing the entry.
+        // The record is reused for every entry: only what varies is written.
         data.nfilesizehigh = data.nfilesizelow = 0;
         data.name_undecodable = !decode_name(e->d_name, data.cfilename);
         const bool dot_entry =
             std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0;
 
-        struct statx st {};
-        const unsigned mask_wanted = STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_ATIME | STATX_BTIME;
+        struct statx st;
+        const unsigned mask_wanted =
+            STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_ATIME | STATX_BTIME;
         // Follows links, as the listing of a junction shows its target.
         if (::statx(::dirfd(dir), e->d_name, AT_STATX_SYNC_AS_STAT | AT_NO_AUTOMOUNT, mask_wanted,
                     &st) != 0) {
@@ -141,18 +145,17 @@ bool next_entry(DIR* dir, const QByteArray& mask, win32_find_dataw& data) {
                                (st.stx_btime.tv_sec != 0 || st.stx_btime.tv_nsec != 0);
         data.ftlastwritetime = filetime::from_ticks(to_filetime_ticks(st.stx_mtime));
         data.ftlastaccesstime = filetime::from_ticks(to_filetime_ticks(st.stx_atime));
-        data.ftcreationtime =
-            has_birth ? filetime::from_ticks(to_filetime_ticks(st.stx_btime)) : data.ftlastwritetime;
+        data.ftcreationtime = has_birth ? filetime::from_ticks(to_filetime_ticks(st.stx_btime))
+                                        : data.ftlastwritetime;
         return true;
     }
 }
 
-}  // namespace
+} // namespace
 
 find_handle n_filetouch::findfirstfile(const QString& pattern, win32_find_dataw& data) {
     const qsizetype cut = pattern.lastIndexOf(path_separator);
-    const QByteArray folder =
-        cut < 0 ? QByteArrayLiteral(".") : pattern.left(cut + 1).toUtf8();
+    const QByteArray folder = cut < 0 ? QByteArrayLiteral(".") : pattern.left(cut + 1).toUtf8();
     const QByteArray mask = pattern.mid(cut + 1).toUtf8();
     if (mask.isEmpty()) return invalid_find_handle;
 
@@ -198,8 +201,8 @@ bool n_filetouch::filetimetolocalfiletime(const filetime& universal, filetime& l
     const std::uint64_t ticks = universal.ticks();
     if (ticks > static_cast<std::uint64_t>(INT64_MAX)) return false;
     const std::int64_t t = static_cast<std::int64_t>(ticks);
-    const std::time_t seconds = static_cast<std::time_t>(t / ticks_per_second -
-                                                         unix_epoch_in_1601_seconds);
+    const std::time_t seconds =
+        static_cast<std::time_t>(t / ticks_per_second - unix_epoch_in_1601_seconds);
     std::tm parts{};
     if (!::localtime_r(&seconds, &parts)) return false;
     const std::int64_t offset = static_cast<std::int64_t>(parts.tm_gmtoff) * ticks_per_second;
@@ -219,7 +222,7 @@ bool n_filetouch::filetimetosystemtime(const filetime& time, systemtime& parts) 
     parts.wyear = static_cast<std::uint16_t>(date.year());
     parts.wmonth = static_cast<std::uint16_t>(date.month());
     parts.wday = static_cast<std::uint16_t>(date.day());
-    parts.wdayofweek = static_cast<std::uint16_t>(date.dayOfWeek() % 7);  // Sunday is 0
+    parts.wdayofweek = static_cast<std::uint16_t>(date.dayOfWeek() % 7); // Sunday is 0
     parts.whour = static_cast<std::uint16_t>(in_day / (ticks_per_second * 3600));
     parts.wminute = static_cast<std::uint16_t>(in_day / (ticks_per_second * 60) % 60);
     parts.wsecond = static_cast<std::uint16_t>(in_day / ticks_per_second % 60);

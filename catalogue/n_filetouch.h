@@ -31,9 +31,7 @@ struct filetime {
     std::uint32_t dwlowdatetime = 0;
     std::uint32_t dwhighdatetime = 0;
 
-    std::uint64_t ticks() const {
-        return (std::uint64_t{dwhighdatetime} << 32) | dwlowdatetime;
-    }
+    std::uint64_t ticks() const { return (std::uint64_t{dwhighdatetime} << 32) | dwlowdatetime; }
     static filetime from_ticks(std::uint64_t t) {
         return {static_cast<std::uint32_t>(t), static_cast<std::uint32_t>(t >> 32)};
     }
@@ -67,7 +65,7 @@ struct win32_find_dataw {
     std::uint32_t nfilesizelow = 0;
     std::uint32_t dwreserved0 = 0;
     std::uint32_t dwreserved1 = 0;
-    char16_t cfilename[max_path] = {};  // zero-terminated
+    char16_t cfilename[max_path] = {}; // zero-terminated
     char16_t calternatefilename[14] = {};
     // The name on disk is not valid text of the file-name encoding (or too long to
     // carry): cfilename holds a readable stand-in, and no path built from it reaches
@@ -82,7 +80,7 @@ using find_handle = std::intptr_t;
 inline constexpr find_handle invalid_find_handle = -1;
 
 class n_filetouch {
-public:
+  public:
     // `st_scaned_qty` receives the main window's counter text.
     n_filetouch(operation_feedback& feedback, scan_options options,
                 std::function<void(const QString&)> st_scaned_qty = {});
@@ -108,8 +106,7 @@ public:
     static int of_filedatetimetopb(const filetime& astr_filetime,
                                    std::optional<local_datetime>& adt_filetime);
     static QString of_get_filename_part(QStringView as_filenamefull, QString& as_fileext);
-    static bool of_str_in_array(QStringView ls_str, const QStringList& ls_array,
-                                int li_upperbound);
+    static bool of_str_in_array(QStringView ls_str, const QStringList& ls_array, int li_upperbound);
 
     // Appends one record per wanted file below `as_filespec` to `dw_1`. 1 when the folder
     // was listed to the end, -1 when it cannot be listed, -100 when the user stopped.
@@ -123,17 +120,16 @@ public:
     // path longer than the path column.
     long unstorable_qty() const { return unstorable_qty_; }
 
-private:
+  private:
     struct listing;
 
-    void make_record(const QString& ls_directory, const win32_find_dataw& data,
-                     record_set& dw_1);
+    void make_record(const QString& ls_directory, const win32_find_dataw& data, record_set& dw_1);
 
     operation_feedback& feedback_;
     scan_options options_;
     std::function<void(const QString&)> st_scaned_qty_;
     std::uint32_t lul_find_qty_ = 0;
     long unstorable_qty_ = 0;
-    QString filepath_;  // reused for every file
-    std::vector<std::unique_ptr<listing>> listings_;  // handle n is slot n - 1
+    QString filepath_;                               // reused for every file
+    std::vector<std::unique_ptr<listing>> listings_; // handle n is slot n - 1
 };

@@ -22,9 +22,8 @@ const int filepath_max = catalogue_column_info(col_filepath).max_length;
 QStringView first_characters(QStringView text, qsizetype count) {
     qsizetype i = 0;
     for (qsizetype n = 0; i < text.size() && n < count; ++n)
-        i += (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
-                 ? 2
-                 : 1;
+        i += (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ? 2
+                                                                                                : 1;
     return text.left(i);
 }
 
@@ -52,10 +51,10 @@ decimal2 size_in_megabytes(std::uint32_t high, std::uint32_t low) {
     return {static_cast<std::int64_t>(whole * 100 + (rest * 100 + megabyte / 2) / megabyte)};
 }
 
-}  // namespace
+} // namespace
 
-int n_filetouch::of_directory(const QString& as_filespec, const QString& as_ext,
-                              record_set& dw_1, int li_layers) {
+int n_filetouch::of_directory(const QString& as_filespec, const QString& as_ext, record_set& dw_1,
+                              int li_layers) {
     QString ls_directory, pattern;
     if (as_filespec.endsWith(path_separator)) {
         ls_directory = as_filespec;

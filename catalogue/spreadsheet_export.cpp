@@ -28,9 +28,9 @@ constexpr std::uint16_t xf_general = 15;
 constexpr std::uint16_t xf_heading = 16;
 constexpr std::uint16_t xf_datetime = 17;
 constexpr std::uint16_t xf_size = 18;
-constexpr std::uint16_t format_datetime = 164;  // first number of a workbook's own formats
-constexpr std::uint16_t format_two_decimals = 2;  // built in: "0.00"
-constexpr std::uint16_t font_heading = 5;  // font number 4 does not exist in the format
+constexpr std::uint16_t format_datetime = 164;   // first number of a workbook's own formats
+constexpr std::uint16_t format_two_decimals = 2; // built in: "0.00"
+constexpr std::uint16_t font_heading = 5;        // font number 4 does not exist in the format
 
 // Column widths in characters, in column order.
 constexpr std::array<int, catalogue_column_count> column_widths{8, 30, 8, 20, 60, 16, 11, 8, 30};
@@ -48,7 +48,7 @@ biff8_body bof(std::uint16_t kind) {
 biff8_body font(bool bold) {
     biff8_body b;
     b.u16(220).u16(0).u16(0x7FFF).u16(bold ? 700 : 400).u16(0);
-    b.u8(0).u8(0).u8(134).u8(0);  // no underline, any family, GB2312 character set
+    b.u8(0).u8(0).u8(134).u8(0); // no underline, any family, GB2312 character set
     b.text(u"宋体", true);
     return b;
 }
@@ -57,8 +57,8 @@ biff8_body xf(std::uint16_t font_number, std::uint16_t format, bool style, std::
     biff8_body b;
     b.u16(font_number).u16(format);
     b.u16(style ? 0xFFF5 : 0x0001);  // locked; a style has no parent, a cell has style 0
-    b.u8(0x20).u8(0).u8(0).u8(used);  // bottom aligned
-    b.u32(0).u32(0).u16(0x20C0);      // no borders, default pattern colours
+    b.u8(0x20).u8(0).u8(0).u8(used); // bottom aligned
+    b.u32(0).u32(0).u16(0x20C0);     // no borders, default pattern colours
     return b;
 }
 
@@ -69,26 +69,26 @@ QString sheet_name(int sheet, int sheets) {
 }
 
 class workbook {
-public:
+  public:
     explicit workbook(const record_set& rows);
 
     int sheet_count() const { return sheets_; }
     void write_globals(biff8_writer& out, std::span<const std::uint64_t> sheet_offsets) const;
     void write_sheet(biff8_writer& out, int sheet) const;
 
-private:
+  private:
     const record_set& rows_;
     long records_;
     int sheets_;
     biff8_string_table strings_;
     std::array<std::uint32_t, catalogue_column_count> heading_{};
-    std::vector<std::uint32_t> text_cells_;  // text_column_count per record
+    std::vector<std::uint32_t> text_cells_; // text_column_count per record
 };
 
 workbook::workbook(const record_set& rows)
-    : rows_(rows),
-      records_(rows.rowcount()),
-      sheets_(static_cast<int>(std::max(1L, (records_ + records_per_sheet - 1) / records_per_sheet))) {
+    : rows_(rows), records_(rows.rowcount()),
+      sheets_(
+          static_cast<int>(std::max(1L, (records_ + records_per_sheet - 1) / records_per_sheet))) {
     for (int sheet = 0; sheet < sheets_; ++sheet)
         for (const auto& c : catalogue_columns)
             heading_[static_cast<std::size_t>(c.number - 1)] = strings_.add(c.name);
@@ -102,7 +102,7 @@ workbook::workbook(const record_set& rows)
             if (c.type != column_type::text) continue;
             if (c.number == col_filepath) {
                 text_cells_.push_back(storage.text_form(id, c.number, path) ? strings_.add(path)
-                                                                             : no_text);
+                                                                            : no_text);
             } else {
                 const auto text = storage.get_text_view(id, c.number);
                 text_cells_.push_back(text ? strings_.add(*text) : no_text);
@@ -117,9 +117,9 @@ void workbook::write_globals(biff8_writer& out,
     out.record(biff8::id_codepage, biff8_body().u16(1200));
     biff8_body window;
     window.u16(0x01E0).u16(0x005A).u16(0x3FCF).u16(0x2A4E);
-    window.u16(0x0038).u16(0).u16(0).u16(1).u16(0x0258);  // scroll bars and sheet tabs shown
+    window.u16(0x0038).u16(0).u16(0).u16(1).u16(0x0258); // scroll bars and sheet tabs shown
     out.record(biff8::id_window1, window);
-    out.record(biff8::id_datemode, biff8_body().u16(0));  // serials count from 1899-12-30
+    out.record(biff8::id_datemode, biff8_body().u16(0)); // serials count from 1899-12-30
 
     for (int i = 0; i < 4; ++i) out.record(biff8::id_font, font(false));
     out.record(biff8::id_font, font(true));
@@ -137,7 +137,7 @@ void workbook::write_globals(biff8_writer& out,
     out.record(biff8::id_xf, xf(0, format_two_decimals, false, 0x04));
 
     biff8_body style;
-    style.u16(0x8000).u8(0).u8(0xFF);  // built-in "Normal" on format 0
+    style.u16(0x8000).u8(0).u8(0xFF); // built-in "Normal" on format 0
     out.record(biff8::id_style, style);
 
     for (int sheet = 0; sheet < sheets_; ++sheet) {
@@ -187,7 +187,8 @@ void workbook::write_sheet(biff8_writer& out, int sheet) const {
                 ++texts;
                 break;
             case column_type::long_number:
-                if (const auto v = storage.get_long(id, column)) out.integer_cell(r, c, xf_general, *v);
+                if (const auto v = storage.get_long(id, column))
+                    out.integer_cell(r, c, xf_general, *v);
                 break;
             case column_type::decimal2:
                 if (const auto v = storage.get_decimal(id, column))
@@ -214,8 +215,7 @@ struct gobject_unref {
         if (object) g_object_unref(object);
     }
 };
-template <typename T>
-using gobject_ptr = std::unique_ptr<T, gobject_unref>;
+template <typename T> using gobject_ptr = std::unique_ptr<T, gobject_unref>;
 
 // The workbook stream into a compound file on `file` (left open).
 bool write_compound_file(FILE* file, const std::function<bool(biff8_writer&)>& write_stream) {
@@ -246,7 +246,7 @@ bool write_compound_file(FILE* file, const std::function<bool(biff8_writer&)>& w
     return ok;
 }
 
-}  // namespace
+} // namespace
 
 bool save_spreadsheet_export(const record_set& rows, const QString& path) {
     const workbook book(rows);

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QLinearGradient>
 #include <QFont>
+#include <QPen>
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     {
@@ -42,5 +43,44 @@ int main(int argc, char** argv) {
         p.drawText(QRect(16, 36, 400, 20), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("正在处理,请稍候... 按“停止”可随时中止"));
         p.end();
         img.save(QStringLiteral("8.jpg"), "JPG", 92);
+    }
+    {
+        // Picture panel: a slot beyond the end of the list.
+        QImage img(153, 187, QImage::Format_RGB32);
+        QPainter p(&img);
+        p.setRenderHint(QPainter::Antialiasing);
+        QLinearGradient g(0, 0, 0, 187);
+        g.setColorAt(0, QColor(0xff, 0xe0, 0x6a));
+        g.setColorAt(1, QColor(0xf5, 0x8a, 0x1f));
+        p.fillRect(img.rect(), g);
+        p.setPen(QPen(QColor(255, 255, 255, 150), 2));
+        p.drawRect(img.rect().adjusted(4, 4, -5, -5));
+        QFont f(QStringLiteral("WenQuanYi Micro Hei"));
+        f.setPixelSize(30);
+        f.setBold(true);
+        p.setFont(f);
+        p.setPen(QColor(0x7a, 0x3a, 0x05));
+        p.drawText(img.rect(), Qt::AlignCenter, QStringLiteral("无文件"));
+        p.end();
+        img.save(QStringLiteral("nofile.jpg"), "JPG", 92);
+    }
+    {
+        // Picture panel: a picture over 1 MB, not decoded.
+        QImage img(124, 160, QImage::Format_RGB32);
+        QPainter p(&img);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.fillRect(img.rect(), QColor(0xf2, 0xf2, 0xf2));
+        p.setPen(QPen(QColor(0xc0, 0x39, 0x2b), 3));
+        p.drawRect(img.rect().adjusted(2, 2, -3, -3));
+        QFont f(QStringLiteral("WenQuanYi Micro Hei"));
+        f.setPixelSize(22);
+        f.setBold(true);
+        p.setFont(f);
+        p.setPen(QColor(0xc0, 0x39, 0x2b));
+        p.drawText(QRect(0, 30, 124, 40), Qt::AlignCenter, QStringLiteral("图片过大"));
+        p.setPen(QColor(0x40, 0x40, 0x40));
+        p.drawText(QRect(0, 84, 124, 40), Qt::AlignCenter, QStringLiteral("不予显示"));
+        p.end();
+        img.save(QStringLiteral("p_sizelarge.jpg"), "JPG", 92);
     }
 }

@@ -28,18 +28,20 @@ struct text_matcher {
     enum class mode { equals, contains, anything, glob };
     mode how = mode::equals;
     std::u16string literal;            // equals, contains
-    std::vector<std::u16string> parts;  // glob: the literals between "%" runs
-    bool anchored_start = false;        // glob: the pattern does not begin with "%"
-    bool anchored_end = false;          // glob: nor end with it
+    std::vector<std::u16string> parts; // glob: the literals between "%" runs
+    bool anchored_start = false;       // glob: the pattern does not begin with "%"
+    bool anchored_end = false;         // glob: nor end with it
 
     bool matches(const char16_t* s, std::size_t n) const {
         switch (how) {
-        case mode::equals: return n == literal.size() && same_units(s, literal.data(), n);
-        case mode::anything: return true;
+        case mode::equals:
+            return n == literal.size() && same_units(s, literal.data(), n);
+        case mode::anything:
+            return true;
         case mode::contains:
-            return n >= literal.size() &&
-                   filter_find_literal(s, 0, n, literal) != filter_not_found;
-        case mode::glob: return glob_matches(s, n);
+            return n >= literal.size() && filter_find_literal(s, 0, n, literal) != filter_not_found;
+        case mode::glob:
+            return glob_matches(s, n);
         }
         return false;
     }
@@ -111,9 +113,9 @@ text_matcher compile(const filter_term& term) {
 struct column_plan {
     column_access access;
     std::vector<text_matcher> matchers;
-    std::vector<const text_matcher*> whole_arena;  // "contains" over an ordered arena
+    std::vector<const text_matcher*> whole_arena; // "contains" over an ordered arena
     std::vector<const text_matcher*> per_row;
-    std::vector<std::uint8_t> dictionary_pass;  // per distinct text
+    std::vector<std::uint8_t> dictionary_pass; // per distinct text
 };
 
 bool any_matches(const std::vector<const text_matcher*>& ms, const char16_t* s, std::size_t n) {
@@ -136,7 +138,7 @@ void ordered_contains(const text_arena_view& a, const std::u16string& literal, s
         }
     }
     limit = std::min(limit, a.size);
-    std::size_t hit = 0;             // first hit at or after searched_from (limit: none)
+    std::size_t hit = 0; // first hit at or after searched_from (limit: none)
     std::size_t searched_from = 0;
     bool searched = false;
     for (std::uint32_t r = b; r < e; ++r) {
@@ -220,8 +222,7 @@ std::vector<column_plan> make_plans(const filter_expr& expr, const filter_source
 
         for (const text_matcher& m : plan.matchers) {
             const bool whole = plan.access.how == column_access::kind::arena &&
-                               plan.access.arena.ordered &&
-                               m.how == text_matcher::mode::contains;
+                               plan.access.arena.ordered && m.how == text_matcher::mode::contains;
             (whole ? plan.whole_arena : plan.per_row).push_back(&m);
         }
         if (plan.access.how == column_access::kind::dictionary) {
@@ -229,8 +230,8 @@ std::vector<column_plan> make_plans(const filter_expr& expr, const filter_source
             plan.dictionary_pass.assign(texts.size(), 0);
             for (std::size_t i = 0; i < texts.size(); ++i) {
                 const QStringView v(texts[i]);
-                plan.dictionary_pass[i] = any_matches(plan.per_row, v.utf16(),
-                                                      static_cast<std::size_t>(v.size()));
+                plan.dictionary_pass[i] =
+                    any_matches(plan.per_row, v.utf16(), static_cast<std::size_t>(v.size()));
             }
         }
     }
@@ -246,7 +247,7 @@ unsigned choose_threads(std::uint32_t rows, unsigned asked) {
     return std::max(1u, std::min(asked, std::max(rows, 1u)));
 }
 
-}  // namespace
+} // namespace
 
 std::size_t filter_find_literal(const char16_t* h, std::size_t from, std::size_t limit,
                                 std::u16string_view literal) {
@@ -254,7 +255,7 @@ std::size_t filter_find_literal(const char16_t* h, std::size_t from, std::size_t
     if (limit < from || limit - from < m) return filter_not_found;
     if (m == 0) return from;
     const char16_t* p = literal.data();
-    const std::size_t last = limit - m;  // the last place a hit may start
+    const std::size_t last = limit - m; // the last place a hit may start
     std::size_t i = from;
 #ifdef QM_FILTER_SSE2
     // Candidates: places where both the first and the last unit match, eight at a time.
@@ -273,7 +274,8 @@ std::size_t filter_find_literal(const char16_t* h, std::size_t from, std::size_t
     }
 #endif
     for (; i <= last; ++i)
-        if (h[i] == p[0] && h[i + m - 1] == p[m - 1] && (m <= 2 || same_units(h + i + 1, p + 1, m - 2)))
+        if (h[i] == p[0] && h[i + m - 1] == p[m - 1] &&
+            (m <= 2 || same_units(h + i + 1, p + 1, m - 2)))
             return i;
     return filter_not_found;
 }
@@ -313,7 +315,7 @@ std::vector<std::uint8_t> evaluate_filter(const filter_expr& expr, const filter_
             });
             ++started;
         } catch (const std::system_error&) {
-            break;  // no more threads to be had: the rest is done here
+            break; // no more threads to be had: the rest is done here
         }
     }
     try {

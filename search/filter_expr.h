@@ -7,13 +7,13 @@
 enum class filter_op { equals, like };
 
 struct filter_term {
-    int column = 0;  // 1-based, as the source numbers its columns
+    int column = 0; // 1-based, as the source numbers its columns
     filter_op op = filter_op::equals;
-    QString value;  // the joined strings
+    QString value; // the joined strings
 };
 
 struct filter_expr {
-    std::vector<filter_term> terms;  // a row passes when any term holds
+    std::vector<filter_term> terms; // a row passes when any term holds
     // The empty text: every row passes.
     bool passes_everything() const { return terms.empty(); }
 };

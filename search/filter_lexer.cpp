@@ -10,9 +10,11 @@ bool is_identifier_start(char16_t c) {
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_';
 }
 
-bool is_identifier_part(char16_t c) { return is_identifier_start(c) || (c >= u'0' && c <= u'9'); }
+bool is_identifier_part(char16_t c) {
+    return is_identifier_start(c) || (c >= u'0' && c <= u'9');
+}
 
-}  // namespace
+} // namespace
 
 filter_lex_result lex_filter(QStringView text) {
     filter_lex_result result;
@@ -66,11 +68,20 @@ filter_lex_result lex_filter(QStringView text) {
             token.kind = filter_token_kind::string;
         } else {
             switch (c) {
-            case u'=': token.kind = filter_token_kind::equals; break;
-            case u'(': token.kind = filter_token_kind::open; break;
-            case u')': token.kind = filter_token_kind::close; break;
-            case u'+': token.kind = filter_token_kind::plus; break;
-            default: return fail(start);
+            case u'=':
+                token.kind = filter_token_kind::equals;
+                break;
+            case u'(':
+                token.kind = filter_token_kind::open;
+                break;
+            case u')':
+                token.kind = filter_token_kind::close;
+                break;
+            case u'+':
+                token.kind = filter_token_kind::plus;
+                break;
+            default:
+                return fail(start);
             }
             ++i;
         }

@@ -10,7 +10,7 @@ std::shared_ptr<const filter_expr> parse_filter(QStringView text, const filter_s
     const std::vector<filter_token>& tokens = lexed.tokens;
 
     auto expr = std::make_shared<filter_expr>();
-    if (tokens.size() == 1) return expr;  // nothing but blanks
+    if (tokens.size() == 1) return expr; // nothing but blanks
 
     using k = filter_token_kind;
     std::size_t i = 0;
@@ -62,7 +62,8 @@ std::shared_ptr<const filter_expr> parse_filter(QStringView text, const filter_s
         case k::end:
             if (open_groups != 0) return nullptr;
             return expr;
-        default: return nullptr;
+        default:
+            return nullptr;
         }
     }
 }

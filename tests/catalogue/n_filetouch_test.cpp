@@ -18,7 +18,7 @@ namespace {
 
 // Runs with TZ set, and puts the old zone back.
 class scoped_tz {
-public:
+  public:
     explicit scoped_tz(const char* zone) {
         if (const char* old = std::getenv("TZ")) {
             old_ = old;
@@ -28,12 +28,14 @@ public:
         ::tzset();
     }
     ~scoped_tz() {
-        if (had_) ::setenv("TZ", old_.c_str(), 1);
-        else ::unsetenv("TZ");
+        if (had_)
+            ::setenv("TZ", old_.c_str(), 1);
+        else
+            ::unsetenv("TZ");
         ::tzset();
     }
 
-private:
+  private:
     std::string old_;
     bool had_ = false;
 };
@@ -41,8 +43,8 @@ private:
 filetime filetime_of(const QDateTime& utc) {
     constexpr std::int64_t epoch_1601 = 11'644'473'600;
     const std::int64_t ms = utc.toMSecsSinceEpoch();
-    return filetime::from_ticks(static_cast<std::uint64_t>((ms / 1000 + epoch_1601) * 10'000'000 +
-                                                           (ms % 1000) * 10'000));
+    return filetime::from_ticks(
+        static_cast<std::uint64_t>((ms / 1000 + epoch_1601) * 10'000'000 + (ms % 1000) * 10'000));
 }
 
 QDateTime utc(int y, int mo, int d, int h, int mi, int s) {
@@ -71,7 +73,7 @@ std::map<QString, listed> list_all(n_filetouch& ft, const QString& pattern) {
 }
 
 class filetouch : public ::testing::Test {
-protected:
+  protected:
     silent_feedback feedback;
     n_filetouch ft{feedback, scan_options{}};
     tree_builder tree;
@@ -84,8 +86,8 @@ TEST(of_checkbit, bits_as_whole_part_of_quotient) {
         bool set;
     };
     const row rows[] = {
-        {16, 5, true}, {15, 5, false}, {2, 2, true},  {3, 3, false},      {4, 3, true},
-        {18, 2, true}, {18, 5, true},  {18, 3, false}, {0, 1, false},     {1, 1, true},
+        {16, 5, true}, {15, 5, false}, {2, 2, true},           {3, 3, false},         {4, 3, true},
+        {18, 2, true}, {18, 5, true},  {18, 3, false},         {0, 1, false},         {1, 1, true},
         {1, 0, false}, {1, 33, false}, {0x7FFFFFFF, 31, true}, {INT32_MIN, 32, true},
     };
     for (const auto& r : rows)
@@ -97,9 +99,12 @@ TEST(of_get_filename_part, splits_at_the_last_dot) {
         QString full, name, ext;
     };
     const row rows[] = {
-        {u"a.b.mp3"_s, u"a.b"_s, u".mp3"_s}, {u"README"_s, u"README"_s, u""_s},
-        {u"x."_s, u"x"_s, u"."_s},           {u".profile"_s, u""_s, u".profile"_s},
-        {u"歌名.MP3"_s, u"歌名"_s, u".MP3"_s}, {u""_s, u""_s, u""_s},
+        {u"a.b.mp3"_s, u"a.b"_s, u".mp3"_s},
+        {u"README"_s, u"README"_s, u""_s},
+        {u"x."_s, u"x"_s, u"."_s},
+        {u".profile"_s, u""_s, u".profile"_s},
+        {u"歌名.MP3"_s, u"歌名"_s, u".MP3"_s},
+        {u""_s, u""_s, u""_s},
     };
     for (const auto& r : rows) {
         QString ext = u"stale"_s;
@@ -112,9 +117,9 @@ TEST(of_str_in_array, exact_match_within_upper_bound) {
     const QStringList types{u".mp3"_s, u".wma"_s, u".jpg"_s};
     EXPECT_TRUE(n_filetouch::of_str_in_array(u".mp3", types, 3));
     EXPECT_TRUE(n_filetouch::of_str_in_array(u".wma", types, 2));
-    EXPECT_FALSE(n_filetouch::of_str_in_array(u".jpg", types, 2));  // beyond the bound
+    EXPECT_FALSE(n_filetouch::of_str_in_array(u".jpg", types, 2)); // beyond the bound
     EXPECT_FALSE(n_filetouch::of_str_in_array(u".mp3", types, 0));
-    EXPECT_FALSE(n_filetouch::of_str_in_array(u".MP3", types, 3));  // exact, not folded
+    EXPECT_FALSE(n_filetouch::of_str_in_array(u".MP3", types, 3)); // exact, not folded
     EXPECT_FALSE(n_filetouch::of_str_in_array(u"mp3", types, 3));
     // A bound larger than the list reads no further than the list.
     EXPECT_TRUE(n_filetouch::of_str_in_array(u".jpg", types, 99));
@@ -150,13 +155,13 @@ TEST(filetime_conversion, local_date_follows_the_time_zone) {
 TEST(filetime_conversion, milliseconds_are_dropped_but_split_out) {
     scoped_tz tz("UTC");
     const filetime t = filetime::from_ticks(filetime_of(utc(2020, 2, 29, 10, 20, 30)).ticks() +
-                                            1'234'567);  // 123.4567 ms
+                                            1'234'567); // 123.4567 ms
     systemtime parts;
     ASSERT_TRUE(n_filetouch::filetimetosystemtime(t, parts));
     EXPECT_EQ(parts.wyear, 2020);
     EXPECT_EQ(parts.wmonth, 2);
     EXPECT_EQ(parts.wday, 29);
-    EXPECT_EQ(parts.wdayofweek, 6);  // a Saturday
+    EXPECT_EQ(parts.wdayofweek, 6); // a Saturday
     EXPECT_EQ(parts.whour, 10);
     EXPECT_EQ(parts.wminute, 20);
     EXPECT_EQ(parts.wsecond, 30);
@@ -215,7 +220,7 @@ TEST_F(filetouch, listing_reports_kinds_sizes_and_hidden_entries) {
 
 TEST_F(filetouch, creation_time_is_birth_time_else_modification_time) {
     const QString p = tree.file(u"old.mp3"_s);
-    const std::int64_t year_2001 = 978'307'200;  // 2001-01-01 00:00:00 UTC
+    const std::int64_t year_2001 = 978'307'200; // 2001-01-01 00:00:00 UTC
     tree_builder::set_mtime(p, year_2001);
     struct statx st {};
     ASSERT_EQ(::statx(AT_FDCWD, p.toUtf8().constData(), 0, STATX_BTIME, &st), 0);
@@ -234,9 +239,11 @@ TEST_F(filetouch, creation_time_is_birth_time_else_modification_time) {
 
 TEST_F(filetouch, names_that_are_not_utf8_are_marked) {
     tree_builder::raw_file(tree.root_bytes(), QByteArray("bad\xff\xfe.mp3"));
-    tree_builder::raw_file(tree.root_bytes(), QByteArray("\xed\xa0\x80.mp3"));  // an encoded surrogate
-    tree_builder::raw_file(tree.root_bytes(), QByteArray("\xc0\xaf.mp3"));      // overlong "/"
-    tree_builder::raw_file(tree.root_bytes(), QByteArray("ok\xf0\x9f\x8e\xb5.mp3"));  // a music note, 4 bytes
+    tree_builder::raw_file(tree.root_bytes(),
+                           QByteArray("\xed\xa0\x80.mp3"));                // an encoded surrogate
+    tree_builder::raw_file(tree.root_bytes(), QByteArray("\xc0\xaf.mp3")); // overlong "/"
+    tree_builder::raw_file(tree.root_bytes(),
+                           QByteArray("ok\xf0\x9f\x8e\xb5.mp3")); // a music note, 4 bytes
     const auto all = list_all(ft, tree.root() + u"*.*"_s);
     ASSERT_EQ(all.size(), 6u);
     int undecodable = 0;
@@ -254,16 +261,16 @@ TEST_F(filetouch, masks_and_failed_listings) {
     tree.file(u"a.mp3"_s);
     tree.file(u"b.wma"_s);
     tree.file(u"noext"_s);
-    EXPECT_EQ(list_all(ft, tree.root() + u"*.*"_s).size(), 5u);  // every name, dots or not
+    EXPECT_EQ(list_all(ft, tree.root() + u"*.*"_s).size(), 5u); // every name, dots or not
     const auto mp3 = list_all(ft, tree.root() + u"*.mp3"_s);
     ASSERT_EQ(mp3.size(), 1u);
     EXPECT_EQ(mp3.begin()->first, u"a.mp3"_s);
 
     win32_find_dataw d;
     EXPECT_LT(ft.findfirstfile(tree.root() + u"missing/*.*"_s, d), 1);
-    EXPECT_LT(ft.findfirstfile(tree.root() + u"a.mp3/*.*"_s, d), 1);  // not a folder
-    EXPECT_LT(ft.findfirstfile(tree.root() + u"*.none"_s, d), 1);     // nothing matches
-    EXPECT_LT(ft.findfirstfile(tree.root(), d), 1);                   // no mask
+    EXPECT_LT(ft.findfirstfile(tree.root() + u"a.mp3/*.*"_s, d), 1); // not a folder
+    EXPECT_LT(ft.findfirstfile(tree.root() + u"*.none"_s, d), 1);    // nothing matches
+    EXPECT_LT(ft.findfirstfile(tree.root(), d), 1);                  // no mask
     EXPECT_FALSE(ft.findnextfile(0, d));
     EXPECT_FALSE(ft.findnextfile(7, d));
     EXPECT_FALSE(ft.findclose(-1));
@@ -279,11 +286,11 @@ TEST_F(filetouch, nested_listings_have_their_own_handles) {
     ASSERT_GE(inner, 1);
     EXPECT_NE(outer, inner);
     EXPECT_TRUE(ft.findclose(inner));
-    EXPECT_FALSE(ft.findclose(inner));  // twice
+    EXPECT_FALSE(ft.findclose(inner)); // twice
     int left = 1;
     while (ft.findnextfile(outer, d)) ++left;
-    EXPECT_EQ(left, 3);  // ".", ".." and "1.mp3"
+    EXPECT_EQ(left, 3); // ".", ".." and "1.mp3"
     EXPECT_TRUE(ft.findclose(outer));
 }
 
-}  // namespace
+} // namespace

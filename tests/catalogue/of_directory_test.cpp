@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QFile>
 #include <algorithm>
 #include <unistd.h>
 
@@ -15,18 +16,18 @@ using namespace Qt::StringLiterals;
 namespace {
 
 class recording_feedback final : public operation_feedback {
-public:
+  public:
     void of_setmessage(const QString& message) override { messages << message; }
     bool ib_stop() const override { return stop_after >= 0 && events > stop_after; }
     void process_events() override { ++events; }
 
     QStringList messages;
     long events = 0;
-    long stop_after = -1;  // stop once this many checkpoints have passed
+    long stop_after = -1; // stop once this many checkpoints have passed
 };
 
 class scanner : public ::testing::Test {
-protected:
+  protected:
     int scan(const QString& area) {
         n_filetouch ft(feedback, options, [this](const QString& t) { counter_texts << t; });
         const int result = ft.of_directory(area, u"*.*"_s, rs, 1);
@@ -85,8 +86,8 @@ TEST_F(scanner, hash_rule_filters_folders_only) {
     tree.file(u"#/f.mp3"_s);
     options.ii_dir_type = 2;
     EXPECT_EQ(scan(), 1);
-    EXPECT_EQ(paths(), (QStringList{u"##歌/c.mp3"_s, u"##歌/sub/d.mp3"_s, u"a.mp3"_s,
-                                     u"x##/e.mp3"_s}));
+    EXPECT_EQ(paths(),
+              (QStringList{u"##歌/c.mp3"_s, u"##歌/sub/d.mp3"_s, u"a.mp3"_s, u"x##/e.mp3"_s}));
 
     // Any other value enters every folder.
     rs.reset();
@@ -101,8 +102,8 @@ TEST_F(scanner, hash_rule_lets_everything_below_an_area_that_holds_it_in) {
     tree.file(u"##area/x/y/c.mp3"_s);
     options.ii_dir_type = 2;
     EXPECT_EQ(scan(tree.path(u"##area"_s)), 1);
-    EXPECT_EQ(paths(), (QStringList{u"##area/a.mp3"_s, u"##area/x/b.mp3"_s,
-                                     u"##area/x/y/c.mp3"_s}));
+    EXPECT_EQ(paths(),
+              (QStringList{u"##area/a.mp3"_s, u"##area/x/b.mp3"_s, u"##area/x/y/c.mp3"_s}));
 }
 
 TEST_F(scanner, number_separator_cuts_the_number_off) {
@@ -120,14 +121,14 @@ TEST_F(scanner, number_separator_cuts_the_number_off) {
         {u"-"_s, u"-ab.mp3"_s, u"ab"_s, u"0"_s},
         {u"-"_s, u"ab-.mp3"_s, u""_s, u"0"_s},
         {u"-"_s, u"1002-歌名.mp3"_s, u"歌名"_s, u"1002"_s},
-        {u"-"_s, u"99999999999-ab.mp3"_s, u"ab"_s, u"0"_s},  // beyond 32 bits
+        {u"-"_s, u"99999999999-ab.mp3"_s, u"ab"_s, u"0"_s}, // beyond 32 bits
         {u"-"_s, u"2147483647-ab.mp3"_s, u"ab"_s, u"2147483647"_s},
         {u"-"_s, u"12.5-ab.mp3"_s, u"ab"_s, u"0"_s},
         {u"@"_s, u"7@song.mp3"_s, u"song"_s, u"7"_s},
         {u"—"_s, u"8—我的.mp3"_s, u"我的"_s, u"8"_s},
         {u"——"_s, u"9——我的爱人.mp3"_s, u"我的爱人"_s, u"9"_s},
         {u" "_s, u"10 a b.mp3"_s, u"a b"_s, u"10"_s},
-        {u""_s, u"11-ab.mp3"_s, u"11-ab"_s, u"0"_s},  // none configured
+        {u""_s, u"11-ab.mp3"_s, u"11-ab"_s, u"0"_s}, // none configured
     };
     for (const auto& r : rows) {
         tree_builder one;
@@ -199,10 +200,14 @@ TEST_F(scanner, size_in_megabytes_rounded_to_hundredths) {
         QString mb;
     };
     const row rows[] = {
-        {0, u"0.00"_s},          {1, u"0.00"_s},
-        {5'242, u"0.00"_s},      {5'243, u"0.01"_s},  // 0.004999… and 0.0050001…
-        {1'048'576, u"1.00"_s},  {3'145'728, u"3.00"_s},
-        {1'572'864, u"1.50"_s},  {std::int64_t{6} << 30, u"6144.00"_s},
+        {0, u"0.00"_s},
+        {1, u"0.00"_s},
+        {5'242, u"0.00"_s},
+        {5'243, u"0.01"_s}, // 0.004999… and 0.0050001…
+        {1'048'576, u"1.00"_s},
+        {3'145'728, u"3.00"_s},
+        {1'572'864, u"1.50"_s},
+        {std::int64_t{6} << 30, u"6144.00"_s},
         {(std::int64_t{1} << 32) + 1, u"4096.00"_s},
     };
     for (const auto& r : rows) tree.file(QString::number(r.bytes) + u".bin"_s, r.bytes);
@@ -222,8 +227,8 @@ TEST_F(scanner, hidden_system_and_dangling_entries_are_left_out) {
     tree.symlink(u"link.mp3"_s, tree.path(u"a.mp3"_s));
     tree.symlink(u"linked_folder"_s, tree.path(u"open"_s));
     EXPECT_EQ(scan(), 1);
-    EXPECT_EQ(paths(), (QStringList{u"a.mp3"_s, u"link.mp3"_s, u"linked_folder/e.mp3"_s,
-                                     u"open/e.mp3"_s}));
+    EXPECT_EQ(paths(),
+              (QStringList{u"a.mp3"_s, u"link.mp3"_s, u"linked_folder/e.mp3"_s, u"open/e.mp3"_s}));
 }
 
 TEST_F(scanner, type_filter_compares_the_lowered_extension) {
@@ -238,7 +243,7 @@ TEST_F(scanner, type_filter_compares_the_lowered_extension) {
     EXPECT_EQ(item(u"SONG.MP3"_s, col_fileext), u".mp3"_s);
 
     rs.reset();
-    options.gi_filetype_upperbound = 0;  // every file
+    options.gi_filetype_upperbound = 0; // every file
     scan();
     EXPECT_EQ(paths().size(), 4);
 }
@@ -264,7 +269,7 @@ TEST_F(scanner, areas_with_or_without_trailing_separator_and_failures) {
     EXPECT_EQ(scan(tree.path(u"area"_s)), 1);
     EXPECT_EQ(scan(tree.path(u"area/"_s)), 1);
     EXPECT_EQ(paths(), (QStringList{u"area/a.mp3"_s, u"area/a.mp3"_s, u"area/sub/b.mp3"_s,
-                                     u"area/sub/b.mp3"_s}));
+                                    u"area/sub/b.mp3"_s}));
     const long before = rs.rowcount();
     EXPECT_EQ(scan(tree.path(u"missing"_s)), -1);
     EXPECT_EQ(scan(tree.path(u"area/a.mp3"_s)), -1);
@@ -293,7 +298,7 @@ TEST_F(scanner, machineid_counts_on_across_areas_of_one_scan) {
     ASSERT_EQ(rs.rowcount(), 3);
     for (long r = 1; r <= 3; ++r) EXPECT_EQ(rs.getitemstring(r, col_machineid), QString::number(r));
     EXPECT_EQ(rs.getitemstring(3, col_filename), u"c"_s);
-    EXPECT_EQ(ft.lul_find_qty(), 7u);  // ".", ".." and the files, in both
+    EXPECT_EQ(ft.lul_find_qty(), 7u); // ".", ".." and the files, in both
     // Every entry had its checkpoint.
     EXPECT_EQ(feedback.events, 7);
 }
@@ -360,7 +365,7 @@ TEST_F(scanner, stop_keeps_appended_records_and_returns_minus_100) {
 TEST_F(scanner, stop_inside_a_folder_unwinds_every_level) {
     // The only folder of each level is also the last entry its parent lists.
     for (int i = 0; i < 30; ++i) tree.file(QStringLiteral("a/b/c/%1.mp3").arg(i));
-    feedback.stop_after = 3 + 3 + 3 + 10;  // ".", "..", folder at three levels, then files
+    feedback.stop_after = 3 + 3 + 3 + 10; // ".", "..", folder at three levels, then files
     EXPECT_EQ(scan(), -100);
     EXPECT_GT(rs.rowcount(), 0);
     EXPECT_LT(rs.rowcount(), 30);
@@ -378,12 +383,12 @@ TEST_F(scanner, names_the_catalogue_cannot_hold_are_skipped_and_counted) {
     tree.file(u"tab\there.mp3"_s);
     tree.file(u"line\nbreak.mp3"_s);
     tree.file(u"carriage\rreturn.mp3"_s);
-    tree.file(u"tab\tother.wma"_s);  // not wanted anyway: not counted
+    tree.file(u"tab\tother.wma"_s); // not wanted anyway: not counted
     tree_builder::raw_file(tree.root_bytes(), QByteArray("bad\xff.mp3"));
     tree.file(u"tab\tfolder/inside.mp3"_s);
     const QByteArray bad_folder = tree_builder::raw_folder(tree.root_bytes(), "bad\xfe");
     tree_builder::raw_file(bad_folder, "x.mp3");
-    tree.file(u".hidden\tname.mp3"_s);  // hidden first: not counted
+    tree.file(u".hidden\tname.mp3"_s); // hidden first: not counted
     options.gs_filetype = QStringList{u".mp3"_s};
     options.gi_filetype_upperbound = 1;
     EXPECT_EQ(scan(), 1);
@@ -416,4 +421,4 @@ TEST_F(scanner, paths_longer_than_the_column_are_skipped_and_counted) {
     EXPECT_EQ(unstorable, 2);
 }
 
-}  // namespace
+} // namespace

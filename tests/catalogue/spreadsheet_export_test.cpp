@@ -26,14 +26,14 @@ namespace {
 using record_texts = std::array<const char16_t*, catalogue_column_count>;
 
 const std::vector<record_texts> sample = {
-    {u"1", u"歌名", u".mp3", u"2023-05-06 07:08:09", u"/歌曲/1002-歌名.mp3", u"gm", u"3.45", u"1002",
-     u"1002-歌名"},
+    {u"1", u"歌名", u".mp3", u"2023-05-06 07:08:09", u"/歌曲/1002-歌名.mp3", u"gm", u"3.45",
+     u"1002", u"1002-歌名"},
     {u"-7", u"", u"", u"1999-12-31 23:59:59", u"/a/b", u"", u"0.01", u"0", u""},
     {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, u"0", nullptr},
-    {u"2147483647", u"café, ü", u".flac", u"2038-01-19 03:14:08", u"/音乐/🎵 “歌”.flac",
-     u"café", u"9000000000.00", u"-2147483648", u"café, ü"},
-    {u"536870912", u"月亮代表我的心", u".wma", u"1970-01-01 00:00:00", u"C:\\歌曲\\月亮.wma", u"yldbwdx",
-     u"-0.05", u"-536870913", u"月亮代表我的心"},
+    {u"2147483647", u"café, ü", u".flac", u"2038-01-19 03:14:08", u"/音乐/🎵 “歌”.flac", u"café",
+     u"9000000000.00", u"-2147483648", u"café, ü"},
+    {u"536870912", u"月亮代表我的心", u".wma", u"1970-01-01 00:00:00", u"C:\\歌曲\\月亮.wma",
+     u"yldbwdx", u"-0.05", u"-536870913", u"月亮代表我的心"},
     {u"-536870912", u"Night \"Live\"", u".jpg", u"2000-02-29 12:00:01", u"/p/Night.jpg", u"Nl",
      u"1234.5", u"536870911", u"Night \"Live\""},
 };
@@ -51,7 +51,9 @@ void fill(record_set& rs, const std::vector<record_texts>& records) {
     }
 }
 
-QString reader_script() { return QStringLiteral(QM_TEST_SOURCE_DIR "/tests/catalogue/xls_cells.py"); }
+QString reader_script() {
+    return QStringLiteral(QM_TEST_SOURCE_DIR "/tests/catalogue/xls_cells.py");
+}
 
 // The workbook as the independent reader sees it.
 QJsonObject read_with_xlrd(const QString& path, bool summary = false) {
@@ -70,7 +72,8 @@ QJsonValue expected_cell(int column, const char16_t* text) {
     if (!text) return QJsonValue::Null;
     const QString t = QString::fromUtf16(text);
     switch (catalogue_column_info(column).type) {
-    case column_type::text: return QJsonObject{{u"s"_s, t}};
+    case column_type::text:
+        return QJsonObject{{u"s"_s, t}};
     case column_type::long_number:
         return QJsonObject{{u"n"_s, static_cast<double>(*parse_long(t))}, {u"f"_s, u"General"_s}};
     case column_type::decimal2:
@@ -101,7 +104,7 @@ void expect_rows(const QJsonArray& rows, const std::vector<record_texts>& record
 }
 
 class spreadsheet_export : public testing::Test {
-protected:
+  protected:
     QString file(const QString& name = spreadsheet_export_file_name) const {
         return dir.path() + u'/' + name;
     }
@@ -170,7 +173,8 @@ TEST_F(spreadsheet_export, large_string_table_continues_over_many_records) {
         const auto* name = reinterpret_cast<const char16_t*>(texts[3 * i].utf16());
         const auto* path = reinterpret_cast<const char16_t*>(texts[3 * i + 1].utf16());
         const auto* pinyin = reinterpret_cast<const char16_t*>(texts[3 * i + 2].utf16());
-        records.push_back({u"1", name, u".mp3", u"2001-01-01 00:00:00", path, pinyin, u"1.00", u"0", name});
+        records.push_back(
+            {u"1", name, u".mp3", u"2001-01-01 00:00:00", path, pinyin, u"1.00", u"0", name});
     }
     record_set rs;
     fill(rs, records);
@@ -184,10 +188,11 @@ TEST_F(spreadsheet_export, large_string_table_continues_over_many_records) {
 
 struct sheet_case {
     long records;
-    std::vector<int> rows_per_sheet;  // heading included
+    std::vector<int> rows_per_sheet; // heading included
 };
 
-class spreadsheet_sheets : public spreadsheet_export, public testing::WithParamInterface<sheet_case> {};
+class spreadsheet_sheets : public spreadsheet_export,
+                           public testing::WithParamInterface<sheet_case> {};
 
 TEST_P(spreadsheet_sheets, records_beyond_a_sheet_go_on_in_further_sheets_each_with_heading) {
     const sheet_case& c = GetParam();
@@ -278,7 +283,7 @@ TEST_F(spreadsheet_export, unwritable_folder_keeps_the_old_file) {
 // --- LibreOffice as a second reader (slow: starts an office suite) ------------------------
 
 class spreadsheet_export_slow : public spreadsheet_export {
-protected:
+  protected:
     void SetUp() override {
         soffice = QStandardPaths::findExecutable(u"soffice"_s);
         if (soffice.isEmpty()) GTEST_SKIP() << "LibreOffice (soffice) is not installed";
@@ -290,7 +295,8 @@ protected:
         QDir().mkpath(out);
         // Quote only where needed, cells as shown, the first or every sheet.
         const QString filter = u"csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,true,"
-                               u"false,false,"_s + (all_sheets ? u"-1"_s : u"0"_s);
+                               u"false,false,"_s +
+                               (all_sheets ? u"-1"_s : u"0"_s);
         QProcess p;
         p.setProcessChannelMode(QProcess::MergedChannels);
         p.start(soffice, {u"-env:UserInstallation=file://"_s + dir.path() + u"/lo-profile"_s,
@@ -318,9 +324,16 @@ QString csv_field(const QString& value) {
     return u'"' + quoted + u'"';
 }
 
+// As shown: sizes always with two decimals.
 QString csv_line(const record_texts& texts) {
     QStringList fields;
-    for (const char16_t* t : texts) fields << (t ? csv_field(QString::fromUtf16(t)) : QString());
+    for (int c = 1; c <= catalogue_column_count; ++c) {
+        const char16_t* t = texts[static_cast<std::size_t>(c - 1)];
+        QString shown = t ? QString::fromUtf16(t) : QString();
+        if (t && c == col_filesizedec)
+            shown = QString::number(parse_decimal2(shown)->to_double(), 'f', 2);
+        fields << csv_field(shown);
+    }
     return fields.join(u',');
 }
 
@@ -347,7 +360,8 @@ TEST_F(spreadsheet_export_slow, libreoffice_reads_two_sheets_and_a_continued_str
     QStringList names;
     for (long i = 1; i <= n; ++i) {
         const long row = rs.insertrow(0);
-        const QString name = u"歌曲第%1首 "_s.arg(i) + QString(static_cast<int>(i % 90), QChar(u'声'));
+        const QString name =
+            u"歌曲第%1首 "_s.arg(i) + QString(static_cast<int>(i % 90), QChar(u'声'));
         rs.set_long(row, col_machineid, static_cast<std::int32_t>(i));
         const QString path = u"/m/"_s + QString(static_cast<int>(i % 200), u'x') + name;
         rs.set_text(row, col_filename, name);
@@ -369,4 +383,4 @@ TEST_F(spreadsheet_export_slow, libreoffice_reads_two_sheets_and_a_continued_str
     }
 }
 
-}  // namespace
+} // namespace

@@ -17,8 +17,8 @@ using layout = fake_filter_source::layout;
 
 fake_filter_source table(layout names, layout exts) {
     const std::vector<fake_filter_source::cell> name_values = {
-        u"ab"_s,     u"Don't Stop"_s, std::nullopt, u""_s,      u"a%b_c"_s,
-        u"我的爱人"_s, u"xa"_s,         u"by"_s,      u"aaab"_s,  u"''"_s,
+        u"ab"_s,       u"Don't Stop"_s, std::nullopt, u""_s,     u"a%b_c"_s,
+        u"我的爱人"_s, u"xa"_s,         u"by"_s,      u"aaab"_s, u"''"_s,
     };
     const std::vector<fake_filter_source::cell> ext_values = {
         u".mp3"_s, u".jpg"_s, u".JPG"_s, std::nullopt, u""_s,
@@ -33,7 +33,7 @@ void check(bool ok) {
     if (!ok) std::abort();
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
@@ -66,8 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto equal = parse_filter(QString(u"name = '"_s + filter_escape(text) + u"'"_s), self);
     check(equal != nullptr);
     check(evaluate_filter(*equal, self, 1)[1] == 1);
-    const auto contains = parse_filter(
-        QString(u"name like '%' + '"_s + filter_escape(text) + u"' + '%'"_s), self);
+    const auto contains =
+        parse_filter(QString(u"name like '%' + '"_s + filter_escape(text) + u"' + '%'"_s), self);
     check(contains != nullptr);
     check(evaluate_filter(*contains, self, 1)[1] == 1);
     return 0;

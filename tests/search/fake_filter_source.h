@@ -10,10 +10,10 @@
 #include <vector>
 
 class fake_filter_source final : public filter_source {
-public:
+  public:
     enum class layout {
-        ordered_arena,    // texts back to back in row order, no gaps
-        unordered_arena,  // texts in reverse row order, with gaps between them
+        ordered_arena,   // texts back to back in row order, no gaps
+        unordered_arena, // texts in reverse row order, with gaps between them
         dictionary,
         generic,
     };
@@ -57,7 +57,9 @@ public:
             a.dictionary.ids = s.ids.data();
             a.dictionary.texts = s.texts;
             break;
-        case layout::generic: a.how = column_access::kind::generic; break;
+        case layout::generic:
+            a.how = column_access::kind::generic;
+            break;
         }
         a.text_of = [&col](std::uint32_t row, QString& out) {
             const cell& v = col.values[row];
@@ -68,7 +70,7 @@ public:
         return a;
     }
 
-private:
+  private:
     struct store {
         std::vector<char16_t> data;
         std::vector<std::uint32_t> offsets;
@@ -98,7 +100,7 @@ private:
             s.lengths.assign(n, null_text_length);
             for (std::size_t r = n; r-- > 0;) {
                 append(s, r, col.values[r]);
-                s.data.push_back(u'#');  // a gap no row owns
+                s.data.push_back(u'#'); // a gap no row owns
             }
             break;
         case layout::dictionary:
@@ -112,7 +114,8 @@ private:
                 if (it == s.texts.end()) s.texts.push_back(*v);
             }
             break;
-        case layout::generic: break;
+        case layout::generic:
+            break;
         }
     }
 

@@ -42,8 +42,7 @@ TEST(filter_find_literal, agrees_with_a_plain_search) {
         const std::size_t expected =
             plain == std::u16string_view::npos ? filter_not_found : from + plain;
         ASSERT_EQ(filter_find_literal(h.data(), from, limit, n), expected)
-            << hay.toStdString() << " / " << needle.toStdString() << " " << from << ".."
-            << limit;
+            << hay.toStdString() << " / " << needle.toStdString() << " " << from << ".." << limit;
     }
     const std::u16string h = u"abc";
     EXPECT_EQ(filter_find_literal(h.data(), 2, 1, u"c"), filter_not_found);
@@ -82,9 +81,12 @@ fake_filter_source source_of(const random_table& t, layout names, layout exts) {
 std::vector<QString> random_expressions(std::mt19937& rng, int count) {
     const QString alphabet = u"abc_%''"_s;
     std::vector<QString> out = {
-        u"name like '%ab%'"_s,         u"name like '%a%' or name like '%cc%'"_s,
-        u"name like 'a%b'"_s,          u"name like '%a%b%c%'"_s,
-        u"name = ''"_s,                u"name like '%'"_s,
+        u"name like '%ab%'"_s,
+        u"name like '%a%' or name like '%cc%'"_s,
+        u"name like 'a%b'"_s,
+        u"name like '%a%b%c%'"_s,
+        u"name = ''"_s,
+        u"name like '%'"_s,
         u"ext = '.jpg' or ext = '.avi' or name like '%''%'"_s,
         u"ext like '.%' or ext = ''"_s,
     };
@@ -118,7 +120,8 @@ TEST(filter_evaluator, every_layout_gives_the_generic_answer) {
         const auto expr = parse_filter(text, reference);
         ASSERT_NE(expr, nullptr);
         const std::vector<std::uint8_t> expected = evaluate_filter(*expr, reference, 1);
-        for (const fake_filter_source& s : others) EXPECT_EQ(evaluate_filter(*expr, s, 1), expected);
+        for (const fake_filter_source& s : others)
+            EXPECT_EQ(evaluate_filter(*expr, s, 1), expected);
     }
 }
 
@@ -156,4 +159,4 @@ TEST(filter_evaluator, more_threads_than_rows) {
     EXPECT_EQ(evaluate_filter(*expr, s, 16), (std::vector<std::uint8_t>{1, 0, 1}));
 }
 
-}  // namespace
+} // namespace

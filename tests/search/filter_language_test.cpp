@@ -16,28 +16,28 @@ using layout = fake_filter_source::layout;
 using cell = fake_filter_source::cell;
 
 struct catalogue_row {
-    cell name;  // filenamewithno
-    cell initials;  // pinyinma
-    cell ext;  // fileext
+    cell name;     // filenamewithno
+    cell initials; // pinyinma
+    cell ext;      // fileext
 };
 
 // Row numbers below are what the cases expect.
 const std::vector<catalogue_row>& rows() {
     static const std::vector<catalogue_row> r = {
-        {u"1002-我的爱人"_s, u"wdar"_s, u".mp3"_s},    // 0
-        {u"我的好爱人"_s, u"wdhar"_s, u".jpg"_s},      // 1
-        {u"Don't Stop"_s, u"dts"_s, u".mp3"_s},        // 2
-        {u"photo_1"_s, u"p1"_s, u".JPG"_s},            // 3
-        {u"photo21"_s, u"p21"_s, u".jpeg"_s},          // 4
-        {u""_s, u""_s, u""_s},                         // 5
-        {std::nullopt, std::nullopt, std::nullopt},       // 6
-        {u"1003 live"_s, u"live"_s, u".bmp"_s},        // 7
-        {u"x1004"_s, u"x"_s, u".gif"_s},               // 8
-        {u"abc "_s, u"abc"_s, u".avi"_s},              // 9
-        {u"ABC"_s, u"ABC"_s, u".wmv"_s},               // 10
-        {u"1002"_s, u""_s, u".rle"_s},                 // 11
-        {u"zz"_s, u"z"_s, u".wmf"_s},                  // 12
-        {u"50%off"_s, u"off"_s, u".jpg "_s},           // 13
+        {u"1002-我的爱人"_s, u"wdar"_s, u".mp3"_s}, // 0
+        {u"我的好爱人"_s, u"wdhar"_s, u".jpg"_s},   // 1
+        {u"Don't Stop"_s, u"dts"_s, u".mp3"_s},     // 2
+        {u"photo_1"_s, u"p1"_s, u".JPG"_s},         // 3
+        {u"photo21"_s, u"p21"_s, u".jpeg"_s},       // 4
+        {u""_s, u""_s, u""_s},                      // 5
+        {std::nullopt, std::nullopt, std::nullopt}, // 6
+        {u"1003 live"_s, u"live"_s, u".bmp"_s},     // 7
+        {u"x1004"_s, u"x"_s, u".gif"_s},            // 8
+        {u"abc "_s, u"abc"_s, u".avi"_s},           // 9
+        {u"ABC"_s, u"ABC"_s, u".wmv"_s},            // 10
+        {u"1002"_s, u""_s, u".rle"_s},              // 11
+        {u"zz"_s, u"z"_s, u".wmf"_s},               // 12
+        {u"50%off"_s, u"off"_s, u".jpg "_s},        // 13
     };
     return r;
 }
@@ -170,16 +170,16 @@ TEST(filter_language, texts_that_do_not_parse) {
     const fake_filter_source source =
         catalogue(layout::ordered_arena, layout::ordered_arena, layout::dictionary);
     const char16_t* bad[] = {
-        u"fileext = '.avi",                    // unterminated
-        u"fileext = 'Don't'",                  // a quote the user typed, not doubled
-        u"nosuch = 'x'",                       // unknown column
-        u"fileext = '.avi' or",                // dangling or
+        u"fileext = '.avi",     // unterminated
+        u"fileext = 'Don't'",   // a quote the user typed, not doubled
+        u"nosuch = 'x'",        // unknown column
+        u"fileext = '.avi' or", // dangling or
         u"fileext = '.avi' or or fileext = 'b'",
         u"or fileext = 'x'",
-        u"fileext =",                          // missing value
+        u"fileext =", // missing value
         u"fileext = 'a' +",
         u"fileext = + 'a'",
-        u"fileext 'x'",                        // missing operator
+        u"fileext 'x'", // missing operator
         u"fileext == 'a'",
         u"'a' = fileext",
         u"fileext = 'a' 'b'",
@@ -204,7 +204,7 @@ TEST(filter_language, texts_that_do_not_parse) {
 }
 
 TEST(filter_language, escaped_user_text_finds_exactly_itself) {
-    const std::vector<QString> texts = {u"Don't Stop"_s, u"'"_s,  u"''"_s,
+    const std::vector<QString> texts = {u"Don't Stop"_s, u"'"_s,   u"''"_s,
                                         u"a''b'"_s,      u"'%'"_s, u""_s};
     std::vector<fake_filter_source::column> cols = {
         {u"filenamewithno"_s, layout::ordered_arena, {}}};
@@ -226,7 +226,7 @@ TEST(filter_language, escaped_user_text_finds_exactly_itself) {
 TEST(filter_language, hits_across_rows_do_not_count) {
     for (const layout how : {layout::ordered_arena, layout::unordered_arena}) {
         std::vector<fake_filter_source::column> cols = {{u"filenamewithno"_s, how, {}}};
-        cols[0].values = {u"xa"_s, u"by"_s, std::nullopt, u"a"_s, u""_s,   u"b"_s,
+        cols[0].values = {u"xa"_s, u"by"_s,  std::nullopt, u"a"_s, u""_s,   u"b"_s,
                           u"ab"_s, u"aaa"_s, u"ab"_s,      u"a"_s, u"bab"_s};
         const fake_filter_source source(std::move(cols));
         const auto expr = parse_filter(u"filenamewithno like '%ab%'", source);
@@ -252,4 +252,4 @@ TEST(filter_language, a_table_without_rows_or_with_null_columns_only) {
     EXPECT_EQ(evaluate_filter(*parse_filter(u"", nulls), nulls), std::vector<std::uint8_t>(5, 1));
 }
 
-}  // namespace
+} // namespace

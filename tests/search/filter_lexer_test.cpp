@@ -15,15 +15,33 @@ std::string shape(const filter_lex_result& r) {
     std::string out;
     for (const filter_token& t : r.tokens) {
         switch (t.kind) {
-        case filter_token_kind::identifier: out += 'i'; break;
-        case filter_token_kind::equals: out += '='; break;
-        case filter_token_kind::like: out += 'l'; break;
-        case filter_token_kind::or_: out += 'o'; break;
-        case filter_token_kind::open: out += '('; break;
-        case filter_token_kind::close: out += ')'; break;
-        case filter_token_kind::plus: out += '+'; break;
-        case filter_token_kind::string: out += 's'; break;
-        case filter_token_kind::end: out += '$'; break;
+        case filter_token_kind::identifier:
+            out += 'i';
+            break;
+        case filter_token_kind::equals:
+            out += '=';
+            break;
+        case filter_token_kind::like:
+            out += 'l';
+            break;
+        case filter_token_kind::or_:
+            out += 'o';
+            break;
+        case filter_token_kind::open:
+            out += '(';
+            break;
+        case filter_token_kind::close:
+            out += ')';
+            break;
+        case filter_token_kind::plus:
+            out += '+';
+            break;
+        case filter_token_kind::string:
+            out += 's';
+            break;
+        case filter_token_kind::end:
+            out += '$';
+            break;
         }
     }
     return out;
@@ -84,9 +102,8 @@ TEST(filter_lexer, reports_where_bad_input_starts) {
         qsizetype position;
     };
     const row rows[] = {
-        {u"a = 'open", 4},  {u"a = 'x''", 4}, {u"'", 0},       {u"a == 'x' ; b", 9},
-        {u"a = \"x\"", 4},  {u"名 = 'x'", 0},   {u"a = 'x' %", 8}, {u"1a", 0},
-        {u"a\u3000= 'x'", 1},
+        {u"a = 'open", 4}, {u"a = 'x''", 4},  {u"'", 0},  {u"a == 'x' ; b", 9}, {u"a = \"x\"", 4},
+        {u"名 = 'x'", 0},  {u"a = 'x' %", 8}, {u"1a", 0}, {u"a\u3000= 'x'", 1},
     };
     for (const row& r : rows) {
         const QString text = QString::fromUtf16(r.text);
@@ -97,4 +114,4 @@ TEST(filter_lexer, reports_where_bad_input_starts) {
     }
 }
 
-}  // namespace
+} // namespace

@@ -14,12 +14,14 @@ void check(bool ok, const char* what) {
     if (!ok) throw std::runtime_error(what);
 }
 
-QByteArray native(const QString& path) { return path.toUtf8(); }
+QByteArray native(const QString& path) {
+    return path.toUtf8();
+}
 
 void make_parent(const QString& path) {
     check(QDir().mkpath(QFileInfo(path).absolutePath()), "cannot make parent folder");
 }
-}  // namespace
+} // namespace
 
 tree_builder::tree_builder() {
     check(dir_.isValid(), "cannot make temporary folder");
@@ -84,7 +86,8 @@ QByteArray tree_builder::raw_folder(const QByteArray& parent, const QByteArray& 
 }
 
 void tree_builder::set_mtime(const QString& path, std::int64_t seconds) {
-    const timespec times[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
+    const timespec times[2] = {{static_cast<time_t>(seconds), 0},
+                               {static_cast<time_t>(seconds), 0}};
     check(::utimensat(AT_FDCWD, native(path).constData(), times, AT_SYMLINK_NOFOLLOW) == 0,
           "cannot set time");
 }

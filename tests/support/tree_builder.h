@@ -6,7 +6,7 @@
 #include <cstdint>
 
 class tree_builder {
-public:
+  public:
     tree_builder();
     ~tree_builder();
     tree_builder(const tree_builder&) = delete;
@@ -31,7 +31,7 @@ public:
     // Modification time, in seconds since 1970-01-01 UTC.
     static void set_mtime(const QString& path, std::int64_t seconds);
 
-private:
+  private:
     QTemporaryDir dir_;
     QString root_;
 };

@@ -1,0 +1,75 @@
+#pragma once
+// Downloads from the result list into the download folders: one row or every listed row,
+// through the block copy with its progress in the wait window, plus the folder commands
+// (choose the custom folder, open either folder, empty the default one).
+#include "retrieval/download_folders.h"
+
+#include <QString>
+#include <functional>
+
+class operation_feedback;
+class record_set;
+
+// What the controller asks of the window it serves. Any hook may be left out.
+struct download_hooks {
+    // A modal message box.
+    std::function<void(const QString& title, const QString& text)> message{};
+    // The folder chooser with its caption; empty when cancelled.
+    std::function<QString(const QString& caption)> choose_folder{};
+    // Shows a folder in the file manager.
+    std::function<void(const QString& folder)> open_folder{};
+    // Show and hide the wait window whose feedback the copies report to.
+    std::function<void()> open_wait{};
+    std::function<void()> close_wait{};
+    // Enables or disables the button that opens the custom folder.
+    std::function<void(bool enabled)> set_custdir_enabled{};
+    // Posts the refresh of the counter text (ue_down_qty()).
+    std::function<void()> post_down_qty{};
+};
+
+inline constexpr QStringView download_missing_source_text =
+    u"源文件不存在!检查是否接上了磁盘\n或者考虑需要重新扫描!";
+inline constexpr QStringView download_choose_caption = u"请选择目录,比如U盘,读卡器具体位置!";
+
+class download_controller {
+  public:
+    // `feedback` is the wait window's: it receives the progress lines and pumps events.
+    download_controller(QString default_folder, download_hooks hooks, operation_feedback& feedback);
+
+    download_folders& folders() { return folders_; }
+    const QString& is_down_path() const { return folders_.is_down_path(); }
+    const QString& is_down_path_cust() const { return folders_.is_down_path_cust(); }
+    const QString& is_down_current() const { return folders_.is_down_current(); }
+    std::int64_t il_down_qty() const { return folders_.il_down_qty(); }
+    // True while a download runs; further downloads and emptying are refused meanwhile.
+    bool busy() const { return busy_; }
+
+    void ue_create_dir() { folders_.create_default_folder(); }
+    // "[N]" for the counter text.
+    QString ue_down_qty() const { return folders_.down_qty_text(); }
+    // Empties the default folder and posts the counter refresh. Answers the names it listed.
+    QStringList empty_default_folder();
+    // Asks for the custom folder; enables or disables the button that opens it.
+    void select_custom_dir();
+    void open_default_dir();
+    // Does nothing while no custom folder is chosen.
+    void open_custom_dir();
+
+    // Downloads `row` of `rows`. 1 when copied, -1 when nothing or not all was copied
+    // (the user was told why), 0 when refused because a download is running.
+    int download_row(const record_set& rows, long row);
+    // Downloads every row of `rows` in order, stopping at the first row that fails. The rows
+    // are taken as they stand at the call: a new query during the copies changes nothing.
+    int download_all(const record_set& rows);
+
+  private:
+    enum class row_outcome { copied, missing_source, bad_name, copy_failed };
+    row_outcome copy_row(const record_set& rows, long row, const QString& folder);
+    void tell(row_outcome outcome, const record_set& rows, long row);
+    QString choose_folder_for_download();
+
+    download_folders folders_;
+    download_hooks hooks_;
+    operation_feedback& feedback_;
+    bool busy_ = false;
+};

@@ -1,0 +1,428 @@
+#include "retrieval/download_controller.h"
+
+#include "catalogue/catalogue_columns.h"
+#include "catalogue/operation_feedback.h"
+#include "catalogue/record_set.h"
+#include "retrieval/desktop_opener.h"
+#include "tests/support/qt_printers.h"
+#include "tests/support/recording_prompts.h"
+#include "tests/support/test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <sys/stat.h>
+#include <utility>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString missing_text = u"提示 | 源文件不存在!检查是否接上了磁盘\n或者考虑需要重新扫描!"_s;
+
+class recording_desktop final : public desktop_opener {
+  public:
+    recording_desktop() { set_desktop(this); }
+    ~recording_desktop() override { set_desktop(nullptr); }
+    bool open_folder(const QString& folder) override {
+        folders << folder;
+        return true;
+    }
+    bool open_file(const QString& file) override {
+        files << file;
+        return true;
+    }
+    QStringList folders;
+    QStringList files;
+};
+
+// Logs what the copies tell the wait window; `on_pump` lets a test act while a copy runs.
+class test_feedback final : public operation_feedback {
+  public:
+    explicit test_feedback(QStringList& log) : log_(log) {}
+    void of_setmessage(const QString& message) override { log_ << message; }
+    bool ib_stop() const override { return false; }
+    void process_events() override {
+        if (on_pump) on_pump();
+    }
+    std::function<void()> on_pump;
+
+  private:
+    QStringList& log_;
+};
+
+class download_test : public testing::Test {
+  protected:
+    download_test()
+        : feedback(log),
+          downloads(
+              default_folder(),
+              {
+                  .message = [](const QString& title,
+                                const QString& text) { prompts().message(nullptr, title, text); },
+                  .choose_folder =
+                      [](const QString& caption) {
+                          return prompts().choose_folder(nullptr, caption);
+                      },
+                  .open_folder = [](const QString& folder) { desktop().open_folder(folder); },
+                  .open_wait = [this] { log << u"open_wait"_s; },
+                  .close_wait = [this] { log << u"close_wait"_s; },
+                  .set_custdir_enabled =
+                      [this](bool on) { log << (on ? u"custdir on"_s : u"custdir off"_s); },
+                  .post_down_qty = [this] { log << u"post"_s; },
+              },
+              feedback) {
+        downloads.ue_create_dir();
+    }
+
+    QString default_folder() const { return dir.path() + u"/青石坊文件搜索器/"_s; }
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+    // Adds a row whose source lies at src/<folder>/<name><ext> and holds `content`.
+    void add_row(record_set& rows, const QString& folder, const QString& name, const QString& ext,
+                 const QByteArray& content, bool create = true) {
+        const QString source = path(u"src/"_s + folder + u'/' + name + ext);
+        if (create) write_all_bytes(source, content);
+        const long r = rows.insertrow(0);
+        rows.set_text(r, col_filename, name);
+        rows.set_text(r, col_fileext, ext);
+        rows.set_text(r, col_filepath, source);
+    }
+    void add_row(const QString& name, const QByteArray& content, bool create = true) {
+        add_row(rows, u"a"_s, name, u".mp3"_s, content, create);
+    }
+    QStringList names_in(const QString& folder) const {
+        return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    }
+    QStringList copy_lines() const { return log.filter(u"下载: "_s); }
+
+    QTemporaryDir dir;
+    QStringList log;
+    test_feedback feedback;
+    recording_prompts answers;
+    recording_desktop opened;
+    record_set rows;
+    download_controller downloads;
+};
+
+TEST_F(download_test, one_row_lands_in_default_folder_under_name_and_extension) {
+    add_row(rows, u"歌曲"_s, u"月亮代表我的心"_s, u".mp3"_s, "tune");
+    EXPECT_EQ(downloads.download_row(rows, 1), 1);
+    EXPECT_EQ(read_all_bytes(default_folder() + u"月亮代表我的心.mp3"_s), "tune");
+    EXPECT_EQ(log,
+              (QStringList{u"custdir off"_s, u"open_wait"_s,
+                           u"下载: 月亮代表我的心.mp3 :0KB/100%"_s, u"post"_s, u"close_wait"_s}));
+    EXPECT_EQ(downloads.il_down_qty(), 1);
+    EXPECT_EQ(downloads.ue_down_qty(), u"[1]"_s);
+    EXPECT_TRUE(answers.messages.isEmpty());
+}
+
+TEST_F(download_test, missing_source_is_told_and_nothing_is_copied_or_counted) {
+    add_row(u"gone"_s, {}, false);
+    EXPECT_EQ(downloads.download_row(rows, 1), -1);
+    EXPECT_EQ(answers.messages, QStringList{missing_text});
+    EXPECT_TRUE(log.isEmpty()); // no wait window, no count
+    EXPECT_EQ(downloads.il_down_qty(), 0);
+    // A folder where the file was is no file either; neither is a row past the end.
+    QDir().mkpath(path(u"src/a/gone.mp3"_s));
+    EXPECT_EQ(downloads.download_row(rows, 1), -1);
+    EXPECT_EQ(downloads.download_row(rows, 7), -1);
+    EXPECT_EQ(answers.messages.size(), 3);
+    EXPECT_TRUE(names_in(default_folder()).isEmpty());
+}
+
+TEST_F(download_test, download_all_stops_at_the_missing_third_source) {
+    add_row(u"one"_s, "1");
+    add_row(u"two"_s, "2");
+    add_row(u"three"_s, {}, false);
+    add_row(u"four"_s, "4");
+    EXPECT_EQ(downloads.download_all(rows), -1);
+    EXPECT_EQ(names_in(default_folder()), (QStringList{u"one.mp3"_s, u"two.mp3"_s}));
+    EXPECT_EQ(downloads.il_down_qty(), 2);
+    EXPECT_EQ(answers.messages, QStringList{missing_text});
+    EXPECT_EQ(log.filter(u"post"_s).size(), 2);
+    EXPECT_EQ(log.count(u"open_wait"_s), 1);
+    EXPECT_EQ(log.last(), u"close_wait"_s);
+    EXPECT_EQ(downloads.is_down_current(), default_folder());
+}
+
+TEST_F(download_test, download_all_with_no_rows_opens_no_wait_window) {
+    EXPECT_EQ(downloads.download_all(rows), -1);
+    EXPECT_TRUE(log.isEmpty());
+    EXPECT_TRUE(answers.messages.isEmpty());
+}
+
+TEST_F(download_test, same_name_from_two_folders_keeps_the_later_copy) {
+    add_row(rows, u"x"_s, u"同名"_s, u".mp4"_s, "earlier");
+    add_row(rows, u"y"_s, u"同名"_s, u".mp4"_s, "later");
+    EXPECT_EQ(downloads.download_all(rows), 1);
+    EXPECT_EQ(names_in(default_folder()), QStringList{u"同名.mp4"_s});
+    EXPECT_EQ(read_all_bytes(default_folder() + u"同名.mp4"_s), "later");
+    EXPECT_EQ(downloads.il_down_qty(), 2);
+    EXPECT_EQ(copy_lines().size(), 2);
+}
+
+TEST_F(download_test, custom_folder_choice_and_cancellation) {
+    const QString card = path(u"卡"_s);
+    QDir().mkpath(card);
+    answers.next_folder = card;
+    downloads.select_custom_dir();
+    EXPECT_EQ(answers.choosers, QStringList{u"请选择目录,比如U盘,读卡器具体位置!"_s});
+    EXPECT_EQ(downloads.is_down_path_cust(), card + u'/');
+    EXPECT_EQ(log, QStringList{u"custdir on"_s});
+
+    add_row(u"song"_s, "s");
+    log.clear();
+    EXPECT_EQ(downloads.download_row(rows, 1), 1);
+    EXPECT_EQ(read_all_bytes(card + u"/song.mp3"_s), "s");
+    EXPECT_FALSE(log.contains(u"custdir off"_s));
+    EXPECT_TRUE(names_in(default_folder()).isEmpty());
+
+    // A cancelled choice forgets the folder: downloads go to the default one again.
+    answers.next_folder.clear();
+    downloads.select_custom_dir();
+    EXPECT_TRUE(downloads.is_down_path_cust().isEmpty());
+    EXPECT_EQ(log.last(), u"custdir off"_s);
+    EXPECT_EQ(downloads.download_all(rows), 1);
+    EXPECT_EQ(downloads.is_down_current(), default_folder());
+    EXPECT_EQ(names_in(default_folder()), QStringList{u"song.mp3"_s});
+}
+
+// A root chosen as the custom folder comes back with its separator; one more is added and
+// the file must still land in that root.
+TEST_F(download_test, folder_text_with_a_double_separator_lands_in_that_folder) {
+    const QString root = path(u"root"_s);
+    QDir().mkpath(root);
+    answers.next_folder = root + u'/';
+    downloads.select_custom_dir();
+    EXPECT_EQ(downloads.is_down_path_cust(), root + u"//"_s);
+    add_row(u"r"_s, "root");
+    EXPECT_EQ(downloads.download_all(rows), 1);
+    EXPECT_EQ(read_all_bytes(root + u"/r.mp3"_s), "root");
+    EXPECT_EQ(download_target(u"/"_s + u'/', u"a", u".mp3"), u"//a.mp3"_s);
+    EXPECT_EQ(QFileInfo(u"//a.mp3"_s).absolutePath(), u"/"_s);
+}
+
+// The card is pulled out during a run: the copy that fails is told and the run stops; the
+// next download falls back to the default folder; the card coming back is used again while
+// its button stays disabled.
+TEST_F(download_test, custom_folder_removed_mid_run) {
+    const QString card = path(u"card"_s);
+    QDir().mkpath(card);
+    answers.next_folder = card;
+    downloads.select_custom_dir();
+    add_row(u"one"_s, "1");
+    add_row(u"two"_s, "2");
+    add_row(u"three"_s, "3");
+    feedback.on_pump = [&] {
+        if (QFileInfo::exists(card + u"/one.mp3"_s)) QDir(card).removeRecursively();
+    };
+    log.clear();
+    EXPECT_EQ(downloads.download_all(rows), -1);
+    feedback.on_pump = nullptr;
+    EXPECT_EQ(downloads.il_down_qty(), 2); // the failed attempt counts
+    ASSERT_EQ(answers.messages.size(), 1);
+    EXPECT_TRUE(answers.messages[0].startsWith(u"提示 | 下载失败: two.mp3\n"_s))
+        << answers.messages[0].toStdString();
+    EXPECT_EQ(log.last(), u"close_wait"_s);
+    EXPECT_FALSE(QFileInfo::exists(card));
+
+    log.clear();
+    EXPECT_EQ(downloads.download_row(rows, 3), 1);
+    EXPECT_EQ(log.first(), u"custdir off"_s);
+    EXPECT_EQ(names_in(default_folder()), QStringList{u"three.mp3"_s});
+    EXPECT_EQ(downloads.is_down_path_cust(), card + u'/');
+
+    QDir().mkpath(card);
+    log.clear();
+    EXPECT_EQ(downloads.download_all(rows), 1);
+    EXPECT_EQ(names_in(card), (QStringList{u"one.mp3"_s, u"three.mp3"_s, u"two.mp3"_s}));
+    EXPECT_FALSE(log.contains(u"custdir on"_s));
+    EXPECT_EQ(downloads.il_down_qty(), 6);
+}
+
+TEST_F(download_test, emptying_keeps_subfolders_read_only_hidden_and_special_files) {
+    const QString d = default_folder();
+    for (const QString& name : {u"普通.mp3"_s, u"plain"_s, u"只读.mp3"_s, u".hidden.mp3"_s,
+                                u"sub/inner.mp3"_s, u"kept_target"_s, u"gone_target"_s})
+        write_all_bytes(d + name, "x");
+    QFile::setPermissions(d + u"只读.mp3"_s, QFileDevice::ReadOwner | QFileDevice::ReadUser);
+    QFile::setPermissions(d + u"kept_target"_s, QFileDevice::ReadOwner);
+    QFile::link(d + u"kept_target"_s, d + u"link_to_read_only"_s);
+    QFile::link(d + u"gone_target"_s, d + u"link_to_plain"_s);
+    QFile::link(d + u"nowhere"_s, d + u"dangling"_s);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(d + u"pipe"_s).constData(), 0666), 0);
+
+    add_row(u"counted"_s, "c");
+    downloads.download_row(rows, 1);
+    log.clear();
+
+    const QStringList listed = downloads.empty_default_folder();
+    EXPECT_EQ(listed, (QStringList{u"counted.mp3"_s, u"gone_target"_s, u"link_to_plain"_s,
+                                   u"plain"_s, u"普通.mp3"_s}));
+    EXPECT_EQ(names_in(d), (QStringList{u".hidden.mp3"_s, u"dangling"_s, u"kept_target"_s,
+                                        u"link_to_read_only"_s, u"pipe"_s, u"只读.mp3"_s}));
+    EXPECT_TRUE(QFileInfo::exists(d + u"sub/inner.mp3"_s));
+    EXPECT_EQ(downloads.ue_down_qty(), u"[0]"_s);
+    EXPECT_EQ(log, QStringList{u"post"_s});
+
+    // Nothing left to delete: the counter is still reset and refreshed.
+    EXPECT_TRUE(downloads.empty_default_folder().isEmpty());
+    EXPECT_EQ(log, (QStringList{u"post"_s, u"post"_s}));
+}
+
+struct name_case {
+    const char* label;
+    QString filename;
+    QString fileext;
+};
+
+// Names only an edited catalogue file can carry; none may reach outside the download folder.
+TEST_F(download_test, names_that_leave_the_folder_are_refused) {
+    const name_case cases[] = {
+        {"parent in name", u"../escaped"_s, u".mp3"_s},
+        {"separator in extension", u"x"_s, u"/../../escaped.mp3"_s},
+        {"absolute name", u"/tmp/escaped"_s, u".mp3"_s},
+        {"parent alone", u".."_s, u""_s},
+        {"dot alone", u"."_s, u""_s},
+        {"empty", u""_s, u""_s},
+    };
+    for (const name_case& c : cases) {
+        SCOPED_TRACE(c.label);
+        record_set one;
+        const long r = one.insertrow(0);
+        write_all_bytes(path(u"src/ok.mp3"_s), "o");
+        one.set_text(r, col_filepath, path(u"src/ok.mp3"_s));
+        one.set_text(r, col_filename, c.filename);
+        one.set_text(r, col_fileext, c.fileext);
+        answers.messages.clear();
+        log.clear();
+        EXPECT_EQ(downloads.download_row(one, 1), -1);
+        EXPECT_EQ(answers.messages,
+                  QStringList{u"提示 | 文件名含有路径符号,不能下载:\n"_s + c.filename + c.fileext});
+        EXPECT_TRUE(log.isEmpty());
+
+        // In a run, the rows before it are copied and the run stops there.
+        record_set run;
+        add_row(run, u"a"_s, u"before"_s, u".mp3"_s, "b");
+        one.rowscopy(1, 1, run);
+        add_row(run, u"a"_s, u"after"_s, u".mp3"_s, "a");
+        answers.messages.clear();
+        EXPECT_EQ(downloads.download_all(run), -1);
+        EXPECT_EQ(answers.messages.size(), 1);
+        EXPECT_EQ(names_in(default_folder()), QStringList{u"before.mp3"_s});
+        QFile::remove(default_folder() + u"before.mp3"_s);
+    }
+    EXPECT_FALSE(QFileInfo::exists(dir.path() + u"/escaped.mp3"_s));
+    EXPECT_FALSE(QFileInfo::exists(u"/tmp/escaped.mp3"_s));
+    EXPECT_EQ(downloads.il_down_qty(), 6); // only the "before" rows
+}
+
+TEST(download_names, plain_names) {
+    for (const QStringView ok : {u"a.mp3", u"a..b.mp3", u"...mp3", u".hidden", u"歌 曲.mp3"})
+        EXPECT_TRUE(is_plain_file_name(ok)) << ok.toString().toStdString();
+    const QString nul = u"a"_s + QChar(u'\0') + u".mp3"_s;
+    for (const QStringView bad : {QStringView(u""), QStringView(u"."), QStringView(u".."),
+                                  QStringView(u"a/b"), QStringView(u"/"), QStringView(nul)})
+        EXPECT_FALSE(is_plain_file_name(bad)) << bad.toString().toStdString();
+}
+
+// A default folder that is a file stands for a target that cannot be written.
+TEST_F(download_test, failed_copy_is_told_and_stops_the_run) {
+    const QString blocked = path(u"blocked"_s);
+    write_all_bytes(blocked, "not a folder");
+    download_hooks hooks;
+    hooks.message = [](const QString& title, const QString& text) {
+        prompts().message(nullptr, title, text);
+    };
+    hooks.close_wait = [this] { log << u"close_wait"_s; };
+    download_controller stuck(blocked + u'/', hooks, feedback);
+    add_row(u"first"_s, "1");
+    add_row(u"second"_s, "2");
+    EXPECT_EQ(stuck.download_row(rows, 2), -1);
+    EXPECT_EQ(stuck.il_down_qty(), 1);
+    ASSERT_EQ(answers.messages.size(), 1);
+    EXPECT_TRUE(answers.messages[0].startsWith(u"提示 | 下载失败: second.mp3\n"_s));
+    EXPECT_EQ(log.last(), u"close_wait"_s); // the box comes after the wait window closed
+
+    answers.messages.clear();
+    EXPECT_EQ(stuck.download_all(rows), -1);
+    EXPECT_EQ(stuck.il_down_qty(), 2);
+    ASSERT_EQ(answers.messages.size(), 1);
+    EXPECT_TRUE(answers.messages[0].startsWith(u"提示 | 下载失败: first.mp3\n"_s));
+    EXPECT_EQ(read_all_bytes(blocked), "not a folder");
+}
+
+// A card that fills up during a run, on a real small file system when one can be mounted.
+TEST_F(download_test, full_card_stops_the_run_without_a_partial_file) {
+    const QString card = path(u"card"_s);
+    QDir().mkpath(card);
+    if (QProcess::execute(u"mount"_s,
+                          {u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=3m"_s, u"tmpfs"_s, card}) != 0)
+        GTEST_SKIP() << "cannot mount a small file system here";
+    answers.next_folder = card;
+    downloads.select_custom_dir();
+    add_row(u"small"_s, QByteArray(1'000'000, 's'));
+    add_row(u"large"_s, QByteArray(4'000'000, 'l'));
+    add_row(u"later"_s, QByteArray(1000, 'a'));
+    const int result = downloads.download_all(rows);
+    const QStringList on_card = names_in(card);
+    QProcess::execute(u"umount"_s, {card});
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(on_card, QStringList{u"small.mp3"_s});
+    EXPECT_EQ(downloads.il_down_qty(), 2);
+    ASSERT_EQ(answers.messages.size(), 1);
+    EXPECT_TRUE(answers.messages[0].startsWith(u"提示 | 下载失败: large.mp3\n"_s));
+}
+
+TEST_F(download_test, folders_open_through_the_desktop) {
+    downloads.open_default_dir();
+    downloads.open_custom_dir(); // none chosen: nothing to open
+    const QString card = path(u"card"_s);
+    QDir().mkpath(card);
+    answers.next_folder = card;
+    downloads.select_custom_dir();
+    downloads.open_custom_dir();
+    EXPECT_EQ(opened.folders, (QStringList{default_folder(), card + u'/'}));
+    EXPECT_TRUE(opened.files.isEmpty());
+}
+
+TEST(desktop_seam, real_opener_refuses_an_empty_path) {
+    desktop_opener real;
+    EXPECT_FALSE(real.open_folder({}));
+    EXPECT_FALSE(real.open_file({}));
+}
+
+// The copies let the window run: a click that starts another download or empties the folder
+// meanwhile is refused, and a query that refills the list does not change the run.
+TEST_F(download_test, events_during_a_run_do_not_disturb_it) {
+    add_row(u"one"_s, "1");
+    add_row(u"two"_s, "2");
+    add_row(u"three"_s, "3");
+    int nested = 99;
+    QStringList emptied{u"not called"_s};
+    bool acted = false;
+    feedback.on_pump = [&] {
+        if (std::exchange(acted, true)) return;
+        nested = downloads.download_row(rows, 3);
+        emptied = downloads.empty_default_folder();
+        rows.reset();
+        add_row(u"other"_s, "o");
+    };
+    EXPECT_EQ(downloads.download_all(rows), 1);
+    EXPECT_EQ(nested, 0);
+    EXPECT_TRUE(emptied.isEmpty());
+    EXPECT_EQ(names_in(default_folder()),
+              (QStringList{u"one.mp3"_s, u"three.mp3"_s, u"two.mp3"_s}));
+    EXPECT_EQ(downloads.il_down_qty(), 3);
+    EXPECT_FALSE(downloads.busy());
+    EXPECT_EQ(downloads.download_row(rows, 1), 1); // free again afterwards
+}
+
+} // namespace

@@ -1,0 +1,205 @@
+#include "app/app_globals.h"
+#include "retrieval/desktop_opener.h"
+#include "retrieval/media_component.h"
+#include "retrieval/play_routing.h"
+#include "retrieval/w_player.h"
+#include "tests/support/recording_prompts.h"
+#include "tests/support/test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <QAudioOutput>
+#include <QLabel>
+#include <QMediaPlayer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+class recording_desktop : public desktop_opener {
+public:
+    recording_desktop() { set_desktop(this); }
+    ~recording_desktop() override { set_desktop(nullptr); }
+    bool open_folder(const QString& folder) override {
+        folders << folder;
+        return true;
+    }
+    bool open_file(const QString& file) override {
+        files << file;
+        return true;
+    }
+    QStringList folders;
+    QStringList files;
+};
+
+// A mono 16-bit PCM WAV of `ms` milliseconds of a quiet tone.
+QByteArray wav_bytes(int ms) {
+    const quint32 rate = 8000;
+    const quint32 samples = rate * static_cast<quint32>(ms) / 1000;
+    const quint32 data_size = samples * 2;
+    QByteArray out;
+    auto u32 = [&out](quint32 v) {
+        char b[4];
+        qToLittleEndian(v, b);
+        out.append(b, 4);
+    };
+    auto u16 = [&out](quint16 v) {
+        char b[2];
+        qToLittleEndian(v, b);
+        out.append(b, 2);
+    };
+    out.append("RIFF", 4);
+    u32(36 + data_size);
+    out.append("WAVEfmt ", 8);
+    u32(16);
+    u16(1);         // PCM
+    u16(1);         // mono
+    u32(rate);
+    u32(rate * 2);  // bytes per second
+    u16(2);         // block align
+    u16(16);        // bits per sample
+    out.append("data", 4);
+    u32(data_size);
+    for (quint32 i = 0; i < samples; ++i) u16(static_cast<quint16>((i / 8) % 2 ? 800 : -800));
+    return out;
+}
+
+class player_test : public ::testing::Test {
+protected:
+    void TearDown() override {
+        if (w_player* p = w_player::instance()) p->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        globals().gb_mediaplay_opened = false;
+    }
+    QTemporaryDir dir;
+    recording_prompts prompts;
+    recording_desktop desktop_;
+    QWidget owner;
+};
+
+}  // namespace
+
+TEST(play_routing, only_the_three_stored_types_with_the_built_in_choice) {
+    struct case_ {
+        bool baofeng;
+        QString ext;
+        play_target expected;
+    };
+    const case_ cases[] = {
+        {true, u".mp3"_s, play_target::player_window},
+        {true, u".mp4"_s, play_target::player_window},
+        {true, u".3gp"_s, play_target::player_window},
+        {true, u".wma"_s, play_target::associated_program},
+        {true, u".avi"_s, play_target::associated_program},
+        {true, u".rmvb"_s, play_target::associated_program},
+        {true, u".MP3"_s, play_target::associated_program},   // case-sensitive
+        {true, u".mp3 "_s, play_target::associated_program},  // no trimming
+        {true, u"mp3"_s, play_target::associated_program},
+        {true, u""_s, play_target::associated_program},
+        {false, u".mp3"_s, play_target::associated_program},
+        {false, u".3gp"_s, play_target::associated_program},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(route_listened_file(c.baofeng, c.ext), c.expected)
+            << c.baofeng << " " << c.ext.toStdString();
+}
+
+TEST_F(player_test, default_choice_and_other_types_go_to_the_desktop_and_open_no_window) {
+    listen_file(&owner, false, u"/music/a.mp3"_s, u"a"_s, u".mp3"_s);
+    listen_file(&owner, true, u"/music/b.wma"_s, u"b"_s, u".wma"_s);
+    EXPECT_EQ(desktop_.files, (QStringList{u"/music/a.mp3"_s, u"/music/b.wma"_s}));
+    EXPECT_EQ(w_player::instance(), nullptr);
+    EXPECT_FALSE(globals().gb_mediaplay_opened);
+}
+
+TEST_F(player_test, two_listens_leave_one_window_titled_and_playing_the_second) {
+    listen_file(&owner, true, dir.filePath(u"一.mp3"_s), u"一"_s, u".mp3"_s);
+    w_player* first = w_player::instance();
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(globals().gb_mediaplay_opened);
+    EXPECT_EQ(first->windowTitle(), u"青石坊播放器—一.mp3"_s);
+
+    listen_file(&owner, true, dir.filePath(u"second.3gp"_s), u"second"_s, u".3gp"_s);
+    EXPECT_EQ(w_player::instance(), first);
+    EXPECT_EQ(first->windowTitle(), u"青石坊播放器—second.3gp"_s);
+    EXPECT_EQ(first->ole_1()->property_value(u"url"), dir.filePath(u"second.3gp"_s));
+    EXPECT_EQ(first->ole_1()->player()->source(), QUrl::fromLocalFile(dir.filePath(u"second.3gp"_s)));
+    EXPECT_EQ(first->tag(), u"青石坊播放器"_s);
+    EXPECT_TRUE(desktop_.files.isEmpty());
+}
+
+TEST_F(player_test, open_time_properties_are_set_in_order_then_each_url) {
+    listen_file(&owner, true, u"/x/a.mp4"_s, u"a"_s, u".mp4"_s);
+    media_component* c = w_player::instance()->ole_1();
+    const QStringList expected{u"displaymode"_s, u"titlevisible"_s,     u"infobarvisible"_s,
+                               u"controlbarvisible"_s, u"volume"_s,     u"visible"_s,
+                               u"enablefullscreen"_s,  u"contextmenuenable"_s, u"audioenhance"_s,
+                               u"autoplay"_s, u"url"_s};
+    EXPECT_EQ(c->property_log(), expected);
+    EXPECT_EQ(c->property_value(u"volume").toInt(), 88);
+    EXPECT_NEAR(c->audio_output()->volume(), 0.88, 0.001);
+    EXPECT_TRUE(c->title_strip()->isHidden());
+    EXPECT_TRUE(c->info_bar()->isHidden());
+    EXPECT_FALSE(c->control_bar()->isHidden());
+}
+
+TEST_F(player_test, minimised_by_the_list_restored_by_the_next_listen_reopened_after_close) {
+    listen_file(&owner, true, u"/x/a.mp3"_s, u"a"_s, u".mp3"_s);
+    w_player* p = w_player::instance();
+    w_player::minimize_if_open();
+    EXPECT_TRUE(p->windowState() & Qt::WindowMinimized);
+    listen_file(&owner, true, u"/x/b.mp3"_s, u"b"_s, u".mp3"_s);
+    EXPECT_FALSE(p->windowState() & Qt::WindowMinimized);
+    EXPECT_TRUE(p->isVisible());
+
+    EXPECT_EQ(p->cb_exit()->text(), u"关闭!"_s);
+    p->cb_exit()->click();
+    EXPECT_FALSE(globals().gb_mediaplay_opened);
+    EXPECT_EQ(w_player::instance(), nullptr);
+    w_player::minimize_if_open();  // closed: nothing to do
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    listen_file(&owner, true, u"/x/c.mp3"_s, u"c"_s, u".mp3"_s);
+    ASSERT_NE(w_player::instance(), nullptr);
+    EXPECT_TRUE(globals().gb_mediaplay_opened);
+    EXPECT_EQ(w_player::instance()->ole_1()->property_log().size(), 11);
+    EXPECT_EQ(w_player::instance()->windowTitle(), u"青石坊播放器—c.mp3"_s);
+}
+
+TEST(media_component, unknown_names_and_wrong_values_are_refused) {
+    media_component c;
+    EXPECT_FALSE(c.set_property(u"balance", 1));
+    EXPECT_FALSE(c.set_property(u"volume", u"loud"_s));
+    EXPECT_TRUE(c.set_property(u"VOLUME", 40));
+    EXPECT_EQ(c.property_value(u"volume").toInt(), 40);
+    EXPECT_EQ(c.property_log(), QStringList{u"volume"_s});
+}
+
+TEST_F(player_test, a_real_wav_plays_to_its_end) {
+    const QString path = dir.filePath(u"tone.mp3"_s);  // the player sniffs the content
+    write_all_bytes(path, wav_bytes(400));
+    listen_file(&owner, true, path, u"tone"_s, u".mp3"_s);
+    QMediaPlayer* mp = w_player::instance()->ole_1()->player();
+    QSignalSpy status(mp, &QMediaPlayer::mediaStatusChanged);
+    const bool ended = QTest::qWaitFor([&] { return mp->mediaStatus() == QMediaPlayer::EndOfMedia || !prompts.messages.isEmpty(); }, 10000);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(prompts.messages, QStringList{}) << "playback error";
+    EXPECT_EQ(mp->mediaStatus(), QMediaPlayer::EndOfMedia);
+    EXPECT_GE(mp->duration(), 300);
+}
+
+TEST_F(player_test, a_broken_file_is_reported_with_the_component_text) {
+    const QString path = dir.filePath(u"broken.mp3"_s);
+    write_all_bytes(path, QByteArray(4096, 'x'));
+    listen_file(&owner, true, path, u"broken"_s, u".mp3"_s);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !prompts.messages.isEmpty(); }, 10000));
+    const QString m = prompts.messages.first();
+    EXPECT_TRUE(m.startsWith(u"提示 | MPS空间出错! "_s)) << m.toStdString();
+    EXPECT_GT(m.size(), QStringLiteral("提示 | MPS空间出错! ").size());
+    EXPECT_NE(w_player::instance(), nullptr);  // the window stays open
+}
