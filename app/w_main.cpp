@@ -15,6 +15,7 @@
 #include "search/w_file_type_query.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
@@ -143,6 +144,8 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
         connect(enter, &QShortcut::activated, cb_query_, &QPushButton::click);
     }
     connect(cb_query_, &QPushButton::clicked, this, &w_main::cb_query_clicked);
+    connect(dw_1_, &d_file_info_simp_view::key_pressed, this,
+            [this](int key, Qt::KeyboardModifiers) { ue_keydown(key); });
     connect(cb_clear_, &QPushButton::clicked, this, &w_main::cb_clear_clicked);
     connect(cb_scandisk_, &QPushButton::clicked, this, [this] {
         if (!ib_scanning_) post(&w_main::ue_scandisk);
@@ -369,6 +372,48 @@ void w_main::apply_places() {
     if (box.right() > limit) box.setRight(limit);
     box.setHeight(std::max(box.height(), ddlb_1_->sizeHint().height()));
     ddlb_1_->setGeometry(box);
+}
+
+void w_main::post_click(QPushButton* button) {
+    QMetaObject::invokeMethod(button, &QPushButton::click, Qt::QueuedConnection);
+}
+
+void w_main::ue_keydown(int key) {
+    switch (key) {
+    case Qt::Key_F1:
+        if (ii_last_focus_control_ != 1) {
+            ii_last_focus_control_ = 1;
+            dw_1_->table()->setFocus();
+        } else {
+            ii_last_focus_control_ = 2;
+            post_click(cb_clear_);
+        }
+        break;
+    case Qt::Key_F2:
+        dwo_shutkeydown_ = QStringLiteral("b_downall");
+        dw_1_->trigger_clicked(0, dwo_shutkeydown_);
+        break;
+    case Qt::Key_F3:
+        dwo_shutkeydown_ = QStringLiteral("b_down");
+        if (dw_1_->getrow() >= 1) dw_1_->trigger_clicked(dw_1_->getrow(), dwo_shutkeydown_);
+        break;
+    case Qt::Key_F4: post_click(cb_scandisk_); break;
+    case Qt::Key_F5: post_click(cb_dowpath_); break;
+    case Qt::Key_F6:
+        if (cb_open_custdir_->isEnabled()) post_click(cb_open_custdir_);
+        break;
+    case Qt::Key_F8: post_click(cb_selectdir_); break;
+    case Qt::Key_F12: post_click(cb_clear_downpath_); break;
+    default: break;
+    }
+}
+
+void w_main::keyPressEvent(QKeyEvent* event) {
+    if (event->key() >= Qt::Key_F1 && event->key() <= Qt::Key_F35) {
+        ue_keydown(event->key());
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void w_main::resizeEvent(QResizeEvent* event) {

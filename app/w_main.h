@@ -31,6 +31,8 @@ public:
     void ue_query();
     void ue_scandisk();
     void ue_down_qty();
+    // The function-key commands, bound to the window and to the result list.
+    void ue_keydown(int key);
 
     // Button handlers.
     void cb_query_clicked();
@@ -47,6 +49,13 @@ public:
     QLabel* st_down_qty() const { return st_down_qty_; }
     QPushButton* cb_query() const { return cb_query_; }
     QPushButton* cb_clear() const { return cb_clear_; }
+    QPushButton* cb_open_custdir() const { return cb_open_custdir_; }
+    QPushButton* cb_selectdir() const { return cb_selectdir_; }
+    QPushButton* cb_dowpath() const { return cb_dowpath_; }
+    QPushButton* cb_scandisk() const { return cb_scandisk_; }
+    QPushButton* cb_clear_downpath() const { return cb_clear_downpath_; }
+    int ii_last_focus_control() const { return ii_last_focus_control_; }
+    const QString& dwo_shutkeydown() const { return dwo_shutkeydown_; }
     QRadioButton* rb_default() const { return rb_default_; }
     QRadioButton* rb_baofeng() const { return rb_baofeng_; }
     QTimer& timer() { return timer_; }
@@ -63,6 +72,7 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -80,6 +90,7 @@ private:
     void apply_places();
     void write_player_choice(int value, bool checked);
     void run_scan();
+    void post_click(QPushButton* button);
     QString settings_path() const;
 
     record_set dts_fileslist_;
@@ -118,5 +129,6 @@ private:
     unsigned il_down_qty_ = 0;
     int ii_last_focus_control_ = 1;
     bool ib_scanning_ = false;
+    QString dwo_shutkeydown_;
     QStringList event_log_;
 };

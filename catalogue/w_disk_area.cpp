@@ -26,7 +26,7 @@ constexpr int all_layers_choice = 6;
 constexpr int all_layers_count = 20;
 
 class area_delegate : public QStyledItemDelegate {
-public:
+  public:
     using QStyledItemDelegate::QStyledItemDelegate;
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override {
@@ -77,7 +77,9 @@ int splitter_index(const QString& stored, const QStringList& items) {
     return -1;
 }
 
-int first_digit(const QString& text) { return text.isEmpty() ? 0 : text.left(1).toInt(); }
+int first_digit(const QString& text) {
+    return text.isEmpty() ? 0 : text.left(1).toInt();
+}
 
 } // namespace
 
@@ -186,10 +188,10 @@ w_disk_area::w_disk_area(QWidget* parent) : QDialog(parent) {
         for (const QStringList& fields : *rows) add_row(fields.value(0));
 
     const settings_file ini(settings_path());
-    ddlb_1_->setCurrentIndex(item_index(read_setting(ini, setting_dirtype), ddlb_1_->count(),
-                                        setting_dirtype.fallback));
-    ddlb_2_->setCurrentIndex(item_index(read_setting(ini, setting_layers), ddlb_2_->count(),
-                                        setting_layers.fallback));
+    ddlb_1_->setCurrentIndex(
+        item_index(read_setting(ini, setting_dirtype), ddlb_1_->count(), setting_dirtype.fallback));
+    ddlb_2_->setCurrentIndex(
+        item_index(read_setting(ini, setting_layers), ddlb_2_->count(), setting_layers.fallback));
     // An unknown separator cannot be shown by a fixed list: the default item stands in.
     const int splitter = splitter_index(read_setting(ini, setting_splitter), splitter_items());
     ddlb_3_->setCurrentIndex(splitter >= 0 ? splitter : 1);

@@ -18,7 +18,7 @@ inline constexpr QStringView disk_area_list_name = u"quellmark_diskarea.dll";
 
 class w_disk_area : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit w_disk_area(QWidget* parent = nullptr);
 
     static QStringList dirtype_items();
@@ -40,7 +40,7 @@ public:
 
     void done(int result) override;
 
-private:
+  private:
     void add_row(const QString& text);
     void b_path_clicked(QPushButton* button);
     void cb_2_clicked();

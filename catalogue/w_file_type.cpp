@@ -38,8 +38,7 @@ std::optional<std::vector<file_type_row>> read_file_type_list(const QString& pat
     if (!lines) return std::nullopt;
     std::vector<file_type_row> rows;
     rows.reserve(lines->size());
-    for (const QStringList& fields : *lines)
-        rows.push_back({fields.value(0), fields.value(1)});
+    for (const QStringList& fields : *lines) rows.push_back({fields.value(0), fields.value(1)});
     return rows;
 }
 
@@ -162,7 +161,9 @@ void w_file_type::add_row(const file_type_row& row) {
     dw_1_->setItem(r, 1, new QTableWidgetItem(row.checkit));
 }
 
-void w_file_type::cb_1_clicked() { add_row({QString(), QStringLiteral("1")}); }
+void w_file_type::cb_1_clicked() {
+    add_row({QString(), QStringLiteral("1")});
+}
 
 void w_file_type::cb_2_clicked() {
     const int row = dw_1_->currentRow();

@@ -33,7 +33,7 @@ bool write_file_type_list(const QString& path, const std::vector<file_type_row>&
 // Editor of an extension cell: at most 6 characters, first one ".".
 class file_ext_delegate : public QStyledItemDelegate {
     Q_OBJECT
-public:
+  public:
     explicit file_ext_delegate(QAbstractItemView* view);
 
     static bool acceptable(QStringView text) { return text.startsWith(u'.'); }
@@ -46,7 +46,7 @@ public:
     // Whether the last entry handed to the model was refused.
     bool last_refused() const { return last_refused_; }
 
-private:
+  private:
     void refuse(const QModelIndex& index, const QString& text) const;
 
     QAbstractItemView* view_;
@@ -60,7 +60,7 @@ bool finish_pending_edit(QAbstractItemView* view);
 
 class w_file_type : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit w_file_type(QWidget* parent = nullptr);
 
     // 1 confirmed, -1 scan cancelled, 0 closed otherwise (also while still open).
@@ -73,7 +73,7 @@ public:
     QPushButton* cb_3() const { return cb_3_; }
     QPushButton* cb_4() const { return cb_4_; }
 
-private:
+  private:
     void add_row(const file_type_row& row);
     void cb_1_clicked();
     void cb_2_clicked();

@@ -5,7 +5,7 @@
 #include <QString>
 
 class file_type_query_target {
-public:
+  public:
     virtual ~file_type_query_target() = default;
     virtual bool main_window_open() const = 0;
     // The in-memory catalogue whose records of unticked types are set aside.

@@ -25,11 +25,15 @@ QPushButton* plain_button(const QString& text, const QString& name, QWidget* par
 }
 
 // A missing or unreadable mark searches the type, as a new row's mark does.
-bool mark_ticked(const QString& checkit) { return checkit.trimmed() != QLatin1StringView("0"); }
+bool mark_ticked(const QString& checkit) {
+    return checkit.trimmed() != QLatin1StringView("0");
+}
 
 } // namespace
 
-w_file_type_query* w_file_type_query::instance() { return open_window.data(); }
+w_file_type_query* w_file_type_query::instance() {
+    return open_window.data();
+}
 
 w_file_type_query* w_file_type_query::open_or_raise(file_type_query_target& target,
                                                     QWidget* owner) {
@@ -88,8 +92,7 @@ w_file_type_query::w_file_type_query(file_type_query_target& target, QWidget* ow
     resize(400, 420);
 
     connect(cb_1_, &QPushButton::clicked, this, [this] { reload_from(file_type_list_name); });
-    connect(cb_2_, &QPushButton::clicked, this,
-            [this] { reload_from(file_type_query_list_name); });
+    connect(cb_2_, &QPushButton::clicked, this, [this] { reload_from(file_type_query_list_name); });
     connect(cb_3_, &QPushButton::clicked, this, &w_file_type_query::cb_3_clicked);
 
     const QString& folder = globals().is_program_path;
@@ -137,8 +140,8 @@ QString w_file_type_query::exclusion_expression() const {
         const QTableWidgetItem* item = dw_1_->item(r, 0);
         // Escaped: an extension holding a quote would otherwise end the string early and
         // the whole expression would not parse.
-        const QString term = QStringLiteral("fileext = '") +
-                             filter_escape(item ? item->text() : QString()) + u'\'';
+        const QString term =
+            QStringLiteral("fileext = '") + filter_escape(item ? item->text() : QString()) + u'\'';
         if (expression.isEmpty()) {
             expression = term;
         } else {
@@ -173,8 +176,8 @@ void w_file_type_query::cb_3_clicked() {
     rows.reserve(static_cast<std::size_t>(n));
     for (int r = 0; r < n; ++r) {
         const QTableWidgetItem* item = dw_1_->item(r, 0);
-        rows.push_back(
-            {item ? item->text() : QString(), ticked(r) ? QStringLiteral("1") : QStringLiteral("0")});
+        rows.push_back({item ? item->text() : QString(),
+                        ticked(r) ? QStringLiteral("1") : QStringLiteral("0")});
     }
     write_file_type_list(globals().is_program_path + file_type_query_list_name, rows);
     close();

@@ -18,7 +18,7 @@ inline constexpr QStringView file_type_query_list_name = u"quellmark_filetypeque
 
 class w_file_type_query : public QWidget {
     Q_OBJECT
-public:
+  public:
     // Opens the window, or brings the open one to the front. The window is owned by `owner`
     // (closed with it when given); `target` must outlive it.
     static w_file_type_query* open_or_raise(file_type_query_target& target,
@@ -37,7 +37,7 @@ public:
     QPushButton* cb_2() const { return cb_2_; }
     QPushButton* cb_3() const { return cb_3_; }
 
-private:
+  private:
     w_file_type_query(file_type_query_target& target, QWidget* owner);
 
     void show_rows(const std::vector<file_type_row>& rows);

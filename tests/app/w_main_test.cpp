@@ -1,5 +1,6 @@
 #include "app/w_main.h"
 
+#include "app/scan_dialogs.h"
 #include "app/settings_file.h"
 #include "app/w_wait_for3.h"
 #include "catalogue/catalogue_file.h"
@@ -15,7 +16,9 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QTableView>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -256,6 +259,61 @@ TEST_F(main_window, picture_conditions_bring_the_panel_into_view_and_others_park
     type_and_wait(u"s1"_s);
     EXPECT_FALSE(window->ib_show_pic());
     EXPECT_GE(window->dw_2()->x(), window->width());
+}
+
+class cancelled_scan : public scan_dialogs {
+public:
+    cancelled_scan() { set_scan_dialogs(this); }
+    ~cancelled_scan() override { set_scan_dialogs(nullptr); }
+    void disk_area(QWidget*) override { ++opened; }
+    int file_type(QWidget*) override { return -1; }
+    int opened = 0;
+};
+
+TEST_F(main_window, function_keys_run_their_commands) {
+    write_catalogue(dir.path(), {{u"ab"_s, u"ab"_s}, {u"ac"_s, u"ac"_s}});
+    cancelled_scan scans;
+    open();
+    QSignalSpy clicks(window->dw_1(), &d_file_info_simp_view::clicked);
+    auto press = [&](Qt::Key key) {
+        QTest::keyClick(window->ddlb_1()->lineEdit(), key);
+        QCoreApplication::processEvents();
+    };
+
+    // The first F1 clears the condition even with the caret already in it.
+    window->ddlb_1()->lineEdit()->setFocus();
+    press(Qt::Key_F1);
+    QTest::qWait(10);
+    EXPECT_TRUE(window->ddlb_1()->currentText().isEmpty());
+    EXPECT_EQ(window->ii_last_focus_control(), 2);
+    window->ue_keydown(Qt::Key_F1);
+    EXPECT_EQ(window->ii_last_focus_control(), 1);
+
+    window->ddlb_1()->setEditText(u"ab"_s);
+    window->ue_query();
+    ASSERT_EQ(window->dw_1_rows().rowcount(), 1);
+
+    window->ue_keydown(Qt::Key_F3);  // no current row: nothing
+    EXPECT_EQ(clicks.size(), 0);
+    window->dw_1()->setrow(1);
+    QTest::keyClick(window->dw_1()->table(), Qt::Key_F3);  // bound on the list too
+    ASSERT_EQ(clicks.size(), 1);
+    EXPECT_EQ(clicks[0][0].toLongLong(), 1);
+    EXPECT_EQ(clicks[0][1].toString(), u"b_down"_s);
+    press(Qt::Key_F2);
+    ASSERT_EQ(clicks.size(), 2);
+    EXPECT_EQ(clicks[1][0].toLongLong(), 0);
+    EXPECT_EQ(clicks[1][1].toString(), u"b_downall"_s);
+
+    for (const auto key : {Qt::Key_F6, Qt::Key_F7, Qt::Key_F9, Qt::Key_F10, Qt::Key_F11})
+        press(key);
+    EXPECT_EQ(clicks.size(), 2);
+
+    const qsizetype before = window->event_log().count(u"cb_clear_downpath"_s);
+    press(Qt::Key_F12);
+    EXPECT_EQ(window->event_log().count(u"cb_clear_downpath"_s), before + 1);
+    press(Qt::Key_F4);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return scans.opened == 1; }, 2000));
 }
 
 }  // namespace

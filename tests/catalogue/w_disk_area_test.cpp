@@ -28,7 +28,7 @@ namespace {
 using rows = std::vector<QStringList>;
 
 class disk_area : public ::testing::Test {
-protected:
+  protected:
     QTemporaryDir dir;
     recording_prompts answers;
 
@@ -64,7 +64,8 @@ TEST_F(disk_area, first_run_shows_the_defaults_and_every_item) {
     EXPECT_EQ(w.windowTitle(), u"设置扫描的盘符或路径"_s);
     EXPECT_EQ(w.dw_1()->rowCount(), 0);
     EXPECT_EQ(w.dw_1()->horizontalHeaderItem(0)->text(), u"盘符(必须有冒号)或者文件夹路径"_s);
-    EXPECT_EQ(w.ddlb_1()->currentText(), u"2.##开头的文件夹(推荐用两个井字开头,减少不必要的扫描)"_s);
+    EXPECT_EQ(w.ddlb_1()->currentText(),
+              u"2.##开头的文件夹(推荐用两个井字开头,减少不必要的扫描)"_s);
     EXPECT_EQ(w.ddlb_2()->currentText(), u"5.六层"_s);
     EXPECT_EQ(w.ddlb_3()->currentText(), u"@(@)"_s);
     EXPECT_TRUE(w.cbx_cut_no()->isChecked());
@@ -83,11 +84,12 @@ TEST_F(disk_area, first_run_shows_the_defaults_and_every_item) {
     // The separator list, in order: separator then its description.
     ASSERT_EQ(w.ddlb_3()->count(), 28);
     const QStringList separators = {
-        u" "_s,     u"@"_s,      u"#"_s,     u"$"_s,    u"+"_s,  u"-"_s,     u"--"_s,
-        u"_"_s,     u"\u2014"_s, u"\u2014\u2014\u2014"_s, u"  "_s, u"   "_s, u"    "_s,
-        u"     "_s, u"      "_s, u"."_s,     u".."_s,   u"..."_s, u"@@"_s,   u"##"_s,
-        u""_s,      u"~"_s,      u"^"_s,     u"^^"_s,   u"&"_s,  u"&&"_s,    u"="_s,
-        u"=="_s};
+        u" "_s,  u"@"_s,   u"#"_s,    u"$"_s,      u"+"_s,
+        u"-"_s,  u"--"_s,  u"_"_s,    u"\u2014"_s, u"\u2014\u2014\u2014"_s,
+        u"  "_s, u"   "_s, u"    "_s, u"     "_s,  u"      "_s,
+        u"."_s,  u".."_s,  u"..."_s,  u"@@"_s,     u"##"_s,
+        u""_s,   u"~"_s,   u"^"_s,    u"^^"_s,     u"&"_s,
+        u"&&"_s, u"="_s,   u"=="_s};
     for (int i = 0; i < 28; ++i) {
         const QString item = w.ddlb_3()->itemText(i);
         EXPECT_EQ(item.left(item.indexOf(u'(')), separators[i]) << i;
@@ -186,17 +188,16 @@ TEST_F(disk_area, unchecked_cutting_leaves_the_separator_alone) {
     EXPECT_EQ(stored(u"scansplitter", u"splitter"), u"#(#)"_s);
     EXPECT_EQ(globals().gs_cut_splitter, u"#"_s);
     EXPECT_EQ(globals().gi_cut_splitter_len, 1);
-    EXPECT_EQ(stored(u"dirtype", u"dirtype"), u"2"_s);  // the rest is saved
+    EXPECT_EQ(stored(u"dirtype", u"dirtype"), u"2"_s); // the rest is saved
 }
 
 TEST_F(disk_area, stored_values_outside_the_items_show_the_default_items) {
     struct stored_case {
         QString dirtype, layers, splitter;
     };
-    for (const stored_case& c : {stored_case{u"0"_s, u"7"_s, u"xyz"_s},
-                                 stored_case{u"3"_s, u"0"_s, u"(@)"_s},
-                                 stored_case{u"-1"_s, u"-5"_s, u"@"_s},
-                                 stored_case{u"abc"_s, u"99999999999"_s, u""_s}}) {
+    for (const stored_case& c :
+         {stored_case{u"0"_s, u"7"_s, u"xyz"_s}, stored_case{u"3"_s, u"0"_s, u"(@)"_s},
+          stored_case{u"-1"_s, u"-5"_s, u"@"_s}, stored_case{u"abc"_s, u"99999999999"_s, u""_s}}) {
         ASSERT_TRUE(ini().write(u"dirtype", u"dirtype", c.dirtype));
         ASSERT_TRUE(ini().write(u"scanlayers", u"layers", c.layers));
         ASSERT_TRUE(ini().write(u"scansplitter", u"splitter", c.splitter));
@@ -259,11 +260,11 @@ TEST_F(disk_area, the_folder_chooser_fills_its_own_row) {
     ASSERT_NE(w.b_path(2), nullptr);
     EXPECT_EQ(w.b_path(2)->text(), u"..."_s);
     answers.next_folder = u"/media/新卡"_s;
-    w.b_path(2)->click();  // a row just added
+    w.b_path(2)->click(); // a row just added
     EXPECT_EQ(area(w, 2), u"/media/新卡"_s);
     EXPECT_EQ(answers.choosers, QStringList{u"请选择路径"_s});
 
-    answers.next_folder.clear();  // cancelled
+    answers.next_folder.clear(); // cancelled
     w.b_path(1)->click();
     EXPECT_EQ(area(w, 1), u"F:"_s);
 

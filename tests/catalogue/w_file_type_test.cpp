@@ -25,7 +25,7 @@ using rows = std::vector<QStringList>;
 const QString refused_message = u"提示 | 文件格式必须输入\".\""_s;
 
 class file_type : public ::testing::Test {
-protected:
+  protected:
     QTemporaryDir dir;
     recording_prompts answers;
 
@@ -96,15 +96,14 @@ TEST_F(file_type, confirming_an_empty_grid_scans_every_type) {
 TEST_F(file_type, confirming_saves_rows_as_they_stand_and_keeps_the_marks) {
     write_types({{u".mp3"_s, u"0"_s}, {u".MP3"_s, u"1"_s}, {u".avi"_s}});
     w_file_type w;
-    w.cb_1()->click();  // never typed into
+    w.cb_1()->click(); // never typed into
     w.cb_3()->click();
     EXPECT_EQ(w.answer(), 1);
     EXPECT_EQ(globals().gi_filetype_upperbound, 4);
     EXPECT_EQ(globals().gs_filetype, (QStringList{u".mp3"_s, u".MP3"_s, u".avi"_s, u""_s}));
-    EXPECT_EQ(read_list_file(list_path()), (rows{{u".mp3"_s, u"0"_s},
-                                                 {u".MP3"_s, u"1"_s},
-                                                 {u".avi"_s, u""_s},
-                                                 {u""_s, u"1"_s}}));
+    EXPECT_EQ(
+        read_list_file(list_path()),
+        (rows{{u".mp3"_s, u"0"_s}, {u".MP3"_s, u"1"_s}, {u".avi"_s, u""_s}, {u""_s, u"1"_s}}));
 }
 
 TEST_F(file_type, deleting_takes_the_current_row_or_tells_the_user) {
@@ -125,8 +124,9 @@ TEST_F(file_type, an_extension_must_start_with_a_dot) {
         QString typed;
         bool accepted;
     };
-    for (const entry& e : {entry{u"mp3"_s, false}, entry{u"."_s, true}, entry{u".MP3"_s, true},
-                           entry{u" .mp3"_s, false}, entry{u""_s, false}, entry{u"。mp3"_s, false}}) {
+    for (const entry& e :
+         {entry{u"mp3"_s, false}, entry{u"."_s, true}, entry{u".MP3"_s, true},
+          entry{u" .mp3"_s, false}, entry{u""_s, false}, entry{u"。mp3"_s, false}}) {
         write_types({{u".wav"_s, u"1"_s}});
         answers.messages.clear();
         w_file_type w;

@@ -3,71 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// One letter per token, so a whole token stream compares as one string:
-// i identifier, = equals, l like, o or, ( ) + as themselves, s string, $ end.
-std::string shape(const filter_lex_result& r) {
-    std::string out;
-    for (const filter_token& t : r.tokens) {
-        switch (t.kind) {
-        case filter_token_kind::identifier:
-            out += 'i';
-            break;
-        case filter_token_kind::equals:
-            out += '=';
-            break;
-        case filter_token_kind::like:
-            out += 'l';
-            break;
-        case filter_token_kind::or_:
-            out += 'o';
-            break;
-        case filter_token_kind::open:
-            out += '(';
-            break;
-        case filter_token_kind::close:
-            out += ')';
-            break;
-        case filter_token_kind::plus:
-            out += '+';
-            break;
-        case filter_token_kind::string:
-            out += 's';
-            break;
-        case filter_token_kind::end:
-            out += '$';
-            break;
-        }
-    }
-    return out;
-}
-
-TEST(filter_lexer, splits_texts_into_tokens) {
-    struct row {
-        const char16_t* text;
-        std::string shape;
-    };
-    const row rows[] = {
-        {u"", "$"},
-        {u"  \t\r\n", "$"},
-        {u"fileext = '.jpg' or  fileext = '.jpeg' ", "i=soi=s$"},
-        {u"filenamewithno like '%' +'1002' + '%'", "ils+s+s$"},
-        {u"(a like'x')OR(b=''+'')", "(ils)o(i=s+s)$"},
-        {u"LIKE Like oR or_x orx _or", "lloiii$"},
-        {u"col_1=''''", "i=s$"},
-    };
-    for (const row& r : rows) {
-        const QString text = QString::fromUtf16(r.text);
-        const filter_lex_result lexed = lex_filter(text);
-        EXPECT_TRUE(lexed.ok) << text.toStdString();
-        EXPECT_EQ(shape(lexed), r.shape) << text.toStdString();
-    }
-}
 
 TEST(filter_lexer, unescapes_strings_and_keeps_everything_else) {
     struct row {

@@ -35,7 +35,7 @@ struct fake_main : file_type_query_target {
 };
 
 class file_type_query : public ::testing::Test {
-protected:
+  protected:
     QTemporaryDir dir;
     recording_prompts answers;
     fake_main main;
@@ -43,17 +43,17 @@ protected:
     void SetUp() override {
         globals().is_program_path = dir.path() + u"/"_s;
         // Catalogue order: song1.mp3 clip.wma song2.mp3 film.avi talk.wma
-        for (const auto& [name, ext] : {std::pair{u"song1"_s, u".mp3"_s}, {u"clip"_s, u".wma"_s},
-                                        {u"song2"_s, u".mp3"_s}, {u"film"_s, u".avi"_s},
+        for (const auto& [name, ext] : {std::pair{u"song1"_s, u".mp3"_s},
+                                        {u"clip"_s, u".wma"_s},
+                                        {u"song2"_s, u".mp3"_s},
+                                        {u"film"_s, u".avi"_s},
                                         {u"talk"_s, u".wma"_s}}) {
             const long r = main.rs.insertrow(0);
             main.rs.set_text(r, col_filename, name);
             main.rs.set_text(r, col_fileext, ext);
         }
     }
-    void TearDown() override {
-        delete w_file_type_query::instance();
-    }
+    void TearDown() override { delete w_file_type_query::instance(); }
 
     QString types_path() const { return dir.filePath(u"quellmark_filetype.dll"_s); }
     QString query_path() const { return dir.filePath(u"quellmark_filetypequery.dll"_s); }
@@ -70,7 +70,8 @@ protected:
     // The catalogue's visible names, in order.
     QStringList visible() const {
         QStringList out;
-        for (long r = 1; r <= main.rs.rowcount(); ++r) out << main.rs.getitemstring(r, col_filename);
+        for (long r = 1; r <= main.rs.rowcount(); ++r)
+            out << main.rs.getitemstring(r, col_filename);
         return out;
     }
     static bool closed_after_events(QPointer<w_file_type_query> w) {
@@ -92,7 +93,7 @@ TEST_F(file_type_query, opens_with_the_types_of_the_latest_scan_all_ticked) {
     EXPECT_EQ(w->cb_2()->text(), u"载入当前格式"_s);
     EXPECT_EQ(w->cb_3()->text(), u"确认"_s);
     EXPECT_EQ(shown(w), (QStringList{u".mp3+"_s, u".wma+"_s}));
-    EXPECT_EQ(w_file_type_query::open_or_raise(main), w);  // one instance
+    EXPECT_EQ(w_file_type_query::open_or_raise(main), w); // one instance
 }
 
 TEST_F(file_type_query, its_own_list_comes_first_and_a_missing_mark_counts_as_ticked) {
@@ -123,7 +124,7 @@ TEST_F(file_type_query, unticking_sets_a_type_aside_and_ticking_brings_it_back) 
     w->set_ticked(1, true);
     w->cb_3()->click();
     EXPECT_EQ(main.rs.setasidecount(), 0);
-    EXPECT_EQ(main.rs.rowcount(), 5);  // the query filter is cleared too
+    EXPECT_EQ(main.rs.rowcount(), 5); // the query filter is cleared too
     EXPECT_EQ(main.counts.last(), u"5个"_s);
     EXPECT_EQ(read_list_file(query_path()), (rows{{u".mp3"_s, u"1"_s}, {u".wma"_s, u"1"_s}}));
     EXPECT_TRUE(closed_after_events(w));
@@ -203,7 +204,7 @@ TEST_F(file_type_query, the_load_buttons_reload_only_from_files_that_exist) {
     w->cb_1()->click();
     EXPECT_EQ(shown(w), (QStringList{u".mp3+"_s, u".wma+"_s}));
     w->set_ticked(0, false);
-    w->cb_2()->click();  // no list of its own yet: unchanged
+    w->cb_2()->click(); // no list of its own yet: unchanged
     EXPECT_EQ(shown(w), (QStringList{u".mp3-"_s, u".wma+"_s}));
 
     write_list(query_path(), {{u".avi"_s, u"0"_s}});

@@ -18,4 +18,6 @@ void try_answer(std::function<void(QWidget*)> act, int tries_left) {
 
 } // namespace
 
-void answer_next_modal(std::function<void(QWidget*)> act) { try_answer(std::move(act), 500); }
+void answer_next_modal(std::function<void(QWidget*)> act) {
+    try_answer(std::move(act), 500);
+}
