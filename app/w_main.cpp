@@ -144,6 +144,8 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
         connect(enter, &QShortcut::activated, cb_query_, &QPushButton::click);
     }
     connect(cb_query_, &QPushButton::clicked, this, &w_main::cb_query_clicked);
+    ddlb_1_->installEventFilter(this);
+    ddlb_1_->lineEdit()->installEventFilter(this);
     connect(dw_1_, &d_file_info_simp_view::key_pressed, this,
             [this](int key, Qt::KeyboardModifiers) { ue_keydown(key); });
     connect(cb_clear_, &QPushButton::clicked, this, &w_main::cb_clear_clicked);
@@ -414,6 +416,20 @@ void w_main::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+// The condition box would take F4 for its drop-down list; the keys of the command table
+// belong to the window wherever the caret is.
+bool w_main::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress &&
+        (watched == ddlb_1_ || watched == ddlb_1_->lineEdit())) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key >= Qt::Key_F1 && key <= Qt::Key_F35) {
+            ue_keydown(key);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void w_main::resizeEvent(QResizeEvent* event) {

@@ -1,4 +1,4 @@
-// Tokens: what each text splits into, and where lexing stops on bad input.
+// Tokens: string values unescaped, and where lexing stops on bad input.
 #include "search/filter_lexer.h"
 
 #include <gtest/gtest.h>
