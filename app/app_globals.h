@@ -12,7 +12,7 @@ struct app_globals {
     int ii_scan_layers = 6;
     QString gs_cut_splitter;
     int gi_cut_splitter_len = 0;
-    const QStringList gs_stringarray_null;
+    const QStringList gs_stringarray_null{};
     bool gb_mediaplay_opened = false;
 };
 

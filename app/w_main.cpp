@@ -13,6 +13,8 @@
 #include "app/scan_dialogs.h"
 #include "search/query_engine.h"
 #include "search/w_file_type_query.h"
+#include "retrieval/desktop_opener.h"
+#include "retrieval/download_controller.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -161,6 +163,21 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
             [this](bool checked) { write_player_choice(1, checked); });
 
     is_down_path_ = QDir::homePath() + QStringLiteral("/青石坊文件搜索器/");
+    download_hooks hooks;
+    hooks.message = [this](const QString& title, const QString& text) {
+        prompts().message(this, title, text);
+    };
+    hooks.choose_folder = [this](const QString& caption) { return prompts().choose_folder(this, caption); };
+    hooks.open_folder = [](const QString& folder) { desktop().open_folder(folder); };
+    hooks.open_wait = [this] { wait_->open_window(); };
+    hooks.close_wait = [this] { wait_->close_window(); };
+    hooks.set_custdir_enabled = [this](bool on) { cb_open_custdir_->setEnabled(on); };
+    hooks.post_down_qty = [this] { post(&w_main::ue_down_qty); };
+    downloads_ = std::make_unique<download_controller>(is_down_path_, std::move(hooks), *wait_);
+    connect(cb_dowpath_, &QPushButton::clicked, this, [this] { downloads_->open_default_dir(); });
+    connect(cb_selectdir_, &QPushButton::clicked, this, [this] { downloads_->select_custom_dir(); });
+    connect(cb_open_custdir_, &QPushButton::clicked, this, [this] { downloads_->open_custom_dir(); });
+    connect(dw_1_, &d_file_info_simp_view::clicked, this, &w_main::dw_1_clicked);
     apply_places();
 }
 
@@ -196,15 +213,23 @@ void w_main::set_scaned_qty(const QString& text) { st_scaned_qty_->setText(text)
 
 void w_main::ue_create_dir() {
     event_log_ << QStringLiteral("ue_create_dir");
-    QDir().mkpath(is_down_path_);
+    downloads_->ue_create_dir();
 }
 
 void w_main::cb_clear_downpath_clicked() {
     event_log_ << QStringLiteral("cb_clear_downpath");
-    post(&w_main::ue_down_qty);
+    downloads_->empty_default_folder();  // posts the counter refresh
 }
 
-void w_main::ue_down_qty() { event_log_ << QStringLiteral("ue_down_qty"); }
+void w_main::ue_down_qty() {
+    event_log_ << QStringLiteral("ue_down_qty");
+    st_down_qty_->setText(downloads_->ue_down_qty());
+}
+
+void w_main::dw_1_clicked(long row, const QString& object_name) {
+    if (object_name == u"b_down") downloads_->download_row(dw_1_rows_, row);
+    else if (object_name == u"b_downall") downloads_->download_all(dw_1_rows_);
+}
 
 void w_main::ue_scandisk() {
     event_log_ << QStringLiteral("ue_scandisk");

@@ -7,6 +7,7 @@
 #include "search/file_type_query_target.h"
 
 #include <QTimer>
+#include <memory>
 #include <QWidget>
 
 class QComboBox;
@@ -15,6 +16,7 @@ class QPushButton;
 class QRadioButton;
 class d_file_info_simp_view;
 class w_wait_for3;
+class download_controller;
 
 class w_main : public QWidget, private file_type_query_target {
     Q_OBJECT
@@ -38,6 +40,7 @@ public:
     void cb_query_clicked();
     void cb_clear_clicked();
     void cb_clear_downpath_clicked();
+    void dw_1_clicked(long row, const QString& object_name);
 
     record_set& dts_fileslist() { return dts_fileslist_; }
     record_set& dw_1_rows() { return dw_1_rows_; }
@@ -63,6 +66,7 @@ public:
     bool ib_show_pic() const { return ib_show_pic_; }
     bool scan_running() const { return ib_scanning_; }
     const QString& is_down_path() const { return is_down_path_; }
+    download_controller& downloads() { return *downloads_; }
     // Every posted event and handler that ran, in order: for tests of the start sequence.
     const QStringList& event_log() const { return event_log_; }
     static QStringList help_lines();
@@ -118,16 +122,14 @@ private:
     QRadioButton* rb_baofeng_;
     w_wait_for3* wait_;
     QTimer timer_;
+    std::unique_ptr<download_controller> downloads_;
 
     QString is_down_path_;
-    QString is_down_path_cust_;
-    QString is_down_current_;
     int ii_condition_last_len_ = 0;
     double id_query_delay_ms_ = 0.3;  // seconds, despite the name
     bool ib_show_pic_ = false;
     bool ib_showing_pic_ = false;
     long il_last_row_show_ = 0;
-    unsigned il_down_qty_ = 0;
     int ii_last_focus_control_ = 1;
     bool ib_scanning_ = false;
     QString dwo_shutkeydown_;

@@ -33,7 +33,8 @@ QString photo_folder() {
         QDir().mkpath(dir);
         QRandomGenerator rng(7);
         for (int n = 1; n <= page_size; ++n) {
-            const QString path = dir + QStringLiteral("/photo_%1.jpg").arg(n, 3, 10, QLatin1Char('0'));
+            const QString path =
+                dir + QStringLiteral("/photo_%1.jpg").arg(n, 3, 10, QLatin1Char('0'));
             if (QFileInfo::exists(path)) continue;
             QImage img(2400, 1800, QImage::Format_RGB32);
             QPainter p(&img);
@@ -54,8 +55,9 @@ QString photo_folder() {
                 for (int x = 0; x < img.width(); ++x) {
                     const int d = static_cast<int>(rng.bounded(24)) - 12;
                     const QRgb c = line[x];
-                    line[x] = qRgb(std::clamp(qRed(c) + d, 0, 255), std::clamp(qGreen(c) + d, 0, 255),
-                                   std::clamp(qBlue(c) + d, 0, 255));
+                    line[x] =
+                        qRgb(std::clamp(qRed(c) + d, 0, 255), std::clamp(qGreen(c) + d, 0, 255),
+                             std::clamp(qBlue(c) + d, 0, 255));
                 }
             }
             img.save(path, "JPG", 84);
@@ -75,7 +77,9 @@ void fill_rows(record_set& rows) {
         rows.set_text(r, col_filepath, path);
         rows.set_text(r, col_filename, name);
         rows.set_text(r, col_fileext, QStringLiteral(".jpg"));
-        rows.set_decimal(r, col_filesizedec, decimal2::from_double(static_cast<double>(QFileInfo(path).size()) / 1048576.0));
+        rows.set_decimal(
+            r, col_filesizedec,
+            decimal2::from_double(static_cast<double>(QFileInfo(path).size()) / 1048576.0));
     }
 }
 
@@ -83,7 +87,8 @@ void BM_picture_page(benchmark::State& state) {
     record_set rows;
     fill_rows(rows);
     double megabytes = 0;
-    for (long r = 1; r <= rows.rowcount(); ++r) megabytes += rows.get_decimal(r, col_filesizedec)->to_double();
+    for (long r = 1; r <= rows.rowcount(); ++r)
+        megabytes += rows.get_decimal(r, col_filesizedec)->to_double();
 
     d_file_pic_view view;
     view.set_rows(&rows);
@@ -122,16 +127,25 @@ void BM_picture_page(benchmark::State& state) {
     }
     state.counters["files_MB"] = megabytes;
     state.counters["longest_gap_ms"] = static_cast<double>(worst_gap) / 1e6;
-    state.counters["turns_per_page"] = static_cast<double>(turns) / static_cast<double>(state.iterations());
+    state.counters["turns_per_page"] =
+        static_cast<double>(turns) / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_picture_page)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// One photo decoded to a slot's thumbnail, without the panel.
+void BM_read_thumbnail(benchmark::State& state) {
+    const QString path = photo_folder() + QStringLiteral("/photo_001.jpg");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(read_thumbnail(path, d_file_pic_view::thumbnail_size()));
+}
+BENCHMARK(BM_read_thumbnail)->Unit(benchmark::kMillisecond);
 
 // The same 100 thumbnails by ImageMagick, one process per picture as a file manager would.
 void BM_picture_page_imagemagick(benchmark::State& state) {
     const std::string dir = photo_folder().toStdString();
-    const std::string command =
-        "for f in '" + dir + "'/photo_*.jpg; do convert -define jpeg:size=258x312 \"$f\" "
-        "-thumbnail 129x156 /tmp/quellmark_bench_thumb.jpg || exit 1; done";
+    const std::string command = "for f in '" + dir +
+                                "'/photo_*.jpg; do convert -define jpeg:size=258x312 \"$f\" "
+                                "-thumbnail 129x156 /tmp/quellmark_bench_thumb.jpg || exit 1; done";
     for (auto _ : state) {
         const double seconds = time_command(command);
         if (seconds < 0) {
@@ -141,9 +155,12 @@ void BM_picture_page_imagemagick(benchmark::State& state) {
         state.SetIterationTime(seconds);
     }
 }
-BENCHMARK(BM_picture_page_imagemagick)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+BENCHMARK(BM_picture_page_imagemagick)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(3);
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

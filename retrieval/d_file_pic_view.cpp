@@ -13,8 +13,14 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QThread>
+#include <QThreadPool>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -35,7 +41,58 @@ struct page_row {
     bool too_large = false;
 };
 
-}  // namespace
+// Decodes a page's pictures ahead on the machine's cores while the slots are filled one by
+// one on the user-interface thread. Every decode has finished or been dropped when it goes.
+class decode_ahead {
+  public:
+    decode_ahead(const std::vector<page_row>& page, QSize box)
+        : images_(page.size()), done_(page.size(), false) {
+        // One core stays with the user interface, so clicks and repaints never wait on a decode.
+        pool_.setMaxThreadCount(std::max(1, QThread::idealThreadCount() - 1));
+        for (std::size_t n = 0; n < page.size(); ++n) {
+            if (page[n].too_large) continue; // never opened
+            pool_.start([this, n, path = page[n].path, box] {
+                QImage image = cancelled_ ? QImage() : read_thumbnail(path, box);
+                const std::lock_guard lock(mutex_);
+                images_[n] = std::move(image);
+                done_[n] = true;
+                ready_.notify_all();
+            });
+        }
+    }
+    ~decode_ahead() {
+        cancelled_ = true;
+        pool_.clear();
+        pool_.waitForDone();
+    }
+    decode_ahead(const decode_ahead&) = delete;
+    decode_ahead& operator=(const decode_ahead&) = delete;
+
+    // The picture of page entry `n`, letting the user interface run while it is decoded.
+    // Null when the user interface took the panel away meanwhile (`alive` is then null).
+    QImage take(std::size_t n, const QPointer<d_file_pic_view>& alive) {
+        std::unique_lock lock(mutex_);
+        while (!done_[n]) {
+            ready_.wait_for(lock, std::chrono::milliseconds(8));
+            if (done_[n]) break;
+            lock.unlock();
+            QCoreApplication::processEvents();
+            lock.lock();
+            if (!alive) return {};
+        }
+        return std::move(images_[n]);
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::vector<QImage> images_;
+    std::vector<bool> done_;
+    std::atomic<bool> cancelled_ = false;
+    QThreadPool pool_;
+};
+
+} // namespace
 
 QImage read_thumbnail(const QString& path, QSize box) {
     QImageReader reader(path);
@@ -184,6 +241,7 @@ int d_file_pic_view::of_load_pic(int li_qty_apage, long ll_row_begin) {
     scroll_->verticalScrollBar()->setValue(0);
     const QSize box = thumbnail_size() * devicePixelRatioF();
     const QPointer<d_file_pic_view> alive(this);
+    decode_ahead decoded(page, box);
     for (int k = 1; k <= slot_count; ++k) {
         QCoreApplication::processEvents();
         if (!alive) return -1;
@@ -203,8 +261,11 @@ int d_file_pic_view::of_load_pic(int li_qty_apage, long ll_row_begin) {
             s->set_tag(name);
             if (r.too_large)
                 s->set_picture(pic_slot::kind::sizelarge, sizelarge_name.toString(), sizelarge_, i);
-            else
-                s->set_picture(pic_slot::kind::picture, r.path, read_thumbnail(r.path, box), i);
+            else {
+                QImage image = decoded.take(static_cast<std::size_t>(k - 1), alive);
+                if (!alive) return -1;
+                s->set_picture(pic_slot::kind::picture, r.path, std::move(image), i);
+            }
         } else {
             s->set_tag(name);
             s->set_picture(pic_slot::kind::nofile, nofile_name.toString(), nofile_, 0);

@@ -14,7 +14,7 @@ class record_set;
 // One picture slot, p_001 to p_100. Sizes are in layout units.
 class pic_slot : public QLabel {
     Q_OBJECT
-public:
+  public:
     enum class kind { empty, picture, nofile, sizelarge };
 
     static constexpr int laid_out_width = 581, laid_out_height = 600;
@@ -40,13 +40,13 @@ public:
     void set_tag(const QString& tag) { tag_ = tag; }
     void set_size_units(int width, int height);
 
-signals:
+  signals:
     void double_clicked(pic_slot* slot);
 
-protected:
+  protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
-private:
+  private:
     void refit();
 
     int number_;
@@ -61,7 +61,7 @@ private:
 
 class d_file_pic_view : public QWidget {
     Q_OBJECT
-public:
+  public:
     static constexpr int slot_count = 100;
     static constexpr int slots_across = 4;
     static constexpr QStringView nofile_name = u"nofile.jpg";
@@ -97,7 +97,7 @@ public:
     // Thumbnails are decoded to fit this many pixels (the loaded slot size by default).
     static QSize thumbnail_size();
 
-signals:
+  signals:
     // A double-clicked slot (already shrunk): the row it shows, the picture file to copy and
     // the target name (filename + fileext). `source` is empty for a placeholder, which is
     // never copied; the download counter still counts the request.
@@ -105,7 +105,7 @@ signals:
     // A page has loaded completely.
     void page_loaded(long row_begin);
 
-private:
+  private:
     void on_slot_double_clicked(pic_slot* slot);
     QImage placeholder(QStringView name);
     QPushButton* make_button(const QString& name, const QString& text);

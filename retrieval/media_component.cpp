@@ -27,8 +27,8 @@ struct long_property {
     int initial;
 };
 constexpr long_property long_properties[] = {
-    {"displaymode"_L1, 0},   {"titlevisible"_L1, 1},     {"infobarvisible"_L1, 1},
-    {"controlbarvisible"_L1, 1}, {"volume"_L1, 100},     {"visible"_L1, 1},
+    {"displaymode"_L1, 0},       {"titlevisible"_L1, 1},      {"infobarvisible"_L1, 1},
+    {"controlbarvisible"_L1, 1}, {"volume"_L1, 100},          {"visible"_L1, 1},
     {"enablefullscreen"_L1, 1},  {"contextmenuenable"_L1, 1}, {"audioenhance"_L1, 0},
     {"autoplay"_L1, 0},
 };
@@ -45,7 +45,7 @@ QString clock_text(qint64 ms) {
     return t.toString(ms >= 3'600'000 ? u"h:mm:ss"_s : u"mm:ss"_s);
 }
 
-}  // namespace
+} // namespace
 
 media_component::media_component(QWidget* parent) : QWidget(parent) {
     // The only back end that plays without a sound card here; set before the first player
@@ -101,17 +101,22 @@ media_component::media_component(QWidget* parent) : QWidget(parent) {
         update_info();
     });
     connect(player_, &QMediaPlayer::positionChanged, this, [this](qint64 p) {
-        if (!position_->isSliderDown()) position_->setValue(static_cast<int>(qMin<qint64>(p, INT_MAX)));
+        if (!position_->isSliderDown())
+            position_->setValue(static_cast<int>(qMin<qint64>(p, INT_MAX)));
         update_info();
     });
-    connect(player_, &QMediaPlayer::playbackStateChanged, this, [this](QMediaPlayer::PlaybackState s) {
-        play_pause_->setIcon(style()->standardIcon(s == QMediaPlayer::PlayingState ? QStyle::SP_MediaPause
-                                                                                 : QStyle::SP_MediaPlay));
-    });
-    connect(player_, &QMediaPlayer::errorOccurred, this, [this](QMediaPlayer::Error error, const QString& text) {
-        if (error == QMediaPlayer::NoError) return;
-        emit onerrorinfo(text.isEmpty() ? u"无法播放: "_s + values_.value(url_property).toString() : text);
-    });
+    connect(
+        player_, &QMediaPlayer::playbackStateChanged, this, [this](QMediaPlayer::PlaybackState s) {
+            play_pause_->setIcon(style()->standardIcon(
+                s == QMediaPlayer::PlayingState ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
+        });
+    connect(player_, &QMediaPlayer::errorOccurred, this,
+            [this](QMediaPlayer::Error error, const QString& text) {
+                if (error == QMediaPlayer::NoError) return;
+                emit onerrorinfo(text.isEmpty()
+                                     ? u"无法播放: "_s + values_.value(url_property).toString()
+                                     : text);
+            });
 
     for (const auto& p : long_properties) apply(p.name, p.initial);
     values_.insert(url_property, QString());

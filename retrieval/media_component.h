@@ -14,7 +14,7 @@ class QVideoWidget;
 
 class media_component : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit media_component(QWidget* parent = nullptr);
     ~media_component() override;
 
@@ -37,15 +37,15 @@ public:
     QLabel* title_strip() const { return title_; }
     QLabel* info_bar() const { return info_; }
 
-signals:
+  signals:
     // A playback error, as text.
     void onerrorinfo(const QString& bsterrorinfo);
 
-protected:
+  protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void apply(const QString& name, const QVariant& value);
     void play_url(const QString& path);
     void update_info();

@@ -24,13 +24,12 @@ struct open_time_property {
     int value;
 };
 constexpr open_time_property open_time_properties[] = {
-    {u"displaymode", 1},      {u"titlevisible", 0},      {u"infobarvisible", 0},
-    {u"controlbarvisible", 1}, {u"volume", 88},          {u"visible", 1},
-    {u"enablefullscreen", 0}, {u"contextmenuenable", 0}, {u"audioenhance", 1},
-    {u"autoplay", 1},
+    {u"displaymode", 1},  {u"titlevisible", 0}, {u"infobarvisible", 0},   {u"controlbarvisible", 1},
+    {u"volume", 88},      {u"visible", 1},      {u"enablefullscreen", 0}, {u"contextmenuenable", 0},
+    {u"audioenhance", 1}, {u"autoplay", 1},
 };
 
-}  // namespace
+} // namespace
 
 w_player::w_player(QWidget* owner)
     : QWidget(owner, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -77,7 +76,9 @@ w_player* w_player::open(QWidget* owner) {
     return player;
 }
 
-w_player* w_player::instance() { return the_player; }
+w_player* w_player::instance() {
+    return the_player;
+}
 
 void w_player::minimize_if_open() {
     if (globals().gb_mediaplay_opened && the_player) the_player->showMinimized();
@@ -87,7 +88,9 @@ void w_player::of_set_title(const QString& ls_filename) {
     setWindowTitle(tag_ + u"—"_s + ls_filename);
 }
 
-void w_player::of_playing(const QString& ls_file) { ole_1_->set_property(u"url", ls_file); }
+void w_player::of_playing(const QString& ls_file) {
+    ole_1_->set_property(u"url", ls_file);
+}
 
 void w_player::ue_opened() {
     for (const auto& p : open_time_properties) ole_1_->set_property(p.name, p.value);

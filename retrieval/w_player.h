@@ -9,7 +9,7 @@ class media_component;
 
 class w_player : public QWidget {
     Q_OBJECT
-public:
+  public:
     // The open player window, or a new one (open-time properties applied, then shown and
     // gb_mediaplay_opened set). An open one is brought to the front and reused.
     static w_player* open(QWidget* owner);
@@ -31,10 +31,10 @@ public:
     media_component* ole_1() const { return ole_1_; }
     QPushButton* cb_exit() const { return cb_exit_; }
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     explicit w_player(QWidget* owner);
     void onerrorinfo(const QString& bsterrorinfo);
 

@@ -1,11 +1,12 @@
 // Draws the pictures in resources/pictures/ (run once by hand; the JPEGs are committed):
-//   g++ -std=c++20 -fPIC scripts/make_pictures.cpp -o /tmp/make_pictures $(pkg-config --cflags --libs Qt6Gui)
+//   g++ -std=c++20 -fPIC scripts/make_pictures.cpp -o /tmp/make_pictures \
+//       $(pkg-config --cflags --libs Qt6Gui)
 //   (cd resources/pictures && QT_QPA_PLATFORM=offscreen /tmp/make_pictures)
+#include <QFont>
 #include <QGuiApplication>
 #include <QImage>
-#include <QPainter>
 #include <QLinearGradient>
-#include <QFont>
+#include <QPainter>
 #include <QPen>
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
@@ -35,12 +36,14 @@ int main(int argc, char** argv) {
         f.setBold(true);
         p.setFont(f);
         p.setPen(Qt::white);
-        p.drawText(QRect(16, 6, 400, 30), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("青石坊文件搜索器"));
+        p.drawText(QRect(16, 6, 400, 30), Qt::AlignLeft | Qt::AlignVCenter,
+                   QStringLiteral("青石坊文件搜索器"));
         f.setPixelSize(13);
         f.setBold(false);
         p.setFont(f);
         p.setPen(QColor(0xe8, 0xf1, 0xf6));
-        p.drawText(QRect(16, 36, 400, 20), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("正在处理,请稍候... 按“停止”可随时中止"));
+        p.drawText(QRect(16, 36, 400, 20), Qt::AlignLeft | Qt::AlignVCenter,
+                   QStringLiteral("正在处理,请稍候... 按“停止”可随时中止"));
         p.end();
         img.save(QStringLiteral("8.jpg"), "JPG", 92);
     }

@@ -20,7 +20,7 @@ namespace {
 using kind = pic_slot::kind;
 
 class pic_view_test : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         picture_ = dir.filePath(u"pic.jpg"_s);
         QImage img(64, 48, QImage::Format_RGB32);
@@ -71,7 +71,7 @@ protected:
     d_file_pic_view view;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(pic_view_test, slots_buttons_and_note_as_laid_out) {
     EXPECT_EQ(view.slot(1)->objectName(), u"p_001"_s);
@@ -100,14 +100,14 @@ TEST_F(pic_view_test, walk_of_250_rows) {
     view.b_next()->click();
     expect_page(201, 250);
     QSignalSpy loads(&view, &d_file_pic_view::page_loaded);
-    view.b_next()->click();  // 301 lies beyond the end: nothing happens
+    view.b_next()->click(); // 301 lies beyond the end: nothing happens
     EXPECT_EQ(loads.count(), 0);
     expect_page(201, 250);
     view.b_last()->click();
     expect_page(151, 250);
     view.b_pre()->click();
     expect_page(51, 150);
-    view.b_pre()->click();  // -49 is raised to 1
+    view.b_pre()->click(); // -49 is raised to 1
     expect_page(1, 100);
     view.b_last()->click();
     view.b_first()->click();
@@ -121,7 +121,7 @@ TEST_F(pic_view_test, walk_of_30_rows_from_row_5) {
     expect_page(5, 30);
     EXPECT_EQ(view.slot(26)->row(), 30);
     EXPECT_EQ(view.slot(27)->shows(), kind::nofile);
-    view.b_last()->click();  // 30 - 99 is raised to 1
+    view.b_last()->click(); // 30 - 99 is raised to 1
     expect_page(1, 30);
     view.b_next()->click();
     expect_page(1, 30);
@@ -131,7 +131,7 @@ TEST_F(pic_view_test, paging_before_any_page) {
     struct case_ {
         long rows;
         const char* button;
-        long expected_start;  // 0: nothing loaded
+        long expected_start; // 0: nothing loaded
     };
     const case_ cases[] = {
         {150, "b_next", 100}, {99, "b_next", 0}, {150, "b_pre", 1}, {0, "b_first", 0},
@@ -165,10 +165,10 @@ TEST_F(pic_view_test, size_from_the_catalogue_decides_the_placeholder) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("not a jpeg");
     f.close();
-    add_row(picture_, 100);        // 1.00 MB: shown
-    add_row(not_a_picture, 101);   // 1.01 MB: placeholder
-    add_row(not_a_picture, 9999);  // far larger
-    const long no_size = rows.insertrow();  // no size known: shown
+    add_row(picture_, 100);                // 1.00 MB: shown
+    add_row(not_a_picture, 101);           // 1.01 MB: placeholder
+    add_row(not_a_picture, 9999);          // far larger
+    const long no_size = rows.insertrow(); // no size known: shown
     rows.set_text(no_size, col_filepath, picture_);
     ASSERT_EQ(view.of_load_pic(100, 1), 1);
     EXPECT_EQ(view.slot(1)->shows(), kind::picture);
@@ -197,7 +197,7 @@ TEST_F(pic_view_test, a_missing_file_stops_the_load_with_a_message) {
                                        u"\n\n不存在!检查是否接上了磁盘\n或者考虑需要重新扫描!"_s);
     EXPECT_EQ(view.slot(1)->row(), 1);
     EXPECT_EQ(view.slot(2)->row(), 2);
-    EXPECT_EQ(view.slot(3)->row(), 103);  // the old page from here on
+    EXPECT_EQ(view.slot(3)->row(), 103); // the old page from here on
     EXPECT_EQ(view.slot(3)->tag(), u"103.jpg"_s);
     EXPECT_EQ(view.slot(100)->row(), 200);
     EXPECT_EQ(view.t_note()->text(), u"当前起始行: 101"_s);

@@ -22,7 +22,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 class recording_desktop : public desktop_opener {
-public:
+  public:
     recording_desktop() { set_desktop(this); }
     ~recording_desktop() override { set_desktop(nullptr); }
     bool open_folder(const QString& folder) override {
@@ -57,12 +57,12 @@ QByteArray wav_bytes(int ms) {
     u32(36 + data_size);
     out.append("WAVEfmt ", 8);
     u32(16);
-    u16(1);         // PCM
-    u16(1);         // mono
+    u16(1); // PCM
+    u16(1); // mono
     u32(rate);
-    u32(rate * 2);  // bytes per second
-    u16(2);         // block align
-    u16(16);        // bits per sample
+    u32(rate * 2); // bytes per second
+    u16(2);        // block align
+    u16(16);       // bits per sample
     out.append("data", 4);
     u32(data_size);
     for (quint32 i = 0; i < samples; ++i) u16(static_cast<quint16>((i / 8) % 2 ? 800 : -800));
@@ -70,7 +70,7 @@ QByteArray wav_bytes(int ms) {
 }
 
 class player_test : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override {
         if (w_player* p = w_player::instance()) p->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -82,7 +82,7 @@ protected:
     QWidget owner;
 };
 
-}  // namespace
+} // namespace
 
 TEST(play_routing, only_the_three_stored_types_with_the_built_in_choice) {
     struct case_ {
@@ -97,8 +97,8 @@ TEST(play_routing, only_the_three_stored_types_with_the_built_in_choice) {
         {true, u".wma"_s, play_target::associated_program},
         {true, u".avi"_s, play_target::associated_program},
         {true, u".rmvb"_s, play_target::associated_program},
-        {true, u".MP3"_s, play_target::associated_program},   // case-sensitive
-        {true, u".mp3 "_s, play_target::associated_program},  // no trimming
+        {true, u".MP3"_s, play_target::associated_program},  // case-sensitive
+        {true, u".mp3 "_s, play_target::associated_program}, // no trimming
         {true, u"mp3"_s, play_target::associated_program},
         {true, u""_s, play_target::associated_program},
         {false, u".mp3"_s, play_target::associated_program},
@@ -128,7 +128,8 @@ TEST_F(player_test, two_listens_leave_one_window_titled_and_playing_the_second) 
     EXPECT_EQ(w_player::instance(), first);
     EXPECT_EQ(first->windowTitle(), u"青石坊播放器—second.3gp"_s);
     EXPECT_EQ(first->ole_1()->property_value(u"url"), dir.filePath(u"second.3gp"_s));
-    EXPECT_EQ(first->ole_1()->player()->source(), QUrl::fromLocalFile(dir.filePath(u"second.3gp"_s)));
+    EXPECT_EQ(first->ole_1()->player()->source(),
+              QUrl::fromLocalFile(dir.filePath(u"second.3gp"_s)));
     EXPECT_EQ(first->tag(), u"青石坊播放器"_s);
     EXPECT_TRUE(desktop_.files.isEmpty());
 }
@@ -136,10 +137,17 @@ TEST_F(player_test, two_listens_leave_one_window_titled_and_playing_the_second) 
 TEST_F(player_test, open_time_properties_are_set_in_order_then_each_url) {
     listen_file(&owner, true, u"/x/a.mp4"_s, u"a"_s, u".mp4"_s);
     media_component* c = w_player::instance()->ole_1();
-    const QStringList expected{u"displaymode"_s, u"titlevisible"_s,     u"infobarvisible"_s,
-                               u"controlbarvisible"_s, u"volume"_s,     u"visible"_s,
-                               u"enablefullscreen"_s,  u"contextmenuenable"_s, u"audioenhance"_s,
-                               u"autoplay"_s, u"url"_s};
+    const QStringList expected{u"displaymode"_s,
+                               u"titlevisible"_s,
+                               u"infobarvisible"_s,
+                               u"controlbarvisible"_s,
+                               u"volume"_s,
+                               u"visible"_s,
+                               u"enablefullscreen"_s,
+                               u"contextmenuenable"_s,
+                               u"audioenhance"_s,
+                               u"autoplay"_s,
+                               u"url"_s};
     EXPECT_EQ(c->property_log(), expected);
     EXPECT_EQ(c->property_value(u"volume").toInt(), 88);
     EXPECT_NEAR(c->audio_output()->volume(), 0.88, 0.001);
@@ -161,7 +169,7 @@ TEST_F(player_test, minimised_by_the_list_restored_by_the_next_listen_reopened_a
     p->cb_exit()->click();
     EXPECT_FALSE(globals().gb_mediaplay_opened);
     EXPECT_EQ(w_player::instance(), nullptr);
-    w_player::minimize_if_open();  // closed: nothing to do
+    w_player::minimize_if_open(); // closed: nothing to do
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
     listen_file(&owner, true, u"/x/c.mp3"_s, u"c"_s, u".mp3"_s);
@@ -181,12 +189,16 @@ TEST(media_component, unknown_names_and_wrong_values_are_refused) {
 }
 
 TEST_F(player_test, a_real_wav_plays_to_its_end) {
-    const QString path = dir.filePath(u"tone.mp3"_s);  // the player sniffs the content
+    const QString path = dir.filePath(u"tone.mp3"_s); // the player sniffs the content
     write_all_bytes(path, wav_bytes(400));
     listen_file(&owner, true, path, u"tone"_s, u".mp3"_s);
     QMediaPlayer* mp = w_player::instance()->ole_1()->player();
     QSignalSpy status(mp, &QMediaPlayer::mediaStatusChanged);
-    const bool ended = QTest::qWaitFor([&] { return mp->mediaStatus() == QMediaPlayer::EndOfMedia || !prompts.messages.isEmpty(); }, 10000);
+    const bool ended = QTest::qWaitFor(
+        [&] {
+            return mp->mediaStatus() == QMediaPlayer::EndOfMedia || !prompts.messages.isEmpty();
+        },
+        10000);
     ASSERT_TRUE(ended);
     EXPECT_EQ(prompts.messages, QStringList{}) << "playback error";
     EXPECT_EQ(mp->mediaStatus(), QMediaPlayer::EndOfMedia);
@@ -201,5 +213,5 @@ TEST_F(player_test, a_broken_file_is_reported_with_the_component_text) {
     const QString m = prompts.messages.first();
     EXPECT_TRUE(m.startsWith(u"提示 | MPS空间出错! "_s)) << m.toStdString();
     EXPECT_GT(m.size(), QStringLiteral("提示 | MPS空间出错! ").size());
-    EXPECT_NE(w_player::instance(), nullptr);  // the window stays open
+    EXPECT_NE(w_player::instance(), nullptr); // the window stays open
 }
