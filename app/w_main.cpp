@@ -14,12 +14,15 @@
 #include "search/query_engine.h"
 #include "search/w_file_type_query.h"
 #include "retrieval/desktop_opener.h"
+#include "retrieval/d_file_pic_view.h"
 #include "retrieval/download_controller.h"
+#include "retrieval/w_player.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -94,8 +97,8 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
     st_scaned_qty_ = new QLabel(QStringLiteral("0个"), this);
     st_scaned_qty_->setObjectName(QStringLiteral("st_scaned_qty"));
     make_red(st_scaned_qty_);
-    dw_2_ = new QWidget(this);
-    dw_2_->setObjectName(QStringLiteral("dw_2"));
+    dw_2_ = new d_file_pic_view(this);
+    dw_2_->set_rows(&dw_1_rows_);
     rb_baofeng_ = new QRadioButton(QStringLiteral("用暴风影音3.6"), this);
     rb_baofeng_->setObjectName(QStringLiteral("rb_baofeng"));
     rb_default_ = new QRadioButton(QStringLiteral("默认试听"), this);
@@ -178,6 +181,10 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
     connect(cb_selectdir_, &QPushButton::clicked, this, [this] { downloads_->select_custom_dir(); });
     connect(cb_open_custdir_, &QPushButton::clicked, this, [this] { downloads_->open_custom_dir(); });
     connect(dw_1_, &d_file_info_simp_view::clicked, this, &w_main::dw_1_clicked);
+    connect(dw_2_, &d_file_pic_view::download_requested, this,
+            [this](long, const QString& source, const QString& name) {
+                downloads_->download_picture(source, name);
+            });
     apply_places();
 }
 
@@ -227,8 +234,28 @@ void w_main::ue_down_qty() {
 }
 
 void w_main::dw_1_clicked(long row, const QString& object_name) {
-    if (object_name == u"b_down") downloads_->download_row(dw_1_rows_, row);
-    else if (object_name == u"b_downall") downloads_->download_all(dw_1_rows_);
+    w_player::minimize_if_open();
+    const bool on_row = row >= 1 && row <= dw_1_rows_.rowcount();
+    if (on_row) dw_1_->setrow(row);
+    if (ib_show_pic_) {
+        // In picture mode a click pages the preview; the row buttons do nothing.
+        if (on_row && !dw_2_->ib_showing_pic()) dw_2_->of_load_pic(d_file_pic_view::slot_count, row);
+        return;
+    }
+    if (object_name == u"b_downall") downloads_->download_all(dw_1_rows_);
+    else if (!on_row) return;
+    else if (object_name == u"b_down") downloads_->download_row(dw_1_rows_, row);
+    else if (object_name == u"b_ting") listen_row(row);
+}
+
+void w_main::listen_row(long row) {
+    const QString path = dw_1_rows_.getitemstring(row, col_filepath);
+    if (!QFileInfo(path).isFile()) {
+        prompts().message(this, QStringLiteral("提示"), download_missing_source_text.toString());
+        return;
+    }
+    listen_file(this, rb_baofeng_->isChecked(), path, dw_1_rows_.getitemstring(row, col_filename),
+                dw_1_rows_.getitemstring(row, col_fileext));
 }
 
 void w_main::ue_scandisk() {

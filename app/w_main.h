@@ -17,6 +17,7 @@ class QRadioButton;
 class d_file_info_simp_view;
 class w_wait_for3;
 class download_controller;
+class d_file_pic_view;
 
 class w_main : public QWidget, private file_type_query_target {
     Q_OBJECT
@@ -45,7 +46,7 @@ public:
     record_set& dts_fileslist() { return dts_fileslist_; }
     record_set& dw_1_rows() { return dw_1_rows_; }
     d_file_info_simp_view* dw_1() const { return dw_1_; }
-    QWidget* dw_2() const { return dw_2_; }
+    d_file_pic_view* dw_2() const { return dw_2_; }
     QComboBox* ddlb_1() const { return ddlb_1_; }
     QLabel* st_query_note() const { return st_query_note_; }
     QLabel* st_scaned_qty() const { return st_scaned_qty_; }
@@ -96,6 +97,7 @@ private:
     void write_player_choice(int value, bool checked);
     void run_scan();
     void post_click(QPushButton* button);
+    void listen_row(long row);
     QString settings_path() const;
 
     record_set dts_fileslist_;
@@ -109,7 +111,7 @@ private:
     QPushButton* cb_clear_;
     QPushButton* cb_fileext_;
     d_file_info_simp_view* dw_1_;
-    QWidget* dw_2_;
+    d_file_pic_view* dw_2_;
     QPushButton* cb_scandisk_;
     QLabel* st_scaned_qty_;
     QLabel* st_query_note_;
@@ -128,8 +130,6 @@ private:
     int ii_condition_last_len_ = 0;
     double id_query_delay_ms_ = 0.3;  // seconds, despite the name
     bool ib_show_pic_ = false;
-    bool ib_showing_pic_ = false;
-    long il_last_row_show_ = 0;
     int ii_last_focus_control_ = 1;
     bool ib_scanning_ = false;
     QString dwo_shutkeydown_;

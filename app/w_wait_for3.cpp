@@ -8,7 +8,7 @@
 #include <QScreen>
 
 namespace {
-constexpr qint64 events_interval_ms = 15;
+constexpr qint64 events_interval_ms = 30;
 
 QFont gb_font(const QString& family, int points) {
     QFont f(family, points);

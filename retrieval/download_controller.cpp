@@ -87,7 +87,7 @@ download_controller::row_outcome download_controller::copy_row(const record_set&
     return copied ? row_outcome::copied : row_outcome::copy_failed;
 }
 
-void download_controller::tell(row_outcome outcome, const record_set& rows, long row) {
+void download_controller::tell(row_outcome outcome, const QString& name) {
     QString text;
     switch (outcome) {
     case row_outcome::copied:
@@ -96,10 +96,10 @@ void download_controller::tell(row_outcome outcome, const record_set& rows, long
         text = download_missing_source_text.toString();
         break;
     case row_outcome::bad_name:
-        text = u"文件名含有路径符号,不能下载:\n"_s + file_name_of(rows, row);
+        text = u"文件名含有路径符号,不能下载:\n"_s + name;
         break;
     case row_outcome::copy_failed:
-        text = u"下载失败: "_s + file_name_of(rows, row) +
+        text = u"下载失败: "_s + name +
                u"\n检查下载目录是否还在、能否写入,或者空间已满!"_s;
         break;
     }
@@ -111,18 +111,18 @@ int download_controller::download_row(const record_set& rows, long row) {
     const busy_scope busy(busy_);
     // The checks that need no copy come before the wait window opens.
     if (!QFileInfo(rows.getitemstring(row, col_filepath)).isFile()) {
-        tell(row_outcome::missing_source, rows, row);
+        tell(row_outcome::missing_source, file_name_of(rows, row));
         return -1;
     }
     if (!is_plain_file_name(file_name_of(rows, row))) {
-        tell(row_outcome::bad_name, rows, row);
+        tell(row_outcome::bad_name, file_name_of(rows, row));
         return -1;
     }
     const QString folder = choose_folder_for_download();
     call(hooks_.open_wait);
     const row_outcome outcome = copy_row(rows, row, folder);
     call(hooks_.close_wait);
-    tell(outcome, rows, row);
+    tell(outcome, file_name_of(rows, row));
     return outcome == row_outcome::copied ? 1 : -1;
 }
 
@@ -143,10 +143,27 @@ int download_controller::download_all(const record_set& rows) {
         const row_outcome outcome = copy_row(listed, row, folder);
         if (outcome == row_outcome::copied) continue;
         // One message, then the run stops: the rows after it are left alone.
-        tell(outcome, listed, row);
+        tell(outcome, file_name_of(listed, row));
         call(hooks_.close_wait);
         return -1;
     }
     call(hooks_.close_wait);
     return 1;
+}
+
+int download_controller::download_picture(const QString& source, const QString& name) {
+    if (busy_) return 0;
+    const busy_scope busy(busy_);
+    const QString folder = choose_folder_for_download();
+    row_outcome outcome = row_outcome::copied;
+    if (!source.isEmpty()) {
+        if (!is_plain_file_name(name))
+            outcome = row_outcome::bad_name;
+        else if (!gf_copyfile_block(source, download_target(folder, name, {}), false, feedback_))
+            outcome = row_outcome::copy_failed;
+    }
+    folders_.count_copy();
+    call(hooks_.post_down_qty);
+    tell(outcome, name);
+    return outcome == row_outcome::copied ? 1 : -1;
 }

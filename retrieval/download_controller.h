@@ -61,11 +61,15 @@ class download_controller {
     // Downloads every row of `rows` in order, stopping at the first row that fails. The rows
     // are taken as they stand at the call: a new query during the copies changes nothing.
     int download_all(const record_set& rows);
+    // Copies a double-clicked picture under `name` (filename + fileext), with no wait window
+    // and no progress. An empty `source` (a placeholder slot) copies nothing; the request is
+    // counted either way.
+    int download_picture(const QString& source, const QString& name);
 
   private:
     enum class row_outcome { copied, missing_source, bad_name, copy_failed };
     row_outcome copy_row(const record_set& rows, long row, const QString& folder);
-    void tell(row_outcome outcome, const record_set& rows, long row);
+    void tell(row_outcome outcome, const QString& name);
     QString choose_folder_for_download();
 
     download_folders folders_;

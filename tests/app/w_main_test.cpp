@@ -7,6 +7,9 @@
 #include "catalogue/d_file_info_simp_view.h"
 #include "search/query_engine.h"
 #include "tests/support/qt_printers.h"
+#include "retrieval/d_file_pic_view.h"
+#include "retrieval/w_player.h"
+#include "tests/support/recording_desktop.h"
 #include "tests/support/recording_prompts.h"
 #include "tests/support/typing.h"
 #include "tests/support/test_files.h"
@@ -14,6 +17,9 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -31,6 +37,8 @@ struct entry {
     QString withno;
     QString pinyin;
     QString ext = u".mp3"_s;
+    QString folder = u"/music/"_s;
+    std::int64_t size_cents = 150;
 };
 
 void write_catalogue(const QString& folder, const std::vector<entry>& entries) {
@@ -40,9 +48,9 @@ void write_catalogue(const QString& folder, const std::vector<entry>& entries) {
         rs.set_long(r, col_machineid, static_cast<std::int32_t>(r));
         rs.set_text(r, col_filename, e.withno);
         rs.set_text(r, col_fileext, e.ext);
-        rs.set_text(r, col_filepath, QString(u"/music/"_s + e.withno + e.ext));
+        rs.set_text(r, col_filepath, QString(e.folder + e.withno + e.ext));
         rs.set_text(r, col_pinyinma, e.pinyin);
-        rs.set_decimal(r, col_filesizedec, decimal2{150});
+        rs.set_decimal(r, col_filesizedec, decimal2{e.size_cents});
         rs.set_text(r, col_filenamewithno, e.withno);
     }
     ASSERT_TRUE(save_catalogue_file(rs, folder + u"/"_s + catalogue_file_name));
@@ -314,6 +322,81 @@ TEST_F(main_window, function_keys_run_their_commands) {
     EXPECT_EQ(window->event_log().count(u"cb_clear_downpath"_s), before + 1);
     press(Qt::Key_F4);
     EXPECT_TRUE(QTest::qWaitFor([&] { return scans.opened == 1; }, 2000));
+}
+
+TEST_F(main_window, row_buttons_listen_where_the_choice_says_and_download_to_the_default_folder) {
+    const QString music = dir.path() + u"/music/"_s;
+    write_all_bytes(music + u"g1.mp3"_s, QByteArray(3000, 'a'));
+    write_all_bytes(music + u"g2.wma"_s, QByteArray(10, 'b'));
+    write_catalogue(dir.path(), {{u"g1"_s, u"gq"_s, u".mp3"_s, music},
+                                 {u"g2"_s, u"gq"_s, u".wma"_s, music},
+                                 {u"g3"_s, u"gq"_s, u".mp3"_s, music}});
+    recording_desktop desktop;
+    open();
+    answers.messages.clear();
+    clear();
+    type_and_wait(u"gq"_s);
+    ASSERT_EQ(window->dw_1_rows().rowcount(), 3);
+    auto click = [&](long row, const QString& object) { window->dw_1()->trigger_clicked(row, object); };
+
+    click(3, u"b_ting"_s);
+    EXPECT_EQ(answers.messages,
+              QStringList{u"提示 | 源文件不存在!检查是否接上了磁盘\n或者考虑需要重新扫描!"_s});
+    click(1, u"b_ting"_s);
+    click(2, u"b_ting"_s);
+    EXPECT_EQ(desktop.files, (QStringList{music + u"g1.mp3"_s, music + u"g2.wma"_s}));
+    EXPECT_EQ(window->dw_1()->getrow(), 2) << "the clicked row becomes the current one";
+
+    window->rb_baofeng()->click();
+    click(2, u"b_ting"_s);
+    EXPECT_EQ(desktop.files.size(), 3) << ".wma still goes to the desktop";
+    EXPECT_EQ(w_player::instance(), nullptr);
+    click(1, u"b_ting"_s);
+    ASSERT_NE(w_player::instance(), nullptr);
+    EXPECT_EQ(w_player::instance()->windowTitle(), u"青石坊播放器—g1.mp3"_s);
+    click(2, u"filename"_s);
+    EXPECT_TRUE(w_player::instance()->isMinimized()) << "a click in the list minimises the player";
+    w_player::instance()->close();
+    QCoreApplication::processEvents();
+
+    click(1, u"b_down"_s);
+    EXPECT_EQ(read_all_bytes(window->is_down_path() + u"g1.mp3"_s), QByteArray(3000, 'a'));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->st_down_qty()->text() == u"[1]"_s; }, 2000));
+}
+
+TEST_F(main_window, in_picture_mode_a_row_click_pages_the_preview_and_a_double_click_downloads) {
+    const QString pics = dir.path() + u"/pics/"_s;
+    ASSERT_TRUE(QDir().mkpath(pics));
+    std::vector<entry> entries;
+    for (int i = 1; i <= 3; ++i) {
+        const QString name = u"p"_s + QString::number(i);
+        QImage image(40, 30, QImage::Format_RGB32);
+        image.fill(Qt::darkGreen);
+        ASSERT_TRUE(image.save(pics + name + u".jpg"_s, "JPG"));
+        entries.push_back({name, u"p"_s, u".jpg"_s, pics, 50});
+    }
+    write_catalogue(dir.path(), entries);
+    open();
+    clear();
+    type_and_wait(u"PPPP"_s);
+    ASSERT_TRUE(window->ib_show_pic());
+    d_file_pic_view* panel = window->dw_2();
+
+    window->dw_1()->trigger_clicked(2, u"b_down"_s);
+    EXPECT_EQ(panel->t_note()->text(), u"当前起始行: 2"_s);
+    EXPECT_EQ(panel->slot(1)->tag(), u"p2.jpg"_s);
+    EXPECT_EQ(panel->slot(2)->tag(), u"p3.jpg"_s);
+    EXPECT_EQ(panel->slot(3)->shows(), pic_slot::kind::nofile);
+    EXPECT_TRUE(QDir(window->is_down_path()).entryList(QDir::Files).isEmpty())
+        << "the row buttons do nothing in picture mode";
+
+    QTest::mouseDClick(panel->slot(1), Qt::LeftButton);
+    EXPECT_EQ(panel->slot(1)->width_units(), 400);
+    EXPECT_TRUE(QFileInfo::exists(window->is_down_path() + u"p2.jpg"_s));
+    QTest::mouseDClick(panel->slot(3), Qt::LeftButton);
+    EXPECT_EQ(QDir(window->is_down_path()).entryList(QDir::Files), QStringList{u"p2.jpg"_s})
+        << "a placeholder is never copied";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->st_down_qty()->text() == u"[2]"_s; }, 2000));
 }
 
 }  // namespace

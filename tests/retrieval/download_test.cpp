@@ -4,6 +4,7 @@
 #include "catalogue/operation_feedback.h"
 #include "catalogue/record_set.h"
 #include "retrieval/desktop_opener.h"
+#include "tests/support/recording_desktop.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/recording_prompts.h"
 #include "tests/support/test_files.h"
@@ -25,22 +26,6 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QString missing_text = u"提示 | 源文件不存在!检查是否接上了磁盘\n或者考虑需要重新扫描!"_s;
-
-class recording_desktop final : public desktop_opener {
-  public:
-    recording_desktop() { set_desktop(this); }
-    ~recording_desktop() override { set_desktop(nullptr); }
-    bool open_folder(const QString& folder) override {
-        folders << folder;
-        return true;
-    }
-    bool open_file(const QString& file) override {
-        files << file;
-        return true;
-    }
-    QStringList folders;
-    QStringList files;
-};
 
 // Logs what the copies tell the wait window; `on_pump` lets a test act while a copy runs.
 class test_feedback final : public operation_feedback {

@@ -1,5 +1,6 @@
 #include "app/app_globals.h"
 #include "retrieval/desktop_opener.h"
+#include "tests/support/recording_desktop.h"
 #include "retrieval/media_component.h"
 #include "retrieval/play_routing.h"
 #include "retrieval/w_player.h"
@@ -20,22 +21,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-class recording_desktop : public desktop_opener {
-  public:
-    recording_desktop() { set_desktop(this); }
-    ~recording_desktop() override { set_desktop(nullptr); }
-    bool open_folder(const QString& folder) override {
-        folders << folder;
-        return true;
-    }
-    bool open_file(const QString& file) override {
-        files << file;
-        return true;
-    }
-    QStringList folders;
-    QStringList files;
-};
 
 // A mono 16-bit PCM WAV of `ms` milliseconds of a quiet tone.
 QByteArray wav_bytes(int ms) {
