@@ -155,7 +155,7 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
             [this](int key, Qt::KeyboardModifiers) { ue_keydown(key); });
     connect(cb_clear_, &QPushButton::clicked, this, &w_main::cb_clear_clicked);
     connect(cb_scandisk_, &QPushButton::clicked, this, [this] {
-        if (!ib_scanning_) post(&w_main::ue_scandisk);
+        if (!ib_scanning_ && !downloads_->busy()) post(&w_main::ue_scandisk);
     });
     connect(cb_fileext_, &QPushButton::clicked, this,
             [this] { w_file_type_query::open_or_raise(*this, this); });
@@ -242,6 +242,13 @@ void w_main::dw_1_clicked(long row, const QString& object_name) {
         if (on_row && !dw_2_->ib_showing_pic()) dw_2_->of_load_pic(d_file_pic_view::slot_count, row);
         return;
     }
+    const bool download = object_name == u"b_downall" || (on_row && object_name == u"b_down");
+    if (download && ib_scanning_) {
+        // The scan holds the wait window, and its stop button must stay the scan's.
+        prompts().message(this, QStringLiteral("提示"),
+                          QStringLiteral("正在扫描文件,扫描结束后才能下载!"));
+        return;
+    }
     if (object_name == u"b_downall") downloads_->download_all(dw_1_rows_);
     else if (!on_row) return;
     else if (object_name == u"b_down") downloads_->download_row(dw_1_rows_, row);
@@ -261,10 +268,12 @@ void w_main::listen_row(long row) {
 void w_main::ue_scandisk() {
     event_log_ << QStringLiteral("ue_scandisk");
     // One scan at a time: a second start while one runs would empty the catalogue under it.
-    if (ib_scanning_) return;
+    // Nor while a download runs: the scan would take its wait window and its result list.
+    if (ib_scanning_ || downloads_->busy()) return;
     ib_scanning_ = true;
     run_scan();
     ib_scanning_ = false;
+    if (ib_close_after_scan_) close();
 }
 
 void w_main::run_scan() {
@@ -289,6 +298,9 @@ void w_main::run_scan() {
     wait_->of_setmessage(QStringLiteral("搜索指定文件夹内的所有文件"));
     for (const QString& area : g.gs_diskarea)
         fsearch.of_directory(area, QStringLiteral("*.*"), dts_fileslist_, 1);
+    // A search during the scan left a filter on the catalogue: count and save every record.
+    dts_fileslist_.setfilter(u"");
+    dts_fileslist_.filter();
     const QString count = QString::number(dts_fileslist_.rowcount());
     wait_->of_setmessage(QStringLiteral("共找到符合的文件: ") + count +
                          QStringLiteral("个,保存结果..."));
@@ -492,6 +504,14 @@ void w_main::resizeEvent(QResizeEvent* event) {
 }
 
 void w_main::closeEvent(QCloseEvent* event) {
+    if (ib_scanning_) {
+        // Emptying the catalogue under a running scan would have it save a broken one: stop
+        // the scan, and close once it has unwound (a stopped scan saves nothing).
+        ib_close_after_scan_ = true;
+        wait_->request_stop();
+        event->ignore();
+        return;
+    }
     dw_1_rows_.reset();
     dts_fileslist_.reset();
     QWidget::closeEvent(event);

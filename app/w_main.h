@@ -132,6 +132,7 @@ private:
     bool ib_show_pic_ = false;
     int ii_last_focus_control_ = 1;
     bool ib_scanning_ = false;
+    bool ib_close_after_scan_ = false;
     QString dwo_shutkeydown_;
     QStringList event_log_;
 };

@@ -20,6 +20,9 @@ public:
 
     void of_setmessage(const QString& message) override;
     bool ib_stop() const override { return ib_stop_; }
+    // What the stop button does, for the program itself (the main window closing under a
+    // running operation).
+    void request_stop() { ib_stop_ = true; }
     // Lets the user interface run, but at most every few milliseconds, so hot loops that
     // call this at every checkpoint are not slowed by event polling.
     void process_events() override;

@@ -33,6 +33,20 @@ public:
     }
 };
 
+// The current row's number stays red on the selection highlight too.
+class current_number_delegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QVariant colour = index.data(Qt::ForegroundRole);
+        if (colour.isValid())
+            option->palette.setColor(QPalette::HighlightedText, colour.value<QColor>());
+    }
+};
+
 }  // namespace
 
 d_file_info_simp_view::d_file_info_simp_view(record_set& rows, QWidget* parent)
@@ -61,6 +75,7 @@ d_file_info_simp_view::d_file_info_simp_view(record_set& rows, QWidget* parent)
     auto* buttons = new row_button_delegate(table_);
     table_->setItemDelegateForColumn(model::button_ting, buttons);
     table_->setItemDelegateForColumn(model::button_down, buttons);
+    table_->setItemDelegateForColumn(model::shown_machineid, new current_number_delegate(table_));
     table_->installEventFilter(this);
 
     connect(table_, &QTableView::clicked, this, [this](const QModelIndex& index) {

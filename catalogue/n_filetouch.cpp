@@ -263,6 +263,11 @@ QString n_filetouch::of_get_filename_part(QStringView as_filenamefull, QString& 
     return as_filenamefull.left(dot).toString();
 }
 
+bool n_filetouch::is_marked_folder(QStringView folder) {
+    const bool drive = folder.size() >= 2 && folder[1] == u':' && folder[0].isLetter();
+    return folder.indexOf(u"##", drive ? 2 : 0) >= 0;
+}
+
 bool n_filetouch::of_str_in_array(QStringView ls_str, const QStringList& ls_array,
                                   int li_upperbound) {
     const qsizetype n = std::min<qsizetype>(li_upperbound, ls_array.size());

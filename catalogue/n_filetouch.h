@@ -107,6 +107,9 @@ class n_filetouch {
                                    std::optional<local_datetime>& adt_filetime);
     static QString of_get_filename_part(QStringView as_filenamefull, QString& as_fileext);
     static bool of_str_in_array(QStringView ls_str, const QStringList& ls_array, int li_upperbound);
+    // The folder rule "only folders whose path holds ##": searched after a drive ("D:"), so
+    // a drive name never counts; a path without a drive is searched whole.
+    static bool is_marked_folder(QStringView folder);
 
     // Appends one record per wanted file below `as_filespec` to `dw_1`. 1 when the folder
     // was listed to the end, -1 when it cannot be listed, -100 when the user stopped.

@@ -88,8 +88,7 @@ int n_filetouch::of_directory(const QString& as_filespec, const QString& as_ext,
 
         if (of_checkbit(attributes, bit_directory)) {
             const QString folder = ls_directory + ls_filename;
-            // From position 3 on: on a drive path the first two characters are the drive.
-            if (options_.ii_dir_type == 2 && folder.indexOf(u"##", 2) < 0) continue;
+            if (options_.ii_dir_type == 2 && !is_marked_folder(folder)) continue;
             if (li_layers > options_.ii_scan_layers) continue;
             // No file inside could be stored: its path would hold the bad name or be too long.
             if (!storable_name(data) || folder.size() + 2 > filepath_max) {
@@ -144,7 +143,10 @@ void n_filetouch::make_record(const QString& ls_directory, const win32_find_data
         }
     }
     dw_1.set_long(ll_insertrow, col_sourceid, number);
-    dw_1.set_long(ll_insertrow, col_machineid, static_cast<std::int32_t>(ll_insertrow));
+    // The place the record was appended at: a search during the scan filters the visible rows,
+    // which must not make two records share a number.
+    const long ll_appended = dw_1.rowcount() + dw_1.filteredcount() + dw_1.setasidecount();
+    dw_1.set_long(ll_insertrow, col_machineid, static_cast<std::int32_t>(ll_appended));
     dw_1.set_text(ll_insertrow, col_filename, ls_filenamemain);
     dw_1.set_text(ll_insertrow, col_fileext, ls_ext);
     dw_1.set_decimal(ll_insertrow, col_filesizedec,
@@ -155,6 +157,6 @@ void n_filetouch::make_record(const QString& ls_directory, const win32_find_data
         dw_1.set_datetime(ll_insertrow, col_createdate, *created);
     dw_1.set_text(ll_insertrow, col_pinyinma, gf_getfirstletter(ls_filenamemain, 0));
 
-    if (ll_insertrow % 500 == 0 && st_scaned_qty_)
-        st_scaned_qty_(QString::number(ll_insertrow) + u"个"_s);
+    if (ll_appended % 500 == 0 && st_scaned_qty_)
+        st_scaned_qty_(QString::number(ll_appended) + u"个"_s);
 }

@@ -158,6 +158,8 @@ QSize d_file_pic_view::thumbnail_size() {
 
 d_file_pic_view::d_file_pic_view(QWidget* parent) : QWidget(parent) {
     setObjectName(u"dw_2"_s);
+    // The panel lies over the result list; nothing of the list may show through it.
+    setAutoFillBackground(true);
 
     t_note_ = new QLabel(u"当前起始行: 0"_s, this);
     t_note_->setObjectName(u"t_note"_s);

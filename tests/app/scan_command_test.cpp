@@ -3,6 +3,7 @@
 #include "app/w_main.h"
 #include "app/w_wait_for3.h"
 #include "catalogue/catalogue_file.h"
+#include "catalogue/d_file_info_simp_view.h"
 #include "catalogue/spreadsheet_export.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/recording_prompts.h"
@@ -12,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
+#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -158,6 +161,50 @@ TEST_F(scan_command, a_second_scan_cannot_start_while_one_runs) {
     EXPECT_EQ(dialogs.opened, 1);
     EXPECT_EQ(window->event_log().count(u"scan done"_s), 1);
     EXPECT_EQ(window->dts_fileslist().rowcount(), 53);
+}
+
+TEST_F(scan_command, a_search_during_the_scan_leaves_every_record_numbered_and_saved) {
+    for (int i = 0; i < 50; ++i) tree.file(u"many/"_s + QString::number(i) + u".mp3"_s);
+    dialogs.areas = {tree.root()};
+    dialogs.during_scan = [&] {
+        window->ddlb_1()->setEditText(u"1002"_s);
+        window->ue_query();
+    };
+    window->ue_scandisk();
+    EXPECT_EQ(window->st_scaned_qty()->text(), u"53个"_s);
+    record_set reread;
+    ASSERT_EQ(import_catalogue_file(reread, catalogue_path()).loaded, 53);
+    for (long r = 1; r <= 53; ++r) EXPECT_EQ(reread.get_long(r, col_machineid), r);
+}
+
+TEST_F(scan_command, closing_the_window_during_a_scan_stops_it_and_keeps_both_files) {
+    for (int i = 0; i < 50; ++i) tree.file(u"many/"_s + QString::number(i) + u".mp3"_s);
+    seed_previous_files();
+    window->show();
+    dialogs.areas = {tree.root()};
+    dialogs.during_scan = [&] { window->close(); };
+    window->ue_scandisk();
+    expect_previous_files();
+    EXPECT_TRUE(answers.messages.isEmpty());
+    EXPECT_FALSE(window->isVisible()) << "the window closes once the scan has unwound";
+}
+
+TEST_F(scan_command, downloads_wait_for_the_scan_to_end) {
+    for (int i = 0; i < 50; ++i) tree.file(u"many/"_s + QString::number(i) + u".mp3"_s);
+    dialogs.areas = {tree.root()};
+    dialogs.during_scan = [&] {
+        record_set& listed = window->dw_1_rows();
+        const long r = listed.insertrow(0);
+        listed.set_text(r, col_filepath, tree.path(u"a/b.mp3"_s));
+        listed.set_text(r, col_filename, u"b"_s);
+        listed.set_text(r, col_fileext, u".mp3"_s);
+        window->dw_1()->trigger_clicked(1, u"b_down"_s);
+        window->dw_1()->trigger_clicked(0, u"b_downall"_s);
+    };
+    window->ue_scandisk();
+    EXPECT_EQ(answers.messages.filter(u"扫描结束后才能下载"_s).size(), 2);
+    EXPECT_FALSE(QFileInfo::exists(window->is_down_path() + u"b.mp3"_s));
+    EXPECT_EQ(window->event_log().count(u"scan done"_s), 1);
 }
 
 }  // namespace

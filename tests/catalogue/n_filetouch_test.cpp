@@ -126,6 +126,20 @@ TEST(of_str_in_array, exact_match_within_upper_bound) {
     EXPECT_FALSE(n_filetouch::of_str_in_array(u".avi", types, 99));
 }
 
+TEST(is_marked_folder, a_drive_never_counts_and_a_root_folder_does) {
+    const struct {
+        const char16_t* folder;
+        bool marked;
+    } cases[] = {
+        {u"D:\\##歌曲", true},   {u"D:\\歌曲\\##新歌", true}, {u"D:\\歌曲", false},
+        {u"C:\\", false},       {u"/##歌曲", true},              {u"/home/u/##a/b", true},
+        {u"/home/u/#a#", false}, {u"##", true},                   {u"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(n_filetouch::is_marked_folder(QStringView(c.folder)), c.marked)
+            << QString::fromUtf16(c.folder).toStdString();
+}
+
 TEST(filetime_conversion, local_date_follows_the_time_zone) {
     struct row {
         const char* zone;

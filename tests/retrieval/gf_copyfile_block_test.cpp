@@ -237,6 +237,18 @@ TEST_F(copy_test, unusable_source_fails_and_leaves_the_target_alone) {
     }
 }
 
+TEST_F(copy_test, read_error_fails_and_removes_the_partial_target) {
+    // The process's own memory reads as a regular file whose first page is unmapped: the
+    // read fails with an I/O error, as a bad sector on a card would. Taken as the end of the
+    // file, it would leave an empty target that passes for a whole copy.
+    const QString unreadable = u"/proc/self/mem"_s;
+    if (!QFileInfo(unreadable).isFile()) GTEST_SKIP() << "no /proc here";
+    write_all_bytes(path(u"old.mp3"_s), "old");
+    EXPECT_FALSE(gf_copyfile_block(unreadable, path(u"old.mp3"_s), true, feedback));
+    EXPECT_FALSE(QFileInfo::exists(path(u"old.mp3"_s)));
+    EXPECT_TRUE(feedback.messages.isEmpty());
+}
+
 TEST_F(copy_test, target_that_cannot_be_opened_fails) {
     write_all_bytes(path(u"src"_s), "abc");
     QDir(dir.path()).mkdir(u"a_folder"_s);
