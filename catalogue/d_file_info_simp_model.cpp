@@ -80,8 +80,9 @@ QVariant d_file_info_simp_model::data(const QModelIndex& index, int role) const 
         return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
     case Qt::FontRole:
         if (c == col_machineid && row == current_row_) {
+            // Only size and weight are set: the list's own family still applies.
             QFont f;
-            f.setPixelSize(12);
+            f.setPointSize(11);
             f.setBold(true);
             return f;
         }

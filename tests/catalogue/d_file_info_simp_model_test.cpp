@@ -43,13 +43,16 @@ TEST(d_file_info_simp_model, cells_are_shown_as_the_list_shows_them) {
     EXPECT_EQ(model::object_name(model::shown_filename), u"filename"_s);
 }
 
-TEST(d_file_info_simp_model, the_current_rows_number_is_bold_and_red) {
+TEST(d_file_info_simp_model, the_current_rows_number_is_larger_bold_and_red) {
     record_set rs;
     model m(rs);
     rs.insertrow(0);
     rs.insertrow(0);
     m.set_current_row(2);
-    EXPECT_TRUE(m.data(m.index(1, 0), Qt::FontRole).value<QFont>().bold());
+    const QFont number = m.data(m.index(1, 0), Qt::FontRole).value<QFont>();
+    EXPECT_TRUE(number.bold());
+    EXPECT_GT(number.pointSize(), 9) << "larger than the list's 9 pt";
+    EXPECT_FALSE(number.resolveMask() & QFont::FamiliesResolved) << "the list's family stays";
     EXPECT_EQ(m.data(m.index(1, 0), Qt::ForegroundRole).value<QColor>(), QColor(255, 0, 0));
     EXPECT_FALSE(m.data(m.index(0, 0), Qt::FontRole).isValid());
     EXPECT_FALSE(m.data(m.index(1, 1), Qt::FontRole).isValid());
