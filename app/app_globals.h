@@ -4,7 +4,7 @@
 #include <QStringList>
 
 struct app_globals {
-    QString is_program_path;  // program folder, with a trailing separator
+    QString is_program_path; // program folder, with a trailing separator
     QStringList gs_diskarea;
     QStringList gs_filetype;
     int gi_filetype_upperbound = 0;

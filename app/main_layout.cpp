@@ -38,9 +38,9 @@ void apply_resize_rule(control_places& p, int newwidth, int newheight, int windo
     p[QStringLiteral("dw_2")].setHeight(dw_1.height());
     set_y(u"p_2", newheight - 130);
     const int bottom = newheight - 110;
-    for (const char16_t* name : {u"cb_scandisk", u"st_scaned_qty", u"st_query_note",
-                                 u"cb_clear_downpath", u"cb_dowpath", u"cb_selectdir",
-                                 u"cb_open_custdir", u"st_down_qty"})
+    for (const char16_t* name :
+         {u"cb_scandisk", u"st_scaned_qty", u"st_query_note", u"cb_clear_downpath", u"cb_dowpath",
+          u"cb_selectdir", u"cb_open_custdir", u"st_down_qty"})
         set_y(name, bottom);
     set_y(u"rb_default", bottom + 5);
     set_y(u"rb_baofeng", bottom + 5);

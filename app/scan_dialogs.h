@@ -3,7 +3,7 @@
 class QWidget;
 
 class scan_dialogs {
-public:
+  public:
     virtual ~scan_dialogs() = default;
     // The scan-areas dialog; closing it hands the areas and scan settings to the globals.
     virtual void disk_area(QWidget* parent);
@@ -12,4 +12,4 @@ public:
 };
 
 scan_dialogs& the_scan_dialogs();
-void set_scan_dialogs(scan_dialogs* replacement);  // nullptr restores the real ones
+void set_scan_dialogs(scan_dialogs* replacement); // nullptr restores the real ones

@@ -17,7 +17,11 @@ int scan_dialogs::file_type(QWidget* parent) {
 namespace {
 scan_dialogs real_dialogs;
 scan_dialogs* current = &real_dialogs;
-}  // namespace
+} // namespace
 
-scan_dialogs& the_scan_dialogs() { return *current; }
-void set_scan_dialogs(scan_dialogs* replacement) { current = replacement ? replacement : &real_dialogs; }
+scan_dialogs& the_scan_dialogs() {
+    return *current;
+}
+void set_scan_dialogs(scan_dialogs* replacement) {
+    current = replacement ? replacement : &real_dialogs;
+}

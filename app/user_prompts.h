@@ -5,7 +5,7 @@
 class QWidget;
 
 class user_prompts {
-public:
+  public:
     virtual ~user_prompts() = default;
     // A modal message box with an OK button.
     virtual void message(QWidget* parent, const QString& title, const QString& text);
@@ -15,4 +15,4 @@ public:
 
 // The prompts in use; tests install their own.
 user_prompts& prompts();
-void set_prompts(user_prompts* replacement);  // nullptr restores the real ones
+void set_prompts(user_prompts* replacement); // nullptr restores the real ones

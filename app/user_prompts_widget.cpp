@@ -14,7 +14,11 @@ QString user_prompts::choose_folder(QWidget* parent, const QString& caption) {
 namespace {
 user_prompts real_prompts;
 user_prompts* current = &real_prompts;
-}  // namespace
+} // namespace
 
-user_prompts& prompts() { return *current; }
-void set_prompts(user_prompts* replacement) { current = replacement ? replacement : &real_prompts; }
+user_prompts& prompts() {
+    return *current;
+}
+void set_prompts(user_prompts* replacement) {
+    current = replacement ? replacement : &real_prompts;
+}

@@ -2,6 +2,7 @@
 
 #include "app/app_globals.h"
 #include "app/layout_units.h"
+#include "app/scan_dialogs.h"
 #include "app/settings_file.h"
 #include "app/settings_keys.h"
 #include "app/user_prompts.h"
@@ -10,19 +11,18 @@
 #include "catalogue/d_file_info_simp_view.h"
 #include "catalogue/n_filetouch.h"
 #include "catalogue/spreadsheet_export.h"
-#include "app/scan_dialogs.h"
-#include "search/query_engine.h"
-#include "search/w_file_type_query.h"
-#include "retrieval/desktop_opener.h"
 #include "retrieval/d_file_pic_view.h"
+#include "retrieval/desktop_opener.h"
 #include "retrieval/download_controller.h"
 #include "retrieval/w_player.h"
+#include "search/query_engine.h"
+#include "search/w_file_type_query.h"
 
 #include <QCloseEvent>
-#include <QKeyEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -53,21 +53,35 @@ QLabel* picture_band(QWidget* parent, const QString& name) {
     return band;
 }
 
-}  // namespace
+} // namespace
 
 QStringList w_main::help_lines() {
     return {
-        QStringLiteral("1.如何查询?      请输入编号-文件名-歌手-拼音首字母等条件进行搜索       >>更多提示请点击下拉框查看..."),
-        QStringLiteral("2.快捷方式   F1使光标在条件栏和数据框之间切换  ALT+X 清除查询条件  F2下载全部  F3下载当前行 F4扫描文件  "),
-        QStringLiteral("3.快捷方式   F5打开默认下载目录  F6打开自定义下载目录 F8设置读卡器 F12清空默认下载目录"),
-        QStringLiteral("4.中文模糊查询?    中文歌名如果要用间隔的模糊名如: 我的 爱人,请在中间加[空格],写成:[我的 爱人]"),
-        QStringLiteral("5.重新输入条件?    F1或者alt+X清除条件并定位到输入栏,你就可以输入查询条件了"),
-        QStringLiteral("6.多编号输入?       多个编号连续输入时请以一个空格开头,编号之间用空格隔开!需按回车查询,如[ 1002 1003 1004]"),
-        QStringLiteral("7.查看图片?          输入[PPPP]则只显示图片格式并可预览![PJPG]只显示jpg格式;[PGIF]只显示gif格式;[PBMP]只显示bmp格式"),
-        QStringLiteral("8.什么是扫描层数  比如D:\\123.mp3是第一层文件;而D:\\123\\123.mp3就是第二层的文件;建议设置为五层扫描"),
+        QStringLiteral("1.如何查询?      请输入编号-文件名-歌手-拼音首字母等条件进行搜索       "
+                       ">>更多提示请点击下拉框查看..."),
+        QStringLiteral("2.快捷方式   F1使光标在条件栏和数据框之间切换  ALT+X 清除查询条件  "
+                       "F2下载全部  F3下载当前行 F4扫描文件  "),
+        QStringLiteral("3.快捷方式   F5打开默认下载目录  F6打开自定义下载目录 F8设置读卡器 "
+                       "F12清空默认下载目录"),
+        QStringLiteral("4.中文模糊查询?    中文歌名如果要用间隔的模糊名如: 我的 "
+                       "爱人,请在中间加[空格],写成:[我的 爱人]"),
+        QStringLiteral(
+            "5.重新输入条件?    F1或者alt+X清除条件并定位到输入栏,你就可以输入查询条件了"),
+        QStringLiteral("6.多编号输入?       "
+                       "多个编号连续输入时请以一个空格开头,编号之间用空格隔开!需按回车查询,如[ "
+                       "1002 1003 1004]"),
+        QStringLiteral("7.查看图片?          "
+                       "输入[PPPP]则只显示图片格式并可预览![PJPG]只显示jpg格式;[PGIF]只显示gif格式;"
+                       "[PBMP]只显示bmp格式"),
+        QStringLiteral(
+            "8.什么是扫描层数  "
+            "比如D:\\123.mp3是第一层文件;而D:\\123\\123.mp3就是第二层的文件;建议设置为五层扫描"),
         QStringLiteral("9.如何查看全部文件    在条件输入栏输[>>]或者[》》]即可查看全部文件"),
-        QStringLiteral("10.如何加快扫描速度    建议把需要扫描的文件夹如果命名如[##歌曲](第一层文件夹),这样可以减少不必要的扫描"),
-        QStringLiteral("11.输入一个字怎么无结果出现?  因为一个字的出现概率非常高,结果会多达万条,所以要求条件至少2个字以上"),
+        QStringLiteral(
+            "10.如何加快扫描速度    "
+            "建议把需要扫描的文件夹如果命名如[##歌曲](第一层文件夹),这样可以减少不必要的扫描"),
+        QStringLiteral("11.输入一个字怎么无结果出现?  "
+                       "因为一个字的出现概率非常高,结果会多达万条,所以要求条件至少2个字以上"),
         QStringLiteral("12.下载前请先按F8选择读卡器或U盘,没有选择时文件下载到默认下载目录"),
         QStringLiteral("13.扫描一次后,每次启动都会自动载入上次的扫描清单,无需重新扫描"),
     };
@@ -170,7 +184,9 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
     hooks.message = [this](const QString& title, const QString& text) {
         prompts().message(this, title, text);
     };
-    hooks.choose_folder = [this](const QString& caption) { return prompts().choose_folder(this, caption); };
+    hooks.choose_folder = [this](const QString& caption) {
+        return prompts().choose_folder(this, caption);
+    };
     hooks.open_folder = [](const QString& folder) { desktop().open_folder(folder); };
     hooks.open_wait = [this] { wait_->open_window(); };
     hooks.close_wait = [this] { wait_->close_window(); };
@@ -178,8 +194,10 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
     hooks.post_down_qty = [this] { post(&w_main::ue_down_qty); };
     downloads_ = std::make_unique<download_controller>(is_down_path_, std::move(hooks), *wait_);
     connect(cb_dowpath_, &QPushButton::clicked, this, [this] { downloads_->open_default_dir(); });
-    connect(cb_selectdir_, &QPushButton::clicked, this, [this] { downloads_->select_custom_dir(); });
-    connect(cb_open_custdir_, &QPushButton::clicked, this, [this] { downloads_->open_custom_dir(); });
+    connect(cb_selectdir_, &QPushButton::clicked, this,
+            [this] { downloads_->select_custom_dir(); });
+    connect(cb_open_custdir_, &QPushButton::clicked, this,
+            [this] { downloads_->open_custom_dir(); });
     connect(dw_1_, &d_file_info_simp_view::clicked, this, &w_main::dw_1_clicked);
     connect(dw_2_, &d_file_pic_view::download_requested, this,
             [this](long, const QString& source, const QString& name) {
@@ -216,7 +234,9 @@ void w_main::write_player_choice(int value, bool checked) {
     write_setting(file, setting_player, value);
 }
 
-void w_main::set_scaned_qty(const QString& text) { st_scaned_qty_->setText(text); }
+void w_main::set_scaned_qty(const QString& text) {
+    st_scaned_qty_->setText(text);
+}
 
 void w_main::ue_create_dir() {
     event_log_ << QStringLiteral("ue_create_dir");
@@ -225,7 +245,7 @@ void w_main::ue_create_dir() {
 
 void w_main::cb_clear_downpath_clicked() {
     event_log_ << QStringLiteral("cb_clear_downpath");
-    downloads_->empty_default_folder();  // posts the counter refresh
+    downloads_->empty_default_folder(); // posts the counter refresh
 }
 
 void w_main::ue_down_qty() {
@@ -239,7 +259,8 @@ void w_main::dw_1_clicked(long row, const QString& object_name) {
     if (on_row) dw_1_->setrow(row);
     if (ib_show_pic_) {
         // In picture mode a click pages the preview; the row buttons do nothing.
-        if (on_row && !dw_2_->ib_showing_pic()) dw_2_->of_load_pic(d_file_pic_view::slot_count, row);
+        if (on_row && !dw_2_->ib_showing_pic())
+            dw_2_->of_load_pic(d_file_pic_view::slot_count, row);
         return;
     }
     const bool download = object_name == u"b_downall" || (on_row && object_name == u"b_down");
@@ -249,10 +270,14 @@ void w_main::dw_1_clicked(long row, const QString& object_name) {
                           QStringLiteral("正在扫描文件,扫描结束后才能下载!"));
         return;
     }
-    if (object_name == u"b_downall") downloads_->download_all(dw_1_rows_);
-    else if (!on_row) return;
-    else if (object_name == u"b_down") downloads_->download_row(dw_1_rows_, row);
-    else if (object_name == u"b_ting") listen_row(row);
+    if (object_name == u"b_downall")
+        downloads_->download_all(dw_1_rows_);
+    else if (!on_row)
+        return;
+    else if (object_name == u"b_down")
+        downloads_->download_row(dw_1_rows_, row);
+    else if (object_name == u"b_ting")
+        listen_row(row);
 }
 
 void w_main::listen_row(long row) {
@@ -379,7 +404,8 @@ void w_main::ue_query() {
 void w_main::enter_picture_mode() {
     ib_show_pic_ = true;
     const int window_width = px_to_units_x(frameGeometry().width());
-    places_[QStringLiteral("dw_2")] = picture_panel_shown(places_[QStringLiteral("dw_2")], window_width);
+    places_[QStringLiteral("dw_2")] =
+        picture_panel_shown(places_[QStringLiteral("dw_2")], window_width);
     place(dw_2_, QStringLiteral("dw_2"));
     dw_2_->raise();
 }
@@ -417,13 +443,24 @@ void w_main::place(QWidget* w, const QString& name) {
 
 void w_main::apply_places() {
     const std::pair<QWidget*, const char16_t*> all[] = {
-        {st_down_qty_, u"st_down_qty"}, {cb_open_custdir_, u"cb_open_custdir"},
-        {cb_selectdir_, u"cb_selectdir"}, {st_query_note_, u"st_query_note"},
-        {cb_fileext_, u"cb_fileext"}, {st_scaned_qty_, u"st_scaned_qty"}, {dw_2_, u"dw_2"},
-        {rb_baofeng_, u"rb_baofeng"}, {rb_default_, u"rb_default"}, {cb_clear_, u"cb_clear"},
-        {cb_query_, u"cb_query"}, {cb_dowpath_, u"cb_dowpath"},
-        {cb_clear_downpath_, u"cb_clear_downpath"}, {cb_scandisk_, u"cb_scandisk"},
-        {ddlb_1_, u"ddlb_1"}, {p_1_, u"p_1"}, {p_2_, u"p_2"}, {dw_1_, u"dw_1"},
+        {st_down_qty_, u"st_down_qty"},
+        {cb_open_custdir_, u"cb_open_custdir"},
+        {cb_selectdir_, u"cb_selectdir"},
+        {st_query_note_, u"st_query_note"},
+        {cb_fileext_, u"cb_fileext"},
+        {st_scaned_qty_, u"st_scaned_qty"},
+        {dw_2_, u"dw_2"},
+        {rb_baofeng_, u"rb_baofeng"},
+        {rb_default_, u"rb_default"},
+        {cb_clear_, u"cb_clear"},
+        {cb_query_, u"cb_query"},
+        {cb_dowpath_, u"cb_dowpath"},
+        {cb_clear_downpath_, u"cb_clear_downpath"},
+        {cb_scandisk_, u"cb_scandisk"},
+        {ddlb_1_, u"ddlb_1"},
+        {p_1_, u"p_1"},
+        {p_2_, u"p_2"},
+        {dw_1_, u"dw_1"},
     };
     for (const auto& [w, name] : all) place(w, QString::fromUtf16(name));
     // Captions wider in this font than their design width keep their whole text.
@@ -463,14 +500,23 @@ void w_main::ue_keydown(int key) {
         dwo_shutkeydown_ = QStringLiteral("b_down");
         if (dw_1_->getrow() >= 1) dw_1_->trigger_clicked(dw_1_->getrow(), dwo_shutkeydown_);
         break;
-    case Qt::Key_F4: post_click(cb_scandisk_); break;
-    case Qt::Key_F5: post_click(cb_dowpath_); break;
+    case Qt::Key_F4:
+        post_click(cb_scandisk_);
+        break;
+    case Qt::Key_F5:
+        post_click(cb_dowpath_);
+        break;
     case Qt::Key_F6:
         if (cb_open_custdir_->isEnabled()) post_click(cb_open_custdir_);
         break;
-    case Qt::Key_F8: post_click(cb_selectdir_); break;
-    case Qt::Key_F12: post_click(cb_clear_downpath_); break;
-    default: break;
+    case Qt::Key_F8:
+        post_click(cb_selectdir_);
+        break;
+    case Qt::Key_F12:
+        post_click(cb_clear_downpath_);
+        break;
+    default:
+        break;
     }
 }
 

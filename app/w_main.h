@@ -2,13 +2,13 @@
 // The program's one main window: condition box and buttons across the top, the result
 // list in the middle, the picture panel sliding over its right part, status texts, download
 // folder buttons and the player choice across the bottom. It owns the catalogue.
-#include "catalogue/record_set.h"
 #include "app/main_layout.h"
+#include "catalogue/record_set.h"
 #include "search/file_type_query_target.h"
 
 #include <QTimer>
-#include <memory>
 #include <QWidget>
+#include <memory>
 
 class QComboBox;
 class QLabel;
@@ -21,7 +21,7 @@ class d_file_pic_view;
 
 class w_main : public QWidget, private file_type_query_target {
     Q_OBJECT
-public:
+  public:
     explicit w_main(QWidget* parent = nullptr);
     ~w_main() override;
 
@@ -72,16 +72,16 @@ public:
     const QStringList& event_log() const { return event_log_; }
     static QStringList help_lines();
 
-signals:
+  signals:
     void query_done();
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     template <typename Fn> void post(Fn fn);
     // What the file type query window changes; refused while a scan fills the catalogue.
     bool main_window_open() const override { return !ib_scanning_; }
@@ -128,7 +128,7 @@ private:
 
     QString is_down_path_;
     int ii_condition_last_len_ = 0;
-    double id_query_delay_ms_ = 0.3;  // seconds, despite the name
+    double id_query_delay_ms_ = 0.3; // seconds, despite the name
     bool ib_show_pic_ = false;
     int ii_last_focus_control_ = 1;
     bool ib_scanning_ = false;

@@ -16,7 +16,7 @@ QFont gb_font(const QString& family, int points) {
                    QStringLiteral("Noto Sans CJK SC")});
     return f;
 }
-}  // namespace
+} // namespace
 
 w_wait_for3::w_wait_for3(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
@@ -33,8 +33,8 @@ w_wait_for3::w_wait_for3(QWidget* parent)
     st_note_->setFont(gb_font(QStringLiteral("宋体"), 10));
     st_note_->setFrameShape(QFrame::Box);
     st_note_->setAutoFillBackground(true);
-    st_note_->setStyleSheet(
-        QStringLiteral("QLabel { color: rgb(255,0,0); background: white; border: 1px solid black; }"));
+    st_note_->setStyleSheet(QStringLiteral(
+        "QLabel { color: rgb(255,0,0); background: white; border: 1px solid black; }"));
     st_note_->setTextFormat(Qt::PlainText);
 
     cb_stop_ = new QPushButton(QStringLiteral("停止"), this);
@@ -65,9 +65,13 @@ void w_wait_for3::open_window() {
     process_events_now();
 }
 
-void w_wait_for3::close_window() { hide(); }
+void w_wait_for3::close_window() {
+    hide();
+}
 
-void w_wait_for3::of_setmessage(const QString& message) { st_note_->setText(message); }
+void w_wait_for3::of_setmessage(const QString& message) {
+    st_note_->setText(message);
+}
 
 void w_wait_for3::process_events() {
     if (since_events_.isValid() && since_events_.elapsed() < events_interval_ms) return;

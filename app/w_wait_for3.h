@@ -11,7 +11,7 @@ class QPushButton;
 
 class w_wait_for3 : public QWidget, public operation_feedback {
     Q_OBJECT
-public:
+  public:
     explicit w_wait_for3(QWidget* parent = nullptr);
 
     // Shows the window without waiting for it; every opening starts with ib_stop false.
@@ -31,7 +31,7 @@ public:
     QLabel* st_note() const { return st_note_; }
     QPushButton* cb_stop() const { return cb_stop_; }
 
-private:
+  private:
     QLabel* st_note_;
     QPushButton* cb_stop_;
     QLabel* p_1_;

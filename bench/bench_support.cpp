@@ -17,13 +17,14 @@ QString data_dir() {
 
 void generate(int records) {
     const QString dir = data_dir();
-    const std::string cmd = "/usr/bin/python3 " QM_SOURCE_DIR "/bench/generate_catalogue.py " +
-                            QString(dir + QStringLiteral("/catalogue_%1.dll").arg(records)).toStdString() +
-                            " " + std::to_string(records) + " --utf8-names " +
-                            QString(dir + QStringLiteral("/names_%1.txt").arg(records)).toStdString();
+    const std::string cmd =
+        "/usr/bin/python3 " QM_SOURCE_DIR "/bench/generate_catalogue.py " +
+        QString(dir + QStringLiteral("/catalogue_%1.dll").arg(records)).toStdString() + " " +
+        std::to_string(records) + " --utf8-names " +
+        QString(dir + QStringLiteral("/names_%1.txt").arg(records)).toStdString();
     if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "generator failed\n");
 }
-}  // namespace
+} // namespace
 
 QString bench_catalogue_file(int records) {
     const QString path = data_dir() + QStringLiteral("/catalogue_%1.dll").arg(records);

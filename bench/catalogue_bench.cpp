@@ -10,7 +10,9 @@
 
 namespace {
 
-std::string quoted(const QString& path) { return "'" + path.toStdString() + "'"; }
+std::string quoted(const QString& path) {
+    return "'" + path.toStdString() + "'";
+}
 
 record_set& loaded_catalogue() {
     static std::unique_ptr<record_set> rs = [] {
@@ -38,7 +40,8 @@ void run_command(benchmark::State& state, const std::string& command) {
 }
 
 void BM_iconv_same_file(benchmark::State& state) {
-    run_command(state, "iconv -f UTF-16LE -t UTF-8 " + quoted(bench_catalogue_file()) + " >/dev/null");
+    run_command(state,
+                "iconv -f UTF-16LE -t UTF-8 " + quoted(bench_catalogue_file()) + " >/dev/null");
 }
 BENCHMARK(BM_iconv_same_file)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 
@@ -74,21 +77,49 @@ void BM_query_pictures(benchmark::State& state) {
     query(state, u"fileext = '.jpg' or  fileext = '.jpeg' or  fileext = '.bmp' or  fileext = "
                  u"'.gif' or  fileext = '.rle' or  fileext = '.wmf' ");
 }
-BENCHMARK(BM_query_name_chinese)->Unit(benchmark::kMillisecond)->Repetitions(15)->ReportAggregatesOnly();
-BENCHMARK(BM_query_name_latin)->Unit(benchmark::kMillisecond)->Repetitions(15)->ReportAggregatesOnly();
+BENCHMARK(BM_query_name_chinese)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(15)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_query_name_latin)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(15)
+    ->ReportAggregatesOnly();
 BENCHMARK(BM_query_number)->Unit(benchmark::kMillisecond)->Repetitions(15)->ReportAggregatesOnly();
 BENCHMARK(BM_query_pinyin)->Unit(benchmark::kMillisecond)->Repetitions(15)->ReportAggregatesOnly();
-BENCHMARK(BM_query_pictures)->Unit(benchmark::kMillisecond)->Repetitions(15)->ReportAggregatesOnly();
+BENCHMARK(BM_query_pictures)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(15)
+    ->ReportAggregatesOnly();
 
 void rg(benchmark::State& state, const std::string& needle) {
-    run_command(state, "rg -F -c '" + needle + "' " + quoted(bench_names_utf8_file()) + " >/dev/null");
+    run_command(state,
+                "rg -F -c '" + needle + "' " + quoted(bench_names_utf8_file()) + " >/dev/null");
 }
-void BM_rg_name_chinese(benchmark::State& state) { rg(state, "爱人"); }
-void BM_rg_name_latin(benchmark::State& state) { rg(state, "love"); }
-void BM_rg_pinyin(benchmark::State& state) { rg(state, "wd"); }
-BENCHMARK(BM_rg_name_chinese)->Unit(benchmark::kMillisecond)->UseManualTime()->Repetitions(15)->ReportAggregatesOnly();
-BENCHMARK(BM_rg_name_latin)->Unit(benchmark::kMillisecond)->UseManualTime()->Repetitions(15)->ReportAggregatesOnly();
-BENCHMARK(BM_rg_pinyin)->Unit(benchmark::kMillisecond)->UseManualTime()->Repetitions(15)->ReportAggregatesOnly();
+void BM_rg_name_chinese(benchmark::State& state) {
+    rg(state, "爱人");
+}
+void BM_rg_name_latin(benchmark::State& state) {
+    rg(state, "love");
+}
+void BM_rg_pinyin(benchmark::State& state) {
+    rg(state, "wd");
+}
+BENCHMARK(BM_rg_name_chinese)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Repetitions(15)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_rg_name_latin)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Repetitions(15)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_rg_pinyin)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Repetitions(15)
+    ->ReportAggregatesOnly();
 
 // Resident memory the loaded catalogue costs per record, beside the text it holds.
 void BM_memory_per_record(benchmark::State& state) {
@@ -102,8 +133,8 @@ void BM_memory_per_record(benchmark::State& state) {
         const long n = rs->rowcount();
         long long text_units = 0;
         for (long r = 1; r <= n; ++r)
-            for (const int c : {col_filename, col_fileext, col_filepath, col_pinyinma,
-                                col_filenamewithno})
+            for (const int c :
+                 {col_filename, col_fileext, col_filepath, col_pinyinma, col_filenamewithno})
                 text_units += rs->getitemstring(r, c).size();
         per_record = static_cast<double>(after - before) / n;
         text_per_record = static_cast<double>(text_units * 2) / n;
@@ -116,6 +147,6 @@ void BM_memory_per_record(benchmark::State& state) {
 }
 BENCHMARK(BM_memory_per_record)->Unit(benchmark::kMillisecond)->Iterations(1);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

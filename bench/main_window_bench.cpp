@@ -65,11 +65,23 @@ void query_after_quiet_time(benchmark::State& state, const QString& condition) {
     }
     state.counters["rows"] = static_cast<double>(w.dw_1_rows().rowcount());
 }
-void BM_pinyin_two_letters(benchmark::State& state) { query_after_quiet_time(state, QStringLiteral("wd")); }
-void BM_name_two_chinese(benchmark::State& state) { query_after_quiet_time(state, QStringLiteral("爱人")); }
-void BM_all_pictures(benchmark::State& state) { query_after_quiet_time(state, QStringLiteral("PPPP")); }
-BENCHMARK(BM_pinyin_two_letters)->Unit(benchmark::kMillisecond)->Repetitions(10)->ReportAggregatesOnly();
-BENCHMARK(BM_name_two_chinese)->Unit(benchmark::kMillisecond)->Repetitions(10)->ReportAggregatesOnly();
+void BM_pinyin_two_letters(benchmark::State& state) {
+    query_after_quiet_time(state, QStringLiteral("wd"));
+}
+void BM_name_two_chinese(benchmark::State& state) {
+    query_after_quiet_time(state, QStringLiteral("爱人"));
+}
+void BM_all_pictures(benchmark::State& state) {
+    query_after_quiet_time(state, QStringLiteral("PPPP"));
+}
+BENCHMARK(BM_pinyin_two_letters)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(10)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_name_two_chinese)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(10)
+    ->ReportAggregatesOnly();
 BENCHMARK(BM_all_pictures)->Unit(benchmark::kMillisecond)->Repetitions(10)->ReportAggregatesOnly();
 
 // The second ">" of ">>" shows every record at once.
@@ -87,7 +99,7 @@ void BM_show_all_1m(benchmark::State& state) {
 }
 BENCHMARK(BM_show_all_1m)->Unit(benchmark::kMillisecond)->Repetitions(10)->ReportAggregatesOnly();
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -17,7 +17,9 @@
 
 namespace {
 
-QString tree() { return QDir::tempPath() + QStringLiteral("/quellmark_bench/scan_tree_200k"); }
+QString tree() {
+    return QDir::tempPath() + QStringLiteral("/quellmark_bench/scan_tree_200k");
+}
 
 scan_options options() {
     scan_options o;
@@ -77,7 +79,7 @@ BENCHMARK(BM_scan_bare_vs_through_window)
     ->Repetitions(7)
     ->ReportAggregatesOnly();
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

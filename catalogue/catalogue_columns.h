@@ -23,7 +23,7 @@ struct column_info {
     int number;
     QStringView name;
     column_type type;
-    int max_length;  // text columns only
+    int max_length; // text columns only
 };
 
 inline constexpr std::array<column_info, catalogue_column_count> catalogue_columns{{

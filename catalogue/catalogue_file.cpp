@@ -17,7 +17,7 @@ constexpr std::int64_t longest_record_units = 300 * 3 + 20 + 1024 + 19 + 3 * 24 
 bool fields_are_values(std::span<const QStringView> f) {
     for (const auto& c : catalogue_columns) {
         const QStringView v = f[static_cast<std::size_t>(c.number - 1)];
-        if (v.isEmpty()) continue;  // empty: null number or date, empty text
+        if (v.isEmpty()) continue; // empty: null number or date, empty text
         switch (c.type) {
         case column_type::text:
             if (v.size() > c.max_length) return false;
@@ -36,7 +36,7 @@ bool fields_are_values(std::span<const QStringView> f) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 catalogue_import_result import_catalogue_file(record_set& target, const QString& path,
                                               int first_line) {
@@ -63,7 +63,7 @@ catalogue_import_result import_catalogue_file(record_set& target, const QString&
             const long row = target.insertrow(0);
             for (const auto& c : catalogue_columns) {
                 const QStringView v = fields[static_cast<std::size_t>(c.number - 1)];
-                if (v.isEmpty() && c.type != column_type::text) continue;  // stays null
+                if (v.isEmpty() && c.type != column_type::text) continue; // stays null
                 target.setitem(row, c.number, v);
             }
             ++result.loaded;
@@ -79,7 +79,8 @@ catalogue_import_result import_catalogue_file(record_set& target, const QString&
 bool save_catalogue_file(const record_set& source, const QString& path) {
     text_table_writer writer(path);
     std::array<QStringView, catalogue_column_count> heading;
-    for (const auto& c : catalogue_columns) heading[static_cast<std::size_t>(c.number - 1)] = c.name;
+    for (const auto& c : catalogue_columns)
+        heading[static_cast<std::size_t>(c.number - 1)] = c.name;
     writer.write_row(heading);
     const record_storage& storage = source.storage();
     QString value;

@@ -25,7 +25,7 @@ std::int64_t floor_div(std::int64_t a, std::int64_t b) {
     return q;
 }
 
-}  // namespace
+} // namespace
 
 local_datetime local_datetime::from(QDate date, QTime time) {
     const std::int64_t days = date.toJulianDay() - epoch_julian_day;
@@ -96,7 +96,7 @@ std::optional<decimal2> parse_decimal2(QStringView text) {
     if (i < text.size() && text[i] == u'.') {
         ++i;
         for (; i < text.size() && text[i].unicode() >= u'0' && text[i].unicode() <= u'9'; ++i) {
-            if (frac_digits >= 2) return std::nullopt;  // more places than the column holds
+            if (frac_digits >= 2) return std::nullopt; // more places than the column holds
             cents = cents * 10 + (text[i].unicode() - u'0');
             ++frac_digits;
         }

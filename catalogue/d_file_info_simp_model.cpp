@@ -12,12 +12,12 @@ struct shown_column {
     const char16_t* heading;
 };
 constexpr shown_column shown[] = {
-    {col_machineid, u"序号\nMachineid"},     {col_filename, u"文件名\nFilename"},
-    {col_fileext, u"扩展名\nFileext"},       {col_createdate, u"创建日期\nCreatedate"},
-    {col_filepath, u"文件路径\nFilepath"},   {col_filesizedec, u"大小(MB)\nFilesizedec"},
+    {col_machineid, u"序号\nMachineid"},   {col_filename, u"文件名\nFilename"},
+    {col_fileext, u"扩展名\nFileext"},     {col_createdate, u"创建日期\nCreatedate"},
+    {col_filepath, u"文件路径\nFilepath"}, {col_filesizedec, u"大小(MB)\nFilesizedec"},
     {col_sourceid, u"自编号\nSourceid"},
 };
-}  // namespace
+} // namespace
 
 d_file_info_simp_model::d_file_info_simp_model(record_set& rows, QObject* parent)
     : QAbstractTableModel(parent), rows_(rows) {
@@ -29,7 +29,9 @@ d_file_info_simp_model::d_file_info_simp_model(record_set& rows, QObject* parent
     });
 }
 
-d_file_info_simp_model::~d_file_info_simp_model() { rows_.set_change_listener({}); }
+d_file_info_simp_model::~d_file_info_simp_model() {
+    rows_.set_change_listener({});
+}
 
 int d_file_info_simp_model::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(rows_.rowcount());
@@ -57,8 +59,8 @@ QVariant d_file_info_simp_model::data(const QModelIndex& index, int role) const 
     const long row = index.row() + 1;
     const int column = index.column();
     if (column == button_ting || column == button_down) {
-        if (role == Qt::DisplayRole) return column == button_ting ? QStringLiteral("试听")
-                                                                  : QStringLiteral("下载");
+        if (role == Qt::DisplayRole)
+            return column == button_ting ? QStringLiteral("试听") : QStringLiteral("下载");
         return {};
     }
     const int c = record_column(column);
@@ -90,7 +92,8 @@ QVariant d_file_info_simp_model::data(const QModelIndex& index, int role) const 
     case Qt::ForegroundRole:
         if (c == col_machineid && row == current_row_) return QColor(255, 0, 0);
         return {};
-    default: return {};
+    default:
+        return {};
     }
 }
 
@@ -112,11 +115,14 @@ void d_file_info_simp_model::set_current_row(long row) {
     const long old = current_row_;
     current_row_ = row >= 1 && row <= rows_.rowcount() ? row : 0;
     for (const long r : {old, current_row_})
-        if (r >= 1) emit dataChanged(index(static_cast<int>(r - 1), shown_machineid),
-                                     index(static_cast<int>(r - 1), shown_machineid));
+        if (r >= 1)
+            emit dataChanged(index(static_cast<int>(r - 1), shown_machineid),
+                             index(static_cast<int>(r - 1), shown_machineid));
 }
 
-QString d_file_info_simp_model::summary_count() const { return QString::number(rows_.rowcount()); }
+QString d_file_info_simp_model::summary_count() const {
+    return QString::number(rows_.rowcount());
+}
 
 QString d_file_info_simp_model::summary_total_size() const {
     const long n = rows_.rowcount();

@@ -7,7 +7,7 @@ class record_set;
 
 class d_file_info_simp_model : public QAbstractTableModel {
     Q_OBJECT
-public:
+  public:
     // Display columns, left to right.
     enum display_column {
         shown_machineid,
@@ -44,10 +44,10 @@ public:
     QString summary_count() const;
     QString summary_total_size() const;
 
-signals:
+  signals:
     void rows_replaced();
 
-private:
+  private:
     record_set& rows_;
     long current_row_ = 0;
 };

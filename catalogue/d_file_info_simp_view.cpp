@@ -18,7 +18,7 @@ using model = d_file_info_simp_model;
 
 // Draws the row buttons as push buttons.
 class row_button_delegate : public QStyledItemDelegate {
-public:
+  public:
     using QStyledItemDelegate::QStyledItemDelegate;
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
@@ -28,17 +28,17 @@ public:
         button.state = QStyle::State_Enabled | QStyle::State_Raised;
         button.fontMetrics = option.fontMetrics;
         const QWidget* w = option.widget;
-        (w ? w->style() : QApplication::style())->drawControl(QStyle::CE_PushButton, &button,
-                                                                painter, w);
+        (w ? w->style() : QApplication::style())
+            ->drawControl(QStyle::CE_PushButton, &button, painter, w);
     }
 };
 
 // The current row's number stays red on the selection highlight too.
 class current_number_delegate : public QStyledItemDelegate {
-public:
+  public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-protected:
+  protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
         const QVariant colour = index.data(Qt::ForegroundRole);
@@ -47,7 +47,7 @@ protected:
     }
 };
 
-}  // namespace
+} // namespace
 
 d_file_info_simp_view::d_file_info_simp_view(record_set& rows, QWidget* parent)
     : QWidget(parent), rows_(rows) {
@@ -114,7 +114,9 @@ d_file_info_simp_view::d_file_info_simp_view(record_set& rows, QWidget* parent)
     refresh_summary();
 }
 
-long d_file_info_simp_view::getrow() const { return model_->current_row(); }
+long d_file_info_simp_view::getrow() const {
+    return model_->current_row();
+}
 
 void d_file_info_simp_view::setrow(long row) {
     if (row < 1 || row > model_->rowCount()) return;

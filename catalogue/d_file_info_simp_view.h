@@ -10,7 +10,7 @@ class d_file_info_simp_model;
 
 class d_file_info_simp_view : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit d_file_info_simp_view(record_set& rows, QWidget* parent = nullptr);
 
     QTableView* table() const { return table_; }
@@ -23,17 +23,17 @@ public:
     QLabel* summary_count_label() const { return count_; }
     QLabel* summary_total_label() const { return total_; }
 
-signals:
+  signals:
     // A click on a row (object: "b_ting", "b_down", a column name) or on the heading
     // button (row 0, "b_downall").
     void clicked(long row, const QString& object_name);
     // Keys pressed while the list has the focus.
     void key_pressed(int key, Qt::KeyboardModifiers modifiers);
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void refresh_summary();
 
     record_set& rows_;

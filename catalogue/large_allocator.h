@@ -22,8 +22,8 @@ template <typename T> struct large_allocator {
         const std::size_t bytes = n * sizeof(T);
 #if defined(__linux__)
         if (bytes >= large_bytes) {
-            void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                             -1, 0);
+            void* p =
+                ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
             if (p == MAP_FAILED) throw std::bad_alloc();
             ::madvise(p, bytes, MADV_HUGEPAGE);
             return static_cast<T*>(p);
@@ -43,7 +43,9 @@ template <typename T> struct large_allocator {
         std::free(p);
     }
 
-    template <typename U> bool operator==(const large_allocator<U>&) const noexcept { return true; }
+    template <typename U> bool operator==(const large_allocator<U>&) const noexcept {
+        return true;
+    }
 };
 
 template <typename T> using large_vector = std::vector<T, large_allocator<T>>;

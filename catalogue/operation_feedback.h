@@ -4,7 +4,7 @@
 #include <QString>
 
 class operation_feedback {
-public:
+  public:
     virtual ~operation_feedback() = default;
     // Replaces the progress line.
     virtual void of_setmessage(const QString& message) = 0;
@@ -16,7 +16,7 @@ public:
 
 // For callers with no window: no messages, never stopped.
 class silent_feedback final : public operation_feedback {
-public:
+  public:
     void of_setmessage(const QString&) override {}
     bool ib_stop() const override { return false; }
     void process_events() override {}

@@ -10,8 +10,10 @@ record_set::~record_set() = default;
 
 void record_set::reset() {
     // Another record set may still show these rows: leave them to it.
-    if (storage_.use_count() == 1) storage_->clear();
-    else storage_ = std::make_shared<record_storage>();
+    if (storage_.use_count() == 1)
+        storage_->clear();
+    else
+        storage_ = std::make_shared<record_storage>();
     order_.clear();
     visible_.clear();
     setaside_.clear();
@@ -33,11 +35,15 @@ void record_set::reserve(std::size_t rows, std::size_t text_units) {
     visible_.reserve(visible_.size() + rows);
 }
 
-long record_set::rowcount() const { return static_cast<long>(visible_.size()); }
+long record_set::rowcount() const {
+    return static_cast<long>(visible_.size());
+}
 long record_set::filteredcount() const {
     return static_cast<long>(order_.size() - visible_.size());
 }
-long record_set::setasidecount() const { return static_cast<long>(setaside_.size()); }
+long record_set::setasidecount() const {
+    return static_cast<long>(setaside_.size());
+}
 
 bool record_set::valid(long row, int column) const {
     return row >= 1 && row <= rowcount() && is_catalogue_column(column);
@@ -94,7 +100,9 @@ void record_set::set_datetime(long row, int column, local_datetime value) {
 bool record_set::setitem(long row, int column, QStringView text) {
     if (!valid(row, column)) return false;
     switch (catalogue_column_info(column).type) {
-    case column_type::text: set_text(row, column, text); return true;
+    case column_type::text:
+        set_text(row, column, text);
+        return true;
     case column_type::long_number:
         if (const auto v = parse_long(text)) {
             set_long(row, column, *v);
@@ -183,8 +191,10 @@ void record_set::rowscopy(long first, long last, record_set& target) const {
         for (auto it = begin; it != end; ++it) {
             const long row = target.insertrow(0);
             for (const auto& c : catalogue_columns) {
-                if (storage_->text_form(*it, c.number, text)) target.setitem(row, c.number, text);
-                else target.set_null(row, c.number);
+                if (storage_->text_form(*it, c.number, text))
+                    target.setitem(row, c.number, text);
+                else
+                    target.set_null(row, c.number);
             }
         }
     }
@@ -199,7 +209,7 @@ void remove_ids(std::vector<std::uint32_t>& from, const std::vector<std::uint32_
     for (const auto id : moving) gone[id] = 1;
     std::erase_if(from, [&](std::uint32_t id) { return gone[id] != 0; });
 }
-}  // namespace
+} // namespace
 
 void record_set::move_to_setaside(long first, long last) {
     first = std::max(first, 1L);

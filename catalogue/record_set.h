@@ -20,7 +20,7 @@ class record_storage;
 struct filter_expr;
 
 class record_set {
-public:
+  public:
     record_set();
     ~record_set();
     record_set(const record_set&) = delete;
@@ -40,7 +40,7 @@ public:
     // Values. A row or column out of range is ignored by setters and reads as null.
     bool isnull(long row, int column) const;
     void set_null(long row, int column);
-    void set_text(long row, int column, QStringView text);  // cut to the column's length
+    void set_text(long row, int column, QStringView text); // cut to the column's length
     void set_long(long row, int column, std::int32_t value);
     void set_decimal(long row, int column, decimal2 value);
     void set_datetime(long row, int column, local_datetime value);
@@ -78,15 +78,15 @@ public:
     std::uint32_t row_id(long row) const { return visible_[static_cast<std::size_t>(row - 1)]; }
     const record_storage& storage() const { return *storage_; }
 
-private:
+  private:
     record_storage& writable_storage(std::uint32_t id);
     bool valid(long row, int column) const;
     void changed();
 
     std::shared_ptr<record_storage> storage_;
-    std::vector<std::uint32_t> order_;     // visible + filtered, catalogue order
-    std::vector<std::uint32_t> visible_;   // subset of order_, same order
-    std::vector<std::uint32_t> setaside_;  // set-aside order
+    std::vector<std::uint32_t> order_;    // visible + filtered, catalogue order
+    std::vector<std::uint32_t> visible_;  // subset of order_, same order
+    std::vector<std::uint32_t> setaside_; // set-aside order
     std::shared_ptr<const filter_expr> filter_;
     QString filter_text_;
     bool redraw_ = true;

@@ -42,8 +42,7 @@ void text_arena_column::make_ordered() {
         const std::uint32_t start = offsets_[r];
         offsets_[r] = static_cast<std::uint32_t>(packed.size());
         if (lengths_[r] != null_text_length)
-            packed.insert(packed.end(), data_.begin() + start,
-                          data_.begin() + start + lengths_[r]);
+            packed.insert(packed.end(), data_.begin() + start, data_.begin() + start + lengths_[r]);
     }
     data_ = std::move(packed);
     high_water_ = static_cast<std::uint32_t>(offsets_.size());
@@ -107,7 +106,7 @@ qsizetype folder_length(QStringView path) {
         if (path[i - 1] == u'/' || path[i - 1] == u'\\') return i;
     return 0;
 }
-}  // namespace
+} // namespace
 
 void path_column::add_row() {
     folders_.add_row();
@@ -160,8 +159,8 @@ std::uint32_t record_storage::add_row() {
     const auto id = rows();
     if (id == std::numeric_limits<std::uint32_t>::max() - 1)
         throw std::length_error("catalogue full");
-    null_mask_.push_back(static_cast<std::uint16_t>(
-        (1u << col_machineid) | (1u << col_createdate) | (1u << col_filesizedec)));
+    null_mask_.push_back(static_cast<std::uint16_t>((1u << col_machineid) | (1u << col_createdate) |
+                                                    (1u << col_filesizedec)));
     machineid_.push_back(0);
     sourceid_.push_back(0);
     createdate_.push_back(0);
@@ -209,17 +208,21 @@ text_arena_column* record_storage::arena(int column) {
 
 const text_arena_column* record_storage::arena(int column) const {
     switch (column) {
-    case col_filename: return &filename_;
-    case col_pinyinma: return &pinyinma_;
-    case col_filenamewithno: return &filenamewithno_;
-    default: return nullptr;
+    case col_filename:
+        return &filename_;
+    case col_pinyinma:
+        return &pinyinma_;
+    case col_filenamewithno:
+        return &filenamewithno_;
+    default:
+        return nullptr;
     }
 }
 
 void record_storage::set_fixed_null(std::uint32_t row, int column, bool null) {
     const auto bit = static_cast<std::uint16_t>(1u << column);
-    null_mask_[row] = static_cast<std::uint16_t>(null ? (null_mask_[row] | bit)
-                                                      : (null_mask_[row] & ~bit));
+    null_mask_[row] =
+        static_cast<std::uint16_t>(null ? (null_mask_[row] | bit) : (null_mask_[row] & ~bit));
 }
 
 bool record_storage::isnull(std::uint32_t row, int column) const {
@@ -229,7 +232,8 @@ bool record_storage::isnull(std::uint32_t row, int column) const {
         if (column == col_filepath) return !filepath_.get(row);
         return !arena(column)->get(row);
     }
-    default: return fixed_null(row, column);
+    default:
+        return fixed_null(row, column);
     }
 }
 
@@ -250,9 +254,12 @@ void record_storage::set_text(std::uint32_t row, int column, QStringView text) {
 }
 
 void record_storage::set_long(std::uint32_t row, int column, std::int32_t value) {
-    if (column == col_machineid) machineid_[row] = value;
-    else if (column == col_sourceid) sourceid_[row] = value;
-    else return;
+    if (column == col_machineid)
+        machineid_[row] = value;
+    else if (column == col_sourceid)
+        sourceid_[row] = value;
+    else
+        return;
     set_fixed_null(row, column, false);
 }
 

@@ -16,7 +16,7 @@
 
 // Texts of one column back to back, in the order they were stored.
 class text_arena_column {
-public:
+  public:
     void add_row();
     void set(std::uint32_t row, QStringView text);
     void set_null(std::uint32_t row) { lengths_[row] = null_text_length; }
@@ -28,17 +28,17 @@ public:
     void clear();
     std::size_t memory_bytes() const;
 
-private:
+  private:
     large_vector<char16_t> data_;
     large_vector<std::uint32_t> offsets_;
     large_vector<std::uint16_t> lengths_;
-    std::uint32_t high_water_ = 0;  // one past the highest row given a text
+    std::uint32_t high_water_ = 0; // one past the highest row given a text
     bool ordered_ = true;
 };
 
 // Each row holds an id into a list of distinct texts.
 class text_dictionary_column {
-public:
+  public:
     void add_row() { ids_.push_back(text_dictionary_view::null_id); }
     void reserve(std::size_t rows) { ids_.reserve(rows); }
     void set(std::uint32_t row, QStringView text) { ids_[row] = intern(text); }
@@ -51,16 +51,16 @@ public:
     std::uint32_t id(std::uint32_t row) const { return ids_[row]; }
     const QString& text(std::uint32_t id) const { return texts_[id]; }
 
-private:
+  private:
     large_vector<std::uint32_t> ids_;
     std::vector<QString> texts_;
     QHash<QString, std::uint32_t> index_;
-    std::uint32_t last_id_ = text_dictionary_view::null_id;  // files of one folder come together
+    std::uint32_t last_id_ = text_dictionary_view::null_id; // files of one folder come together
 };
 
 // A path as interned folder (up to and including the last separator) plus the rest.
 class path_column {
-public:
+  public:
     void add_row();
     void reserve(std::size_t rows, std::size_t units);
     void set(std::uint32_t row, QStringView path);
@@ -70,14 +70,14 @@ public:
     void clear();
     std::size_t memory_bytes() const;
 
-private:
+  private:
     text_dictionary_column folders_;
     text_arena_column names_;
 };
 
 class record_storage final : public filter_source {
-public:
-    std::uint32_t add_row();  // sourceid 0, everything else null
+  public:
+    std::uint32_t add_row(); // sourceid 0, everything else null
     // Room for `rows` more records holding about `text_units` of text in all; memory that
     // is reserved but never written costs address space only.
     void reserve(std::size_t rows, std::size_t text_units);
@@ -112,7 +112,7 @@ public:
     int column_number(QStringView name) const override { return catalogue_column_number(name); }
     column_access access(int column) const override;
 
-private:
+  private:
     text_arena_column* arena(int column);
     const text_arena_column* arena(int column) const;
     bool fixed_null(std::uint32_t row, int column) const {
@@ -120,7 +120,7 @@ private:
     }
     void set_fixed_null(std::uint32_t row, int column, bool null);
 
-    large_vector<std::uint16_t> null_mask_;  // bit n: fixed-width column n is null
+    large_vector<std::uint16_t> null_mask_; // bit n: fixed-width column n is null
     large_vector<std::int32_t> machineid_;
     large_vector<std::int32_t> sourceid_;
     large_vector<std::int64_t> createdate_;

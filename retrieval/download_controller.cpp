@@ -99,8 +99,7 @@ void download_controller::tell(row_outcome outcome, const QString& name) {
         text = u"文件名含有路径符号,不能下载:\n"_s + name;
         break;
     case row_outcome::copy_failed:
-        text = u"下载失败: "_s + name +
-               u"\n检查下载目录是否还在、能否写入,或者空间已满!"_s;
+        text = u"下载失败: "_s + name + u"\n检查下载目录是否还在、能否写入,或者空间已满!"_s;
         break;
     }
     call(hooks_.message, prompt_title.toString(), text);

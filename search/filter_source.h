@@ -25,7 +25,7 @@ struct text_arena_view {
 // A column whose rows hold small ids into a short list of distinct texts
 // (extensions, folders). A predicate is decided once per distinct text.
 struct text_dictionary_view {
-    const std::uint32_t* ids = nullptr;  // per row; null_id for null
+    const std::uint32_t* ids = nullptr; // per row; null_id for null
     std::span<const QString> texts;
     static constexpr std::uint32_t null_id = 0xFFFFFFFFu;
 };
@@ -40,7 +40,7 @@ struct column_access {
 };
 
 class filter_source {
-public:
+  public:
     virtual ~filter_source() = default;
     virtual std::uint32_t row_count() const = 0;
     // 1-based column number of a column name (case-insensitive), 0 when there is none.

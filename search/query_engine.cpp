@@ -5,10 +5,14 @@
 
 namespace {
 
-bool is_show_all_char(QChar c) { return c == u'>' || c == u'》'; }
+bool is_show_all_char(QChar c) {
+    return c == u'>' || c == u'》';
+}
 
 // Characters compare in code page 936 order: every one outside ASCII comes after "z".
-bool after_z(QChar c) { return c.unicode() > u'z'; }
+bool after_z(QChar c) {
+    return c.unicode() > u'z';
+}
 
 // Leading and trailing blanks only; tabs and other spaces are part of the text.
 QStringView trim_blanks(QStringView text) {
@@ -23,7 +27,7 @@ QString blanks_to_wildcards(QStringView text) {
     return out;
 }
 
-}  // namespace
+} // namespace
 
 edit_action on_condition_edited(QStringView condition) {
     edit_action a;
@@ -71,8 +75,8 @@ QString several_numbers_filter(QStringView condition) {
         if (s[i] != u' ') continue;
         const QString token = filter_escape(QStringView(s).mid(start, i - start));
         if (first) {
-            expression = QStringLiteral("(filenamewithno like '%' + '") + token +
-                         QStringLiteral("' + '%')");
+            expression =
+                QStringLiteral("(filenamewithno like '%' + '") + token + QStringLiteral("' + '%')");
             first = false;
         } else {
             expression += QStringLiteral(" or (filenamewithno like '%' +'") + token +

@@ -9,7 +9,7 @@ class record_set;
 
 // What an edit of the condition does at once.
 struct edit_action {
-    bool note_too_short = false;  // show the "fewer than 2" note and do nothing else
+    bool note_too_short = false; // show the "fewer than 2" note and do nothing else
     bool stop_timer = false;
     bool start_timer = false;
     bool show_all_now = false;
@@ -19,9 +19,9 @@ edit_action on_condition_edited(QStringView condition);
 enum class picture_mode_change { keep, turn_on, turn_off };
 
 struct query_plan {
-    std::optional<QString> filter;  // nullopt: the catalogue keeps its filter
+    std::optional<QString> filter; // nullopt: the catalogue keeps its filter
     picture_mode_change picture_mode = picture_mode_change::keep;
-    bool copy_every_match = false;  // show-all and picture conditions have no 100-row limit
+    bool copy_every_match = false; // show-all and picture conditions have no 100-row limit
 };
 query_plan plan_query(QStringView condition);
 
@@ -36,7 +36,7 @@ inline constexpr int ordinary_result_limit = 100;
 
 struct query_outcome {
     long matches = 0;
-    std::optional<QString> note;  // nullopt: the note keeps its text
+    std::optional<QString> note; // nullopt: the note keeps its text
 };
 
 // Sets and applies the plan's filter on `catalogue`, refills `results`.
@@ -49,4 +49,4 @@ inline const QString too_short = QStringLiteral("关键字少于2个,等待继�
 inline const QString want_all = QStringLiteral("你想查看全部结果");
 inline const QString all_shown = QStringLiteral("结果全部显示");
 inline const QString over_limit = QStringLiteral("结果超过100笔,未全部显示");
-}  // namespace query_notes
+} // namespace query_notes

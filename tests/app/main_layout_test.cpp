@@ -15,9 +15,11 @@ TEST(main_layout, a_resize_moves_every_control_by_the_rule) {
     EXPECT_EQ(p[u"dw_2"_s].x(), 5040) << "parked beyond the right edge";
     EXPECT_EQ(p[u"dw_2"_s].height(), p[u"dw_1"_s].height());
     EXPECT_EQ(p[u"p_2"_s].y(), 3000 - 130);
-    for (const auto* name : {u"cb_scandisk", u"st_scaned_qty", u"st_query_note", u"cb_clear_downpath",
-                             u"cb_dowpath", u"cb_selectdir", u"cb_open_custdir", u"st_down_qty"})
-        EXPECT_EQ(p[QString::fromUtf16(name)].y(), 3000 - 110) << QString::fromUtf16(name).toStdString();
+    for (const auto* name :
+         {u"cb_scandisk", u"st_scaned_qty", u"st_query_note", u"cb_clear_downpath", u"cb_dowpath",
+          u"cb_selectdir", u"cb_open_custdir", u"st_down_qty"})
+        EXPECT_EQ(p[QString::fromUtf16(name)].y(), 3000 - 110)
+            << QString::fromUtf16(name).toStdString();
     EXPECT_EQ(p[u"rb_default"_s].y(), 3000 - 105);
     EXPECT_EQ(p[u"rb_baofeng"_s].y(), 3000 - 105);
     EXPECT_EQ(p[u"ddlb_1"_s].width(), 5000 - 1010);
@@ -36,4 +38,4 @@ TEST(main_layout, the_picture_panel_covers_the_right_part_of_the_list) {
     EXPECT_EQ(shown.height(), 2068);
 }
 
-}  // namespace
+} // namespace

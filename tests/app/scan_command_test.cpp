@@ -12,9 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -28,7 +28,7 @@ namespace {
 
 // Stands in for the two dialogs: sets the globals as closing them would, answers as told.
 class fake_scan_dialogs : public scan_dialogs {
-public:
+  public:
     fake_scan_dialogs() { set_scan_dialogs(this); }
     ~fake_scan_dialogs() override { set_scan_dialogs(nullptr); }
     void disk_area(QWidget*) override {
@@ -52,7 +52,7 @@ public:
 };
 
 class scan_command : public ::testing::Test {
-protected:
+  protected:
     QTemporaryDir dir;
     tree_builder tree;
     recording_prompts answers;
@@ -89,9 +89,8 @@ TEST_F(scan_command, a_scan_rebuilds_the_catalogue_saves_both_files_and_says_whe
     EXPECT_EQ(window->dts_fileslist().rowcount(), 3);
     EXPECT_EQ(window->dw_1_rows().rowcount(), 0);
     EXPECT_EQ(window->st_scaned_qty()->text(), u"3个"_s);
-    EXPECT_EQ(answers.messages,
-              QStringList{u"提示 | 文件清单已经存放在: \n\n"_s + dir.path() + u"/"_s +
-                          spreadsheet_export_file_name});
+    EXPECT_EQ(answers.messages, QStringList{u"提示 | 文件清单已经存放在: \n\n"_s + dir.path() +
+                                            u"/"_s + spreadsheet_export_file_name});
     record_set reread;
     EXPECT_EQ(import_catalogue_file(reread, catalogue_path()).loaded, 3);
     EXPECT_TRUE(read_all_bytes(export_path()).startsWith("\xD0\xCF\x11\xE0"));
@@ -145,11 +144,12 @@ TEST_F(scan_command, a_stopped_scan_keeps_both_files_and_its_partial_catalogue) 
 }
 
 TEST_F(scan_command, a_file_that_cannot_be_saved_is_named_instead_of_success) {
-    QDir().mkpath(catalogue_path());  // a folder where the file should go
+    QDir().mkpath(catalogue_path()); // a folder where the file should go
     dialogs.areas = {tree.root()};
     window->ue_scandisk();
     ASSERT_EQ(answers.messages.size(), 1);
-    EXPECT_TRUE(answers.messages[0].contains(catalogue_path())) << answers.messages[0].toStdString();
+    EXPECT_TRUE(answers.messages[0].contains(catalogue_path()))
+        << answers.messages[0].toStdString();
     EXPECT_FALSE(answers.messages[0].contains(u"已经存放在"_s));
 }
 
@@ -207,4 +207,4 @@ TEST_F(scan_command, downloads_wait_for_the_scan_to_end) {
     EXPECT_EQ(window->event_log().count(u"scan done"_s), 1);
 }
 
-}  // namespace
+} // namespace

@@ -5,14 +5,14 @@
 #include "app/w_wait_for3.h"
 #include "catalogue/catalogue_file.h"
 #include "catalogue/d_file_info_simp_view.h"
-#include "search/query_engine.h"
-#include "tests/support/qt_printers.h"
 #include "retrieval/d_file_pic_view.h"
 #include "retrieval/w_player.h"
+#include "search/query_engine.h"
+#include "tests/support/qt_printers.h"
 #include "tests/support/recording_desktop.h"
 #include "tests/support/recording_prompts.h"
-#include "tests/support/typing.h"
 #include "tests/support/test_files.h"
+#include "tests/support/typing.h"
 
 #include <gtest/gtest.h>
 
@@ -24,8 +24,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTableView>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -57,7 +57,7 @@ void write_catalogue(const QString& folder, const std::vector<entry>& entries) {
 }
 
 class main_window : public ::testing::Test {
-protected:
+  protected:
     QTemporaryDir dir;
     recording_prompts answers;
     std::unique_ptr<w_main> window;
@@ -143,9 +143,11 @@ TEST_F(main_window, the_player_setting_chooses_the_radio_button) {
     }
     // Clicking a radio button writes the choice at once.
     window->rb_default()->click();
-    EXPECT_EQ(settings_file(dir.path() + u"/quellmark.ini"_s).read_int(u"mediaplay", u"player", 9), 0);
+    EXPECT_EQ(settings_file(dir.path() + u"/quellmark.ini"_s).read_int(u"mediaplay", u"player", 9),
+              0);
     window->rb_baofeng()->click();
-    EXPECT_EQ(settings_file(dir.path() + u"/quellmark.ini"_s).read_int(u"mediaplay", u"player", 9), 1);
+    EXPECT_EQ(settings_file(dir.path() + u"/quellmark.ini"_s).read_int(u"mediaplay", u"player", 9),
+              1);
 }
 
 TEST_F(main_window, typing_filters_after_the_quiet_time) {
@@ -171,12 +173,12 @@ TEST_F(main_window, typing_filters_after_the_quiet_time) {
     EXPECT_EQ(listed().size(), 2);
 
     clear();
-    type_and_wait(u"Xy"_s);  // a capital other than P sets no filter: the last one shows again
+    type_and_wait(u"Xy"_s); // a capital other than P sets no filter: the last one shows again
     EXPECT_EQ(listed().size(), 2);
 
     window->st_query_note()->setText(u"previous"_s);
     clear();
-    window->ddlb_1()->setEditText(u"{"_s);  // set, not typed: no note
+    window->ddlb_1()->setEditText(u"{"_s); // set, not typed: no note
     type_and_wait(u"x"_s);
     EXPECT_TRUE(listed().isEmpty()) << "no name holds the brace";
     EXPECT_EQ(window->st_query_note()->text(), u"previous"_s) << "zero matches keep the note";
@@ -236,7 +238,6 @@ TEST_F(main_window, enter_with_one_row_downloads_it_and_empties_the_condition) {
     EXPECT_EQ(clicks[0][1].toString(), u"b_down"_s);
     EXPECT_TRUE(window->ddlb_1()->currentText().isEmpty());
     EXPECT_EQ(window->dw_1_rows().rowcount(), 1);
-
 }
 
 TEST_F(main_window, alt_x_clears_the_condition_and_leaves_the_results) {
@@ -251,8 +252,9 @@ TEST_F(main_window, alt_x_clears_the_condition_and_leaves_the_results) {
 }
 
 TEST_F(main_window, picture_conditions_bring_the_panel_into_view_and_others_park_it) {
-    write_catalogue(dir.path(), {{u"p1"_s, u"p"_s, u".jpg"_s}, {u"s1"_s, u"s"_s, u".mp3"_s},
-                                 {u"p2"_s, u"p"_s, u".gif"_s}});
+    write_catalogue(
+        dir.path(),
+        {{u"p1"_s, u"p"_s, u".jpg"_s}, {u"s1"_s, u"s"_s, u".mp3"_s}, {u"p2"_s, u"p"_s, u".gif"_s}});
     open();
     window->resize(1000, 700);
     clear();
@@ -270,7 +272,7 @@ TEST_F(main_window, picture_conditions_bring_the_panel_into_view_and_others_park
 }
 
 class cancelled_scan : public scan_dialogs {
-public:
+  public:
     cancelled_scan() { set_scan_dialogs(this); }
     ~cancelled_scan() override { set_scan_dialogs(nullptr); }
     void disk_area(QWidget*) override { ++opened; }
@@ -301,10 +303,10 @@ TEST_F(main_window, function_keys_run_their_commands) {
     window->ue_query();
     ASSERT_EQ(window->dw_1_rows().rowcount(), 1);
 
-    window->ue_keydown(Qt::Key_F3);  // no current row: nothing
+    window->ue_keydown(Qt::Key_F3); // no current row: nothing
     EXPECT_EQ(clicks.size(), 0);
     window->dw_1()->setrow(1);
-    QTest::keyClick(window->dw_1()->table(), Qt::Key_F3);  // bound on the list too
+    QTest::keyClick(window->dw_1()->table(), Qt::Key_F3); // bound on the list too
     ASSERT_EQ(clicks.size(), 1);
     EXPECT_EQ(clicks[0][0].toLongLong(), 1);
     EXPECT_EQ(clicks[0][1].toString(), u"b_down"_s);
@@ -337,7 +339,9 @@ TEST_F(main_window, row_buttons_listen_where_the_choice_says_and_download_to_the
     clear();
     type_and_wait(u"gq"_s);
     ASSERT_EQ(window->dw_1_rows().rowcount(), 3);
-    auto click = [&](long row, const QString& object) { window->dw_1()->trigger_clicked(row, object); };
+    auto click = [&](long row, const QString& object) {
+        window->dw_1()->trigger_clicked(row, object);
+    };
 
     click(3, u"b_ting"_s);
     EXPECT_EQ(answers.messages,
@@ -399,4 +403,4 @@ TEST_F(main_window, in_picture_mode_a_row_click_pages_the_preview_and_a_double_c
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->st_down_qty()->text() == u"[2]"_s; }, 2000));
 }
 
-}  // namespace
+} // namespace

@@ -42,7 +42,8 @@ TEST(wait_window, checkpoints_close_together_let_events_through_only_now_and_the
     w_wait_for3 wait;
     int ran = 0;
     wait.process_events_now();
-    QMetaObject::invokeMethod(&wait, [&] { ++ran; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &wait, [&] { ++ran; }, Qt::QueuedConnection);
     wait.process_events();
     EXPECT_EQ(ran, 0) << "a checkpoint right after the last turn does not poll";
     QTest::qSleep(60);
@@ -50,4 +51,4 @@ TEST(wait_window, checkpoints_close_together_let_events_through_only_now_and_the
     EXPECT_EQ(ran, 1);
 }
 
-}  // namespace
+} // namespace

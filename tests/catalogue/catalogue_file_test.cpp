@@ -11,7 +11,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString heading = u"machineid\tfilename\tfileext\tcreatedate\tfilepath\tpinyinma\tfilesizedec\tsourceid\tfilenamewithno\r\n"_s;
+const QString heading =
+    u"machineid\tfilename\tfileext\tcreatedate\tfilepath\tpinyinma\tfilesizedec\tsourceid\tfilenamewithno\r\n"_s;
 
 void add(record_set& rs, std::int32_t id, const QString& name, const QString& ext,
          std::optional<local_datetime> when, std::int64_t cents, std::int32_t number,
@@ -42,7 +43,7 @@ void expect_same_records(const record_set& a, const record_set& b) {
 }
 
 class catalogue_file : public ::testing::Test {
-protected:
+  protected:
     QTemporaryDir dir;
     QString path() const { return dir.filePath(catalogue_file_name); }
 };
@@ -121,15 +122,16 @@ TEST_F(catalogue_file, bad_lines_are_skipped_and_good_ones_around_them_load) {
         {"number too large", u"99999999999\tok\t.mp3\t\tD:/ok.mp3\tok\t1.50\t0\tok"_s},
         {"bad size", u"1\tok\t.mp3\t\tD:/ok.mp3\tok\t1.5x\t0\tok"_s},
         {"bad date", u"1\tok\t.mp3\t2020-13-02 03:04:05\tD:/ok.mp3\tok\t1.50\t0\tok"_s},
-        {"text too long", u"1\t"_s + QString(301, u'x') + u"\t.mp3\t\tD:/ok.mp3\tok\t1.50\t0\tok"_s},
+        {"text too long",
+         u"1\t"_s + QString(301, u'x') + u"\t.mp3\t\tD:/ok.mp3\tok\t1.50\t0\tok"_s},
         {"NUL", u"1\to\0k\t.mp3\t\tD:/ok.mp3\tok\t1.50\t0\tok"_s},
         {"lone surrogate", u"1\to"_s + QChar(0xD800) + u"k\t.mp3\t\tD:/ok.mp3\tok\t1.50\t0\tok"_s},
         {"huge line", QString(2'000'000, u'h')},
     };
     for (const auto& c : cases) {
-        write_all_bytes(path(), utf16le(heading + good + u"\r\n"_s + c.line + u"\r\n"_s + good +
-                                            u"\r\n"_s,
-                                        true));
+        write_all_bytes(
+            path(),
+            utf16le(heading + good + u"\r\n"_s + c.line + u"\r\n"_s + good + u"\r\n"_s, true));
         record_set rs;
         const auto result = import_catalogue_file(rs, path());
         EXPECT_EQ(result.loaded, 2) << c.what;
@@ -141,7 +143,7 @@ TEST_F(catalogue_file, bad_lines_are_skipped_and_good_ones_around_them_load) {
 TEST_F(catalogue_file, a_truncated_file_loads_what_is_whole) {
     const QString good = u"1\tok\t.mp3\t\tD:/ok.mp3\tok\t1.50\t0\tok"_s;
     QByteArray bytes = utf16le(heading + good + u"\r\n"_s + good, true);
-    bytes.append('\x41');  // odd byte count
+    bytes.append('\x41'); // odd byte count
     write_all_bytes(path(), bytes);
     record_set rs;
     const auto result = import_catalogue_file(rs, path());
@@ -162,4 +164,4 @@ TEST_F(catalogue_file, a_save_that_cannot_be_written_reports_failure) {
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{u"not_a_folder"_s});
 }
 
-}  // namespace
+} // namespace

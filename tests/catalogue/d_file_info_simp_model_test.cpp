@@ -25,7 +25,9 @@ TEST(d_file_info_simp_model, cells_are_shown_as_the_list_shows_them) {
     rs.set_decimal(1, col_filesizedec, decimal2{5});
     rs.insertrow(0);
     rs.set_long(2, col_sourceid, 1002);
-    auto cell = [&](int row, int column) { return m.data(m.index(row, column), Qt::DisplayRole).toString(); };
+    auto cell = [&](int row, int column) {
+        return m.data(m.index(row, column), Qt::DisplayRole).toString();
+    };
     EXPECT_EQ(m.rowCount(), 2);
     EXPECT_EQ(cell(0, model::shown_machineid), u"7"_s);
     EXPECT_EQ(cell(0, model::shown_filename), u"歌名"_s);
@@ -36,7 +38,8 @@ TEST(d_file_info_simp_model, cells_are_shown_as_the_list_shows_them) {
     EXPECT_EQ(cell(1, model::shown_createdate), QString());
     EXPECT_EQ(cell(0, model::button_ting), u"试听"_s);
     EXPECT_EQ(cell(0, model::button_down), u"下载"_s);
-    EXPECT_EQ(m.headerData(model::button_down, Qt::Horizontal, Qt::DisplayRole).toString(), u"下载全部"_s);
+    EXPECT_EQ(m.headerData(model::button_down, Qt::Horizontal, Qt::DisplayRole).toString(),
+              u"下载全部"_s);
     EXPECT_EQ(m.headerData(model::shown_filepath, Qt::Horizontal, Qt::DisplayRole).toString(),
               u"文件路径\nFilepath"_s);
     EXPECT_EQ(model::object_name(model::button_ting), u"b_ting"_s);
@@ -65,7 +68,7 @@ TEST(d_file_info_simp_model, the_summary_follows_the_rows_copied_in) {
         const long r = catalogue.insertrow(0);
         catalogue.set_decimal(r, col_filesizedec, decimal2{cents});
     }
-    catalogue.insertrow(0);  // no size
+    catalogue.insertrow(0); // no size
     QSignalSpy replaced(&m, &model::rows_replaced);
     catalogue.rowscopy(1, 4, list);
     EXPECT_GE(replaced.size(), 1);
@@ -77,4 +80,4 @@ TEST(d_file_info_simp_model, the_summary_follows_the_rows_copied_in) {
     EXPECT_EQ(m.summary_total_size(), u"0.0"_s);
 }
 
-}  // namespace
+} // namespace

@@ -131,9 +131,15 @@ TEST(is_marked_folder, a_drive_never_counts_and_a_root_folder_does) {
         const char16_t* folder;
         bool marked;
     } cases[] = {
-        {u"D:\\##歌曲", true},   {u"D:\\歌曲\\##新歌", true}, {u"D:\\歌曲", false},
-        {u"C:\\", false},       {u"/##歌曲", true},              {u"/home/u/##a/b", true},
-        {u"/home/u/#a#", false}, {u"##", true},                   {u"", false},
+        {u"D:\\##歌曲", true},
+        {u"D:\\歌曲\\##新歌", true},
+        {u"D:\\歌曲", false},
+        {u"C:\\", false},
+        {u"/##歌曲", true},
+        {u"/home/u/##a/b", true},
+        {u"/home/u/#a#", false},
+        {u"##", true},
+        {u"", false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(n_filetouch::is_marked_folder(QStringView(c.folder)), c.marked)

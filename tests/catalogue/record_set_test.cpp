@@ -73,7 +73,7 @@ TEST(record_set, texts_are_cut_to_their_column_length_and_bad_addresses_are_igno
     rs.set_text(0, col_filename, u"x"_s);
     rs.set_text(2, col_filename, u"x"_s);
     rs.set_text(1, 10, u"x"_s);
-    rs.set_long(1, col_filename, 5);  // wrong type: ignored
+    rs.set_long(1, col_filename, 5); // wrong type: ignored
     EXPECT_TRUE(rs.isnull(1, col_filename));
     EXPECT_FALSE(rs.get_text(2, col_filename));
 }
@@ -236,13 +236,13 @@ TEST(record_set, set_aside_records_take_part_in_no_filter_and_come_back_first) {
 TEST(record_set, set_aside_moves_insert_before_record_one_of_the_target) {
     record_set rs;
     add_records(rs, {u"a"_s, u"b"_s, u"c"_s, u"d"_s});
-    rs.move_to_setaside(2, 2);  // b
-    rs.move_to_setaside(2, 3);  // c, d: before b
+    rs.move_to_setaside(2, 2); // b
+    rs.move_to_setaside(2, 3); // c, d: before b
     EXPECT_EQ(names_of(rs), QStringList{u"a"_s});
     EXPECT_EQ(rs.setasidecount(), 3);
-    rs.move_from_setaside(3, 3);  // b
+    rs.move_from_setaside(3, 3); // b
     EXPECT_EQ(names_of(rs), (QStringList{u"b"_s, u"a"_s}));
-    rs.move_to_setaside(5, 9);  // nothing there
+    rs.move_to_setaside(5, 9); // nothing there
     rs.move_from_setaside(0, 99);
     EXPECT_EQ(names_of(rs), (QStringList{u"c"_s, u"d"_s, u"b"_s, u"a"_s}));
     rs.reset();
@@ -264,4 +264,4 @@ TEST(record_set, change_listener_waits_while_redraw_is_off) {
     EXPECT_EQ(calls, 2);
 }
 
-}  // namespace
+} // namespace

@@ -4,8 +4,8 @@
 #include "catalogue/operation_feedback.h"
 #include "catalogue/record_set.h"
 #include "retrieval/desktop_opener.h"
-#include "tests/support/recording_desktop.h"
 #include "tests/support/qt_printers.h"
+#include "tests/support/recording_desktop.h"
 #include "tests/support/recording_prompts.h"
 #include "tests/support/test_files.h"
 

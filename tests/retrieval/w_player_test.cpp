@@ -1,9 +1,9 @@
 #include "app/app_globals.h"
 #include "retrieval/desktop_opener.h"
-#include "tests/support/recording_desktop.h"
 #include "retrieval/media_component.h"
 #include "retrieval/play_routing.h"
 #include "retrieval/w_player.h"
+#include "tests/support/recording_desktop.h"
 #include "tests/support/recording_prompts.h"
 #include "tests/support/test_files.h"
 

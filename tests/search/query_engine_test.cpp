@@ -14,14 +14,10 @@ TEST(query_engine, an_edit_decides_by_length_and_first_character) {
         bool too_short, stop, start, show_all;
     };
     const case_t cases[] = {
-        {u""_s, true, false, false, false},
-        {u"a"_s, true, false, false, false},
-        {u">"_s, true, false, false, false},
-        {u"ab"_s, false, false, true, false},
-        {u" 1"_s, false, true, false, false},
-        {u">>"_s, false, true, false, true},
-        {u"》》"_s, false, true, false, true},
-        {u"我的"_s, false, false, true, false},
+        {u""_s, true, false, false, false},     {u"a"_s, true, false, false, false},
+        {u">"_s, true, false, false, false},    {u"ab"_s, false, false, true, false},
+        {u" 1"_s, false, true, false, false},   {u">>"_s, false, true, false, true},
+        {u"》》"_s, false, true, false, true},  {u"我的"_s, false, false, true, false},
         {u"PPPP"_s, false, false, true, false},
     };
     for (const auto& c : cases) {
@@ -151,4 +147,4 @@ TEST(query_engine, show_all_lists_every_record_that_is_not_set_aside) {
     EXPECT_EQ(out.note, query_notes::want_all);
 }
 
-}  // namespace
+} // namespace

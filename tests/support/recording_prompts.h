@@ -5,7 +5,7 @@
 #include <QStringList>
 
 class recording_prompts : public user_prompts {
-public:
+  public:
     recording_prompts() { set_prompts(this); }
     ~recording_prompts() override { set_prompts(nullptr); }
 

@@ -1,8 +1,8 @@
 #include "tests/support/test_files.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QDir>
 #include <stdexcept>
 
 QByteArray read_all_bytes(const QString& path) {

@@ -9,7 +9,8 @@ void type_text(QWidget* widget, const QString& text) {
         } else {
             // What an input method delivers: a key event that carries only text.
             QTest::sendKeyEvent(QTest::Press, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
-            QTest::sendKeyEvent(QTest::Release, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+            QTest::sendKeyEvent(QTest::Release, widget, Qt::Key_unknown, QString(c),
+                                Qt::NoModifier);
         }
     }
 }
