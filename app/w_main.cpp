@@ -1,6 +1,7 @@
 #include "app/w_main.h"
 
 #include "app/app_globals.h"
+#include "app/application_icon.h"
 #include "app/layout_units.h"
 #include "app/scan_dialogs.h"
 #include "app/settings_file.h"
@@ -90,6 +91,7 @@ QStringList w_main::help_lines() {
 w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
     setObjectName(QStringLiteral("w_main"));
     setWindowTitle(QStringLiteral("青石坊文件搜索器"));
+    setWindowIcon(application_icon());
     setFont(tahoma(9));
     setAutoFillBackground(true);
     resize(units_to_px_x(4741), units_to_px_y(2508));

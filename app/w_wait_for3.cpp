@@ -1,5 +1,6 @@
 #include "app/w_wait_for3.h"
 
+#include "app/application_icon.h"
 #include "app/layout_units.h"
 
 #include <QApplication>
@@ -21,6 +22,7 @@ QFont gb_font(const QString& family, int points) {
 w_wait_for3::w_wait_for3(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("w_wait_for3"));
+    setWindowIcon(application_icon());
     setFixedSize(units_to_px_x(1947), units_to_px_y(356));
     setAutoFillBackground(true);
     QPalette pal = palette();

@@ -54,6 +54,14 @@ class record_set {
     std::optional<local_datetime> get_datetime(long row, int column) const;
     // The value's text form; empty for null.
     QString getitemstring(long row, int column) const;
+    // The same two with the column named ("filepath", any case); an unknown name is out of
+    // range.
+    bool setitem(long row, QStringView column, QStringView text) {
+        return setitem(row, catalogue_column_number(column), text);
+    }
+    QString getitemstring(long row, QStringView column) const {
+        return getitemstring(row, catalogue_column_number(column));
+    }
 
     // Filter language of the catalogue. setfilter returns 1, or -1 when the text does
     // not parse (the previous filter stays in force). filter() applies it.

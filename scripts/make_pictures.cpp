@@ -1,4 +1,4 @@
-// Draws the pictures in resources/pictures/ (run once by hand; the JPEGs are committed):
+// Draws the pictures in resources/pictures/ (run once by hand; the pictures are committed):
 //   g++ -std=c++20 -fPIC scripts/make_pictures.cpp -o /tmp/make_pictures \
 //       $(pkg-config --cflags --libs Qt6Gui)
 //   (cd resources/pictures && QT_QPA_PLATFORM=offscreen /tmp/make_pictures)
@@ -85,5 +85,26 @@ int main(int argc, char** argv) {
         p.drawText(QRect(0, 84, 124, 40), Qt::AlignCenter, QStringLiteral("不予显示"));
         p.end();
         img.save(QStringLiteral("p_sizelarge.jpg"), "JPG", 92);
+    }
+    {
+        // The application's icon: a slate tile with the first character of the name.
+        QImage img(64, 64, QImage::Format_ARGB32_Premultiplied);
+        img.fill(Qt::transparent);
+        QPainter p(&img);
+        p.setRenderHint(QPainter::Antialiasing);
+        QLinearGradient g(0, 0, 0, 64);
+        g.setColorAt(0, QColor(0x4f, 0x86, 0xa6));
+        g.setColorAt(1, QColor(0x2f, 0x5d, 0x7c));
+        p.setBrush(g);
+        p.setPen(Qt::NoPen);
+        p.drawRoundedRect(QRectF(2, 2, 60, 60), 12, 12);
+        QFont f(QStringLiteral("WenQuanYi Micro Hei"));
+        f.setPixelSize(40);
+        f.setBold(true);
+        p.setFont(f);
+        p.setPen(Qt::white);
+        p.drawText(img.rect(), Qt::AlignCenter, QStringLiteral("青"));
+        p.end();
+        img.save(QStringLiteral("app_icon.png"), "PNG");
     }
 }

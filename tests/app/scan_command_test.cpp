@@ -4,7 +4,11 @@
 #include "app/w_wait_for3.h"
 #include "catalogue/catalogue_file.h"
 #include "catalogue/d_file_info_simp_view.h"
+#include "catalogue/n_filetouch.h"
 #include "catalogue/spreadsheet_export.h"
+#include "catalogue/w_disk_area.h"
+#include "catalogue/w_file_type.h"
+#include "tests/support/modal_answer.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/recording_prompts.h"
 #include "tests/support/test_files.h"
@@ -17,6 +21,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -205,6 +210,39 @@ TEST_F(scan_command, downloads_wait_for_the_scan_to_end) {
     EXPECT_EQ(answers.messages.filter(u"扫描结束后才能下载"_s).size(), 2);
     EXPECT_FALSE(QFileInfo::exists(window->is_down_path() + u"b.mp3"_s));
     EXPECT_EQ(window->event_log().count(u"scan done"_s), 1);
+}
+TEST_F(scan_command, the_real_dialogs_hand_their_choices_to_the_scan) {
+    set_scan_dialogs(nullptr);
+    QString shown_types;
+    answer_next_modal([&](QWidget* modal) {
+        auto* areas = qobject_cast<w_disk_area*>(modal);
+        ASSERT_NE(areas, nullptr);
+        areas->cb_1()->click();
+        areas->dw_1()->item(0, 0)->setText(tree.root());
+        areas->ddlb_1()->setCurrentIndex(0); // every folder, not only "##" ones
+        answer_next_modal([&](QWidget* next) {
+            auto* types = qobject_cast<w_file_type*>(next);
+            ASSERT_NE(types, nullptr);
+            types->cb_3()->click();
+        });
+        areas->cb_3()->click();
+    });
+    window->ue_scandisk();
+
+    EXPECT_EQ(globals().gs_diskarea, QStringList{tree.root()});
+    EXPECT_EQ(globals().ii_dir_type, 1);
+    EXPECT_TRUE(QFileInfo::exists(dir.filePath(disk_area_list_name.toString())));
+    EXPECT_TRUE(QFileInfo::exists(dir.filePath(file_type_list_name.toString())));
+    long wanted = 0;
+    for (const QString& ext : {u".mp3"_s, u".mp3"_s, u".wma"_s, u".mp3"_s})
+        if (globals().gi_filetype_upperbound == 0 ||
+            n_filetouch::of_str_in_array(ext, globals().gs_filetype,
+                                         globals().gi_filetype_upperbound))
+            ++wanted;
+    EXPECT_GT(wanted, 0);
+    EXPECT_EQ(window->dts_fileslist().rowcount(), wanted);
+    ASSERT_EQ(answers.messages.size(), 1);
+    EXPECT_TRUE(answers.messages[0].contains(u"文件清单已经存放在"_s));
 }
 
 } // namespace

@@ -5,9 +5,12 @@
 #include "app/w_wait_for3.h"
 #include "catalogue/catalogue_file.h"
 #include "catalogue/d_file_info_simp_view.h"
+#include "catalogue/list_file.h"
+#include "catalogue/w_file_type.h"
 #include "retrieval/d_file_pic_view.h"
 #include "retrieval/w_player.h"
 #include "search/query_engine.h"
+#include "search/w_file_type_query.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/recording_desktop.h"
 #include "tests/support/recording_prompts.h"
@@ -22,6 +25,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -107,6 +111,7 @@ TEST_F(main_window, starts_in_order_loads_the_catalogue_and_shows_the_start_mess
     EXPECT_TRUE(window->rb_default()->isChecked());
     EXPECT_EQ(window->dw_1_rows().rowcount(), 0) << "the list stays empty until a query";
     EXPECT_FALSE(window->wait_window()->isVisible());
+    EXPECT_FALSE(window->windowIcon().pixmap(32).isNull()) << "the application's icon";
 }
 
 TEST_F(main_window, no_catalogue_or_a_heading_alone_shows_zero) {
@@ -401,6 +406,33 @@ TEST_F(main_window, in_picture_mode_a_row_click_pages_the_preview_and_a_double_c
     EXPECT_EQ(QDir(window->is_down_path()).entryList(QDir::Files), QStringList{u"p2.jpg"_s})
         << "a placeholder is never copied";
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->st_down_qty()->text() == u"[2]"_s; }, 2000));
+}
+TEST_F(main_window, an_unticked_type_is_found_by_no_search_until_ticked_again) {
+    ASSERT_TRUE(write_list_file(dir.filePath(file_type_list_name.toString()),
+                                {u"diskarea"_s, u"checkit"_s},
+                                {{u".mp3"_s, u"1"_s}, {u".wma"_s, u"1"_s}}));
+    write_catalogue(dir.path(), {{u"g1"_s, u"gq"_s, u".mp3"_s}, {u"g2"_s, u"gq"_s, u".wma"_s}});
+    open();
+    auto confirm_wma = [&](bool ticked) {
+        window->findChild<QPushButton*>(u"cb_fileext"_s)->click();
+        QPointer<w_file_type_query> types = w_file_type_query::instance();
+        ASSERT_NE(types, nullptr);
+        types->set_ticked(1, ticked);
+        types->cb_3()->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_TRUE(types.isNull());
+    };
+    confirm_wma(false);
+    EXPECT_EQ(window->st_scaned_qty()->text(), u"1个"_s);
+    clear();
+    type_and_wait(u"gq"_s);
+    EXPECT_EQ(listed(), QStringList{u"g1"_s});
+
+    confirm_wma(true);
+    EXPECT_EQ(window->st_scaned_qty()->text(), u"2个"_s);
+    clear();
+    type_and_wait(u"gq"_s);
+    EXPECT_EQ(listed(), (QStringList{u"g2"_s, u"g1"_s})) << "records set aside come back first";
 }
 
 } // namespace

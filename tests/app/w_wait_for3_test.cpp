@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -13,6 +14,7 @@ namespace {
 
 TEST(wait_window, stop_stays_raised_until_the_next_opening) {
     w_wait_for3 wait;
+    EXPECT_FALSE(wait.windowIcon().pixmap(32).isNull()) << "the application's icon";
     wait.open_window();
     EXPECT_TRUE(wait.isVisible());
     EXPECT_FALSE(wait.ib_stop());

@@ -111,6 +111,22 @@ TEST(record_set, setitem_parses_text_forms_and_stores_null_for_bad_ones) {
     }
 }
 
+TEST(record_set, columns_are_addressed_by_name_as_by_number) {
+    record_set rs;
+    rs.insertrow(0);
+    for (const auto& c : catalogue_columns) {
+        const QString name = c.name.toString();
+        const QString value = c.number == col_createdate    ? u"2024-01-02 03:04:05"_s
+                              : c.number == col_filesizedec ? u"1.25"_s
+                                                            : QString::number(c.number);
+        EXPECT_TRUE(rs.setitem(1, name.toUpper(), value)) << name.toStdString();
+        EXPECT_EQ(rs.getitemstring(1, c.number), value) << name.toStdString();
+        EXPECT_EQ(rs.getitemstring(1, name), value) << name.toStdString();
+    }
+    EXPECT_FALSE(rs.setitem(1, u"no_such_column", u"1"));
+    EXPECT_TRUE(rs.getitemstring(1, u"no_such_column").isEmpty());
+}
+
 TEST(record_set, filter_keeps_catalogue_order_and_a_bad_filter_keeps_the_previous_one) {
     record_set rs;
     add_records(rs, {u"b12"_s, u"a1"_s, u"c12x"_s, u"d"_s});
