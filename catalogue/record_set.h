@@ -95,6 +95,8 @@ class record_set {
     std::vector<std::uint32_t> order_;    // visible + filtered, catalogue order
     std::vector<std::uint32_t> visible_;  // subset of order_, same order
     std::vector<std::uint32_t> setaside_; // set-aside order
+    // order_ is 0, 1, 2, ...: a filter's passing rows are then found without walking order_.
+    bool order_is_storage_order_ = true;
     std::shared_ptr<const filter_expr> filter_;
     QString filter_text_;
     bool redraw_ = true;

@@ -11,11 +11,21 @@
 #include <emmintrin.h>
 #define QM_FILTER_SSE2 1
 #endif
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define QM_FILTER_AVX2 1
+#endif
 
 namespace {
 
 bool same_units(const char16_t* a, const char16_t* b, std::size_t n) {
-    return n == 0 || std::memcmp(a, b, n * sizeof(char16_t)) == 0;
+    // Most literals are a few characters: a call to memcmp would cost more than the compare.
+    if (n <= 8) {
+        for (std::size_t k = 0; k < n; ++k)
+            if (a[k] != b[k]) return false;
+        return true;
+    }
+    return std::memcmp(a, b, n * sizeof(char16_t)) == 0;
 }
 
 // Below this many rows one thread is quicker than starting others.
@@ -124,8 +134,28 @@ bool any_matches(const std::vector<const text_matcher*>& ms, const char16_t* s, 
     return false;
 }
 
-// One search over the arena span of rows [b, e), then one merge pass: a hit counts for a
-// row only when it lies wholly inside that row's text.
+// The last row of [from, e) whose text starts at or before `pos`, given that row `from` does.
+// Offsets of an ordered arena never decrease, and hits come in increasing order, so a gallop
+// forward from the row of the previous hit takes a few steps, not a pass over every row.
+std::uint32_t row_at(const std::uint32_t* offsets, std::uint32_t from, std::uint32_t e,
+                     std::size_t pos) {
+    std::uint32_t lo = from;
+    std::uint32_t step = 1;
+    std::uint32_t hi = e;
+    while (e - lo > step) {
+        if (offsets[lo + step] > pos) {
+            hi = lo + step;
+            break;
+        }
+        lo += step;
+        step *= 2;
+    }
+    return static_cast<std::uint32_t>(std::upper_bound(offsets + lo + 1, offsets + hi, pos) -
+                                      offsets - 1);
+}
+
+// One search over the arena span of rows [b, e): each hit is mapped to its row, and counts
+// only when it lies wholly inside that row's text. A row that matched is passed over.
 void ordered_contains(const text_arena_view& a, const std::u16string& literal, std::uint32_t b,
                       std::uint32_t e, std::uint8_t* out) {
     const std::size_t m = literal.size();
@@ -138,27 +168,20 @@ void ordered_contains(const text_arena_view& a, const std::u16string& literal, s
         }
     }
     limit = std::min(limit, a.size);
-    std::size_t hit = 0; // first hit at or after searched_from (limit: none)
-    std::size_t searched_from = 0;
-    bool searched = false;
-    for (std::uint32_t r = b; r < e; ++r) {
-        const std::uint16_t len = a.lengths[r];
-        if (len == null_text_length || len < m) continue;
-        const std::size_t s = a.offsets[r];
-        const std::size_t t = s + len;
-        if (t > limit) {
-            // Out of row order after all: look at this row alone.
-            if (t <= a.size && filter_find_literal(a.data, s, t, literal) != filter_not_found)
-                out[r] = 1;
-            continue;
+    std::size_t pos = a.offsets[b];
+    std::uint32_t row = b;
+    while (m > 0 && pos < limit) {
+        const std::size_t hit = filter_find_literal(a.data, pos, limit, literal);
+        if (hit == filter_not_found) break;
+        row = row_at(a.offsets, row, e, hit);
+        const std::uint16_t len = a.lengths[row];
+        const std::size_t end = std::size_t{a.offsets[row]} + (len == null_text_length ? 0 : len);
+        if (hit + m <= end) {
+            out[row] = 1;
+            pos = end;
+        } else {
+            pos = hit + 1; // across the end of a row's text
         }
-        if (!searched || s < searched_from || hit < s) {
-            hit = filter_find_literal(a.data, s, limit, literal);
-            if (hit == filter_not_found) hit = limit;
-            searched_from = s;
-            searched = true;
-        }
-        if (hit + m <= t) out[r] = 1;
     }
 }
 
@@ -247,6 +270,39 @@ unsigned choose_threads(std::uint32_t rows, unsigned asked) {
     return std::max(1u, std::min(asked, std::max(rows, 1u)));
 }
 
+#ifdef QM_FILTER_AVX2
+// The candidate test of filter_find_literal sixteen units at a time, on processors that have
+// the instructions (checked once at run time). Answers the hit, or with `found` false the
+// place from which the rest must be searched.
+__attribute__((target("avx2"))) std::size_t find_avx2(const char16_t* h, std::size_t i,
+                                                      std::size_t last, const char16_t* p,
+                                                      std::size_t m, bool& found) {
+    const __m256i first_unit = _mm256_set1_epi16(static_cast<short>(p[0]));
+    const __m256i last_unit = _mm256_set1_epi16(static_cast<short>(p[m - 1]));
+    for (; i <= last && last - i >= 15; i += 16) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + i));
+        const __m256i z = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + i + m - 1));
+        auto mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(
+            _mm256_and_si256(_mm256_cmpeq_epi16(a, first_unit), _mm256_cmpeq_epi16(z, last_unit))));
+        while (mask != 0) {
+            const unsigned lane = static_cast<unsigned>(std::countr_zero(mask)) / 2;
+            if (m <= 2 || same_units(h + i + lane + 1, p + 1, m - 2)) {
+                found = true;
+                return i + lane;
+            }
+            mask &= ~(std::uint32_t{3} << (lane * 2));
+        }
+    }
+    found = false;
+    return i;
+}
+
+bool has_avx2() {
+    static const bool yes = __builtin_cpu_supports("avx2");
+    return yes;
+}
+#endif
+
 } // namespace
 
 std::size_t filter_find_literal(const char16_t* h, std::size_t from, std::size_t limit,
@@ -257,6 +313,13 @@ std::size_t filter_find_literal(const char16_t* h, std::size_t from, std::size_t
     const char16_t* p = literal.data();
     const std::size_t last = limit - m; // the last place a hit may start
     std::size_t i = from;
+#ifdef QM_FILTER_AVX2
+    if (has_avx2()) {
+        bool found = false;
+        i = find_avx2(h, i, last, p, m, found);
+        if (found) return i;
+    }
+#endif
 #ifdef QM_FILTER_SSE2
     // Candidates: places where both the first and the last unit match, eight at a time.
     const __m128i first_unit = _mm_set1_epi16(static_cast<short>(p[0]));
