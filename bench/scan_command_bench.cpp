@@ -102,7 +102,7 @@ BENCHMARK(BM_scan_bare_vs_through_window)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime()
     ->Iterations(1)
-    ->Repetitions(7)
+    ->Repetitions(15)
     ->ReportAggregatesOnly();
 
 } // namespace

@@ -47,8 +47,9 @@ class decode_ahead {
   public:
     decode_ahead(const std::vector<page_row>& page, QSize box)
         : images_(page.size()), done_(page.size(), false) {
-        // One core stays with the user interface, so clicks and repaints never wait on a decode.
-        pool_.setMaxThreadCount(std::max(1, QThread::idealThreadCount() - 1));
+        // Every core decodes: the user-interface thread mostly waits meanwhile, and wakes
+        // every few milliseconds to serve clicks and repaints.
+        pool_.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
         for (std::size_t n = 0; n < page.size(); ++n) {
             if (page[n].too_large) continue; // never opened
             pool_.start([this, n, path = page[n].path, box] {
