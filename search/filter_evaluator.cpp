@@ -158,6 +158,7 @@ std::uint32_t row_at(const std::uint32_t* offsets, std::uint32_t from, std::uint
 // only when it lies wholly inside that row's text. A row that matched is passed over.
 void ordered_contains(const text_arena_view& a, const std::u16string& literal, std::uint32_t b,
                       std::uint32_t e, std::uint8_t* out) {
+    if (b >= e) return; // more threads than rows leaves some with none
     const std::size_t m = literal.size();
     std::size_t limit = 0;
     for (std::uint32_t r = e; r > b; --r) {
