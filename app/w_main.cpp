@@ -22,7 +22,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -283,12 +282,9 @@ void w_main::dw_1_clicked(long row, const QString& object_name) {
 }
 
 void w_main::listen_row(long row) {
-    const QString path = dw_1_rows_.getitemstring(row, col_filepath);
-    if (!QFileInfo(path).isFile()) {
-        prompts().message(this, QStringLiteral("提示"), download_missing_source_text.toString());
-        return;
-    }
-    listen_file(this, rb_baofeng_->isChecked(), path, dw_1_rows_.getitemstring(row, col_filename),
+    if (!downloads_->source_present(dw_1_rows_, row)) return;
+    listen_file(this, rb_baofeng_->isChecked(), dw_1_rows_.getitemstring(row, col_filepath),
+                dw_1_rows_.getitemstring(row, col_filename),
                 dw_1_rows_.getitemstring(row, col_fileext));
 }
 
@@ -326,8 +322,10 @@ void w_main::run_scan() {
     for (const QString& area : g.gs_diskarea)
         fsearch.of_directory(area, QStringLiteral("*.*"), dts_fileslist_, 1);
     // A search during the scan left a filter on the catalogue: count and save every record.
-    dts_fileslist_.setfilter(u"");
-    dts_fileslist_.filter();
+    if (!dts_fileslist_.filter_text().isEmpty()) {
+        dts_fileslist_.setfilter(u"");
+        dts_fileslist_.filter();
+    }
     const QString count = QString::number(dts_fileslist_.rowcount());
     wait_->of_setmessage(QStringLiteral("共找到符合的文件: ") + count +
                          QStringLiteral("个,保存结果..."));

@@ -1,11 +1,15 @@
 #include "bench/bench_support.h"
 
+#include "catalogue/catalogue_file.h"
+#include "catalogue/record_set.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -51,4 +55,26 @@ long long resident_bytes() {
     long long pages_total = 0, pages_resident = 0;
     statm >> pages_total >> pages_resident;
     return pages_resident * sysconf(_SC_PAGESIZE);
+}
+
+record_set& loaded_catalogue() {
+    static const std::unique_ptr<record_set> rs = [] {
+        auto r = std::make_unique<record_set>();
+        import_catalogue_file(*r, bench_catalogue_file());
+        return r;
+    }();
+    return *rs;
+}
+
+std::string quoted(const QString& path) {
+    // Inside single quotes only a single quote needs care: close, escape it, reopen.
+    std::string out = "'";
+    for (const char c : path.toStdString()) {
+        if (c == '\'')
+            out += "'\\''";
+        else
+            out += c;
+    }
+    out += '\'';
+    return out;
 }

@@ -3,6 +3,8 @@
 #include <QString>
 #include <string>
 
+class record_set;
+
 // Path of the generated 1M-record catalogue file (made on first use) and of the
 // same names as UTF-8 lines for text-search tools.
 QString bench_catalogue_file(int records = 1'000'000);
@@ -11,3 +13,7 @@ QString bench_names_utf8_file(int records = 1'000'000);
 double time_command(const std::string& command_line);
 // Resident set size of this process, in bytes.
 long long resident_bytes();
+// The 1M-record catalogue, loaded once per program.
+record_set& loaded_catalogue();
+// A path as one word of a shell command line.
+std::string quoted(const QString& path);

@@ -10,19 +10,6 @@
 
 namespace {
 
-std::string quoted(const QString& path) {
-    return "'" + path.toStdString() + "'";
-}
-
-record_set& loaded_catalogue() {
-    static std::unique_ptr<record_set> rs = [] {
-        auto r = std::make_unique<record_set>();
-        import_catalogue_file(*r, bench_catalogue_file());
-        return r;
-    }();
-    return *rs;
-}
-
 void BM_load_catalogue_file(benchmark::State& state) {
     const QString path = bench_catalogue_file();
     long rows = 0;

@@ -77,10 +77,6 @@ QString scan_tree() {
     return root;
 }
 
-std::string quoted(const QString& path) {
-    return "'" + path.toStdString() + "'";
-}
-
 void warm_cache(const QString& root) {
     static bool warm = false;
     if (warm) return;

@@ -21,19 +21,6 @@ QString work_dir() {
     return dir;
 }
 
-std::string quoted(const QString& path) {
-    return "'" + path.toStdString() + "'";
-}
-
-record_set& loaded_catalogue() {
-    static std::unique_ptr<record_set> rs = [] {
-        auto r = std::make_unique<record_set>();
-        import_catalogue_file(*r, bench_catalogue_file());
-        return r;
-    }();
-    return *rs;
-}
-
 QString csv_field(QString value) {
     if (!value.contains(u',') && !value.contains(u'"')) return value;
     value.replace(QStringLiteral("\""), QStringLiteral("\"\""));

@@ -4,6 +4,7 @@
 #include "app/settings_file.h"
 #include "app/settings_keys.h"
 #include "app/user_prompts.h"
+#include "catalogue/list_dialog_widget.h"
 #include "catalogue/list_file.h"
 #include "catalogue/w_file_type.h"
 
@@ -35,13 +36,6 @@ class area_delegate : public QStyledItemDelegate {
         return editor;
     }
 };
-
-QPushButton* plain_button(const QString& text, const QString& name, QWidget* parent) {
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(name);
-    b->setAutoDefault(false);
-    return b;
-}
 
 QLabel* red_label(const QString& text, const QString& name, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -137,15 +131,10 @@ w_disk_area::w_disk_area(QWidget* parent) : QDialog(parent) {
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setModal(true);
 
-    dw_1_ = new QTableWidget(0, 2, this);
-    dw_1_->setObjectName(QStringLiteral("dw_1"));
-    dw_1_->setHorizontalHeaderLabels({QStringLiteral("盘符(必须有冒号)或者文件夹路径"), QString()});
+    dw_1_ = list_dialog_grid({QStringLiteral("盘符(必须有冒号)或者文件夹路径"), QString()}, this);
     dw_1_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     dw_1_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Fixed);
     dw_1_->setColumnWidth(1, 32);
-    dw_1_->verticalHeader()->setVisible(false);
-    dw_1_->setSelectionMode(QAbstractItemView::SingleSelection);
-    dw_1_->setSelectionBehavior(QAbstractItemView::SelectRows);
     dw_1_->setItemDelegateForColumn(0, new area_delegate(dw_1_));
 
     st_1_ = red_label(QStringLiteral("文件夹识别"), QStringLiteral("st_1"), this);
@@ -156,9 +145,9 @@ w_disk_area::w_disk_area(QWidget* parent) : QDialog(parent) {
     cbx_cut_no_->setObjectName(QStringLiteral("cbx_cut_no"));
     ddlb_3_ = choice_list(splitter_items(), QStringLiteral("ddlb_3"), this);
     ddlb_3_->setMaxVisibleItems(12);
-    cb_1_ = plain_button(QStringLiteral("增加行"), QStringLiteral("cb_1"), this);
-    cb_2_ = plain_button(QStringLiteral("删除行"), QStringLiteral("cb_2"), this);
-    cb_3_ = plain_button(QStringLiteral("确定"), QStringLiteral("cb_3"), this);
+    cb_1_ = list_dialog_button(QStringLiteral("增加行"), QStringLiteral("cb_1"), this);
+    cb_2_ = list_dialog_button(QStringLiteral("删除行"), QStringLiteral("cb_2"), this);
+    cb_3_ = list_dialog_button(QStringLiteral("确定"), QStringLiteral("cb_3"), this);
 
     auto* options = new QGridLayout;
     options->addWidget(st_1_, 0, 0);
@@ -213,7 +202,7 @@ void w_disk_area::add_row(const QString& text) {
     auto* item = new QTableWidgetItem;
     item->setFlags(Qt::ItemIsEnabled);
     dw_1_->setItem(r, 1, item);
-    auto* button = plain_button(QStringLiteral("..."), QStringLiteral("b_path"), dw_1_);
+    auto* button = list_dialog_button(QStringLiteral("..."), QStringLiteral("b_path"), dw_1_);
     button->setFocusPolicy(Qt::NoFocus);
     connect(button, &QPushButton::clicked, this, [this, button] { b_path_clicked(button); });
     dw_1_->setCellWidget(r, 1, button);

@@ -2,6 +2,7 @@
 
 #include "app/app_globals.h"
 #include "app/user_prompts.h"
+#include "catalogue/list_dialog_widget.h"
 #include "catalogue/list_file.h"
 
 #include <QHBoxLayout>
@@ -17,14 +18,6 @@
 namespace {
 
 constexpr int extension_max_length = 6;
-
-QPushButton* plain_button(const QString& text, const QString& name, QWidget* parent) {
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(name);
-    // Enter belongs to the grid's editor: it must never confirm or cancel a scan by itself.
-    b->setAutoDefault(false);
-    return b;
-}
 
 QString cell_text(const QTableWidget* grid, int row, int column) {
     const QTableWidgetItem* item = grid->item(row, column);
@@ -115,23 +108,18 @@ w_file_type::w_file_type(QWidget* parent) : QDialog(parent) {
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setModal(true);
 
-    dw_1_ = new QTableWidget(0, 2, this);
-    dw_1_->setObjectName(QStringLiteral("dw_1"));
-    dw_1_->setHorizontalHeaderLabels(
-        {QStringLiteral("文件扩展名(以小圆点开头)"), QStringLiteral("checkit")});
+    dw_1_ = list_dialog_grid(
+        {QStringLiteral("文件扩展名(以小圆点开头)"), QStringLiteral("checkit")}, this);
     dw_1_->setColumnHidden(1, true);
     dw_1_->horizontalHeader()->setStretchLastSection(true);
-    dw_1_->verticalHeader()->setVisible(false);
-    dw_1_->setSelectionMode(QAbstractItemView::SingleSelection);
-    dw_1_->setSelectionBehavior(QAbstractItemView::SelectRows);
     dw_1_->setItemDelegateForColumn(0, new file_ext_delegate(dw_1_));
 
     st_1_ = new QLabel(QStringLiteral("如果不添加任何类型,则所有类型将被扫描!"), this);
     st_1_->setObjectName(QStringLiteral("st_1"));
-    cb_1_ = plain_button(QStringLiteral("增加行"), QStringLiteral("cb_1"), this);
-    cb_2_ = plain_button(QStringLiteral("删除行"), QStringLiteral("cb_2"), this);
-    cb_4_ = plain_button(QStringLiteral("取消扫描"), QStringLiteral("cb_4"), this);
-    cb_3_ = plain_button(QStringLiteral("确认"), QStringLiteral("cb_3"), this);
+    cb_1_ = list_dialog_button(QStringLiteral("增加行"), QStringLiteral("cb_1"), this);
+    cb_2_ = list_dialog_button(QStringLiteral("删除行"), QStringLiteral("cb_2"), this);
+    cb_4_ = list_dialog_button(QStringLiteral("取消扫描"), QStringLiteral("cb_4"), this);
+    cb_3_ = list_dialog_button(QStringLiteral("确认"), QStringLiteral("cb_3"), this);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(cb_1_);

@@ -105,14 +105,17 @@ void download_controller::tell(row_outcome outcome, const QString& name) {
     call(hooks_.message, prompt_title.toString(), text);
 }
 
+bool download_controller::source_present(const record_set& rows, long row) {
+    if (QFileInfo(rows.getitemstring(row, col_filepath)).isFile()) return true;
+    tell(row_outcome::missing_source, file_name_of(rows, row));
+    return false;
+}
+
 int download_controller::download_row(const record_set& rows, long row) {
     if (busy_) return 0;
     const busy_scope busy(busy_);
     // The checks that need no copy come before the wait window opens.
-    if (!QFileInfo(rows.getitemstring(row, col_filepath)).isFile()) {
-        tell(row_outcome::missing_source, file_name_of(rows, row));
-        return -1;
-    }
+    if (!source_present(rows, row)) return -1;
     if (!is_plain_file_name(file_name_of(rows, row))) {
         tell(row_outcome::bad_name, file_name_of(rows, row));
         return -1;

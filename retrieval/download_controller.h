@@ -65,6 +65,9 @@ class download_controller {
     // and no progress. An empty `source` (a placeholder slot) copies nothing; the request is
     // counted either way.
     int download_picture(const QString& source, const QString& name);
+    // Whether the source file of `row` is there; when it is not, the user is told, as before
+    // any copy. Listening asks the same.
+    bool source_present(const record_set& rows, long row);
 
   private:
     enum class row_outcome { copied, missing_source, bad_name, copy_failed };

@@ -1,6 +1,7 @@
 #include "search/w_file_type_query.h"
 
 #include "app/app_globals.h"
+#include "catalogue/list_dialog_widget.h"
 #include "search/file_type_query_target.h"
 #include "search/filter_language.h"
 
@@ -16,13 +17,6 @@
 namespace {
 
 QPointer<w_file_type_query> open_window;
-
-QPushButton* plain_button(const QString& text, const QString& name, QWidget* parent) {
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(name);
-    b->setAutoDefault(false);
-    return b;
-}
 
 // A missing or unreadable mark searches the type, as a new row's mark does.
 bool mark_ticked(const QString& checkit) {
@@ -67,20 +61,15 @@ w_file_type_query::w_file_type_query(file_type_query_target& target, QWidget* ow
                    Qt::WindowCloseButtonHint);
     setAttribute(Qt::WA_DeleteOnClose);
 
-    dw_1_ = new QTableWidget(0, 2, this);
-    dw_1_->setObjectName(QStringLiteral("dw_1"));
-    dw_1_->setHorizontalHeaderLabels({QStringLiteral("*不检索的格式去勾"), QString()});
+    dw_1_ = list_dialog_grid({QStringLiteral("*不检索的格式去勾"), QString()}, this);
     dw_1_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     dw_1_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Fixed);
     dw_1_->setColumnWidth(1, 40);
-    dw_1_->verticalHeader()->setVisible(false);
-    dw_1_->setSelectionMode(QAbstractItemView::SingleSelection);
-    dw_1_->setSelectionBehavior(QAbstractItemView::SelectRows);
     dw_1_->setItemDelegateForColumn(0, new file_ext_delegate(dw_1_));
 
-    cb_1_ = plain_button(QStringLiteral("载入最新扫描格式"), QStringLiteral("cb_1"), this);
-    cb_2_ = plain_button(QStringLiteral("载入当前格式"), QStringLiteral("cb_2"), this);
-    cb_3_ = plain_button(QStringLiteral("确认"), QStringLiteral("cb_3"), this);
+    cb_1_ = list_dialog_button(QStringLiteral("载入最新扫描格式"), QStringLiteral("cb_1"), this);
+    cb_2_ = list_dialog_button(QStringLiteral("载入当前格式"), QStringLiteral("cb_2"), this);
+    cb_3_ = list_dialog_button(QStringLiteral("确认"), QStringLiteral("cb_3"), this);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(cb_1_);
     buttons->addWidget(cb_2_);
