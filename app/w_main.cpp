@@ -8,10 +8,9 @@
 #include "app/settings_keys.h"
 #include "app/user_prompts.h"
 #include "app/w_wait_for3.h"
-#include "catalogue/catalogue_file.h"
+#include "catalogue/catalogue_loading.h"
 #include "catalogue/d_file_info_simp_view.h"
-#include "catalogue/n_filetouch.h"
-#include "catalogue/spreadsheet_export.h"
+#include "catalogue/scan_command.h"
 #include "retrieval/d_file_pic_view.h"
 #include "retrieval/desktop_opener.h"
 #include "retrieval/download_controller.h"
@@ -305,45 +304,22 @@ void w_main::run_scan() {
     if (the_scan_dialogs().file_type(this) != 1) return;
 
     const app_globals& g = globals();
-    scan_options options;
-    options.ii_dir_type = g.ii_dir_type;
-    options.ii_scan_layers = g.ii_scan_layers;
-    options.gs_filetype = g.gs_filetype;
-    options.gi_filetype_upperbound = g.gi_filetype_upperbound;
-    options.gs_cut_splitter = g.gs_cut_splitter;
-    options.gi_cut_splitter_len = g.gi_cut_splitter_len;
-    n_filetouch fsearch(*wait_, options,
-                        [this](const QString& text) { st_scaned_qty_->setText(text); });
+    scan_request request;
+    request.areas = g.gs_diskarea;
+    request.options.ii_dir_type = g.ii_dir_type;
+    request.options.ii_scan_layers = g.ii_scan_layers;
+    request.options.gs_filetype = g.gs_filetype;
+    request.options.gi_filetype_upperbound = g.gi_filetype_upperbound;
+    request.options.gs_cut_splitter = g.gs_cut_splitter;
+    request.options.gi_cut_splitter_len = g.gi_cut_splitter_len;
+    request.program_folder = g.is_program_path;
 
-    dts_fileslist_.reset();
     dw_1_rows_.reset();
     wait_->open_window();
-    wait_->of_setmessage(QStringLiteral("搜索指定文件夹内的所有文件"));
-    for (const QString& area : g.gs_diskarea)
-        fsearch.of_directory(area, QStringLiteral("*.*"), dts_fileslist_, 1);
-    // A search during the scan left a filter on the catalogue: count and save every record.
-    if (!dts_fileslist_.filter_text().isEmpty()) {
-        dts_fileslist_.setfilter(u"");
-        dts_fileslist_.filter();
-    }
-    const QString count = QString::number(dts_fileslist_.rowcount());
-    wait_->of_setmessage(QStringLiteral("共找到符合的文件: ") + count +
-                         QStringLiteral("个,保存结果..."));
-    st_scaned_qty_->setText(count + QStringLiteral("个"));
-    if (!wait_->ib_stop()) {
-        const QString catalogue = g.is_program_path + catalogue_file_name;
-        const QString sheet = g.is_program_path + spreadsheet_export_file_name;
-        QStringList failed;
-        if (!save_catalogue_file(dts_fileslist_, catalogue)) failed << catalogue;
-        if (!save_spreadsheet_export(dts_fileslist_, sheet)) failed << sheet;
-        // A file that could not be written is named instead of claiming success; the
-        // previous file is still there.
-        prompts().message(this, QStringLiteral("提示"),
-                          failed.isEmpty()
-                              ? QStringLiteral("文件清单已经存放在: \n\n") + sheet
-                              : QStringLiteral("以下文件未能保存(原有文件保持不变): \n\n") +
-                                    failed.join(u'\n'));
-    }
+    const scan_outcome out =
+        run_scan_command(request, dts_fileslist_, *wait_,
+                         [this](const QString& text) { st_scaned_qty_->setText(text); });
+    if (!out.stopped) prompts().message(this, QStringLiteral("提示"), scan_closing_message(out));
     wait_->close_window();
     event_log_ << QStringLiteral("scan done");
 }
@@ -353,8 +329,7 @@ void w_main::ue_load_file() {
     wait_->open_window();
     wait_->of_setmessage(QStringLiteral("载入上次生成的扫描清单...请稍候..."));
     wait_->process_events_now();
-    const QString file = globals().is_program_path + catalogue_file_name;
-    import_catalogue_file(dts_fileslist_, file);
+    load_catalogue(dts_fileslist_, globals().is_program_path);
     st_scaned_qty_->setText(QString::number(dts_fileslist_.rowcount()) + QStringLiteral("个"));
     wait_->close_window();
     event_log_ << QStringLiteral("start message");

@@ -1,0 +1,44 @@
+#include "catalogue/scan_command.h"
+
+#include "catalogue/catalogue_file.h"
+#include "catalogue/n_filetouch.h"
+#include "catalogue/operation_feedback.h"
+#include "catalogue/record_set.h"
+#include "catalogue/spreadsheet_export.h"
+
+scan_outcome run_scan_command(const scan_request& request, record_set& catalogue,
+                              operation_feedback& feedback,
+                              const std::function<void(const QString&)>& show_count) {
+    n_filetouch fsearch(feedback, request.options, show_count);
+    catalogue.reset();
+    feedback.of_setmessage(QStringLiteral("搜索指定文件夹内的所有文件"));
+    for (const QString& area : request.areas)
+        fsearch.of_directory(area, QStringLiteral("*.*"), catalogue, 1);
+    // A search during the scan left a filter on the catalogue: count and save every record.
+    if (!catalogue.filter_text().isEmpty()) {
+        catalogue.setfilter(u"");
+        catalogue.filter();
+    }
+    scan_outcome out;
+    out.count = catalogue.rowcount();
+    const QString count = QString::number(out.count);
+    feedback.of_setmessage(QStringLiteral("共找到符合的文件: ") + count +
+                           QStringLiteral("个,保存结果..."));
+    show_count(count + QStringLiteral("个"));
+    out.sheet_path = request.program_folder + spreadsheet_export_file_name;
+    out.stopped = feedback.ib_stop();
+    if (out.stopped) return out;
+    const QString catalogue_path = request.program_folder + catalogue_file_name;
+    if (!save_catalogue_file(catalogue, catalogue_path)) out.failed_saves << catalogue_path;
+    if (!save_spreadsheet_export(catalogue, out.sheet_path)) out.failed_saves << out.sheet_path;
+    return out;
+}
+
+QString scan_closing_message(const scan_outcome& outcome) {
+    // A file that could not be written is named instead of claiming success; the previous
+    // file is still there.
+    return outcome.failed_saves.isEmpty()
+               ? QStringLiteral("文件清单已经存放在: \n\n") + outcome.sheet_path
+               : QStringLiteral("以下文件未能保存(原有文件保持不变): \n\n") +
+                     outcome.failed_saves.join(u'\n');
+}
