@@ -1,8 +1,8 @@
 // Block copy against the system's cp followed by sync, on the same 512 MiB file, in one run,
-// onto two targets: a folder of the local disk and a card (an ext4 image behind a loop device
-// with direct I/O, as the tests use; needs root, skipped otherwise). The copy returns only
-// once the file is on the device, so both clocks stop when the data is there.
-// Each copy starts with the source in the page cache and the old target removed and synced.
+// onto three targets: a folder of the local disk and two cards (an ext4 and an exFAT image
+// behind a loop device with direct I/O, as the tests use; need root, skipped otherwise). The copy
+// returns only once the file is on the device, so both clocks stop when the data is there. Each
+// copy starts with the source in the page cache and the old target removed and synced.
 #include "retrieval/gf_copyfile_block.h"
 
 #include <benchmark/benchmark.h>
@@ -52,9 +52,10 @@ bool run(const QString& program, const QStringList& args, QString* out = nullptr
     return p.exitCode() == 0;
 }
 
-// An ext4 card image behind a direct-I/O loop device, mounted for the whole run.
+// A card image behind a direct-I/O loop device, mounted for the whole run; exFAT goes
+// through FUSE, as this kernel has no exFAT driver.
 struct loop_card {
-    loop_card() : dir(bench_root() + QStringLiteral("/copy_bench_card_XXXXXX")) {
+    explicit loop_card(bool exfat) : dir(bench_root() + QStringLiteral("/copy_bench_card_XXXXXX")) {
         if (::geteuid() != 0) return;
         image = dir.filePath(QStringLiteral("card.img"));
         mount_point = dir.filePath(QStringLiteral("card"));
@@ -67,9 +68,13 @@ struct loop_card {
                   image},
                  &device))
             return;
-        if (!run(QStringLiteral("mkfs.ext4"), {QStringLiteral("-q"), QStringLiteral("-F"), device}))
+        if (!(exfat ? run(QStringLiteral("mkfs.exfat"), {device})
+                    : run(QStringLiteral("mkfs.ext4"),
+                          {QStringLiteral("-q"), QStringLiteral("-F"), device})))
             return;
-        mounted = run(QStringLiteral("mount"), {device, mount_point});
+        QStringList args{device, mount_point};
+        if (exfat) args = QStringList{QStringLiteral("-t"), QStringLiteral("exfat-fuse")} + args;
+        mounted = run(QStringLiteral("mount"), args);
     }
     ~loop_card() {
         if (mounted) run(QStringLiteral("umount"), {mount_point});
@@ -104,12 +109,16 @@ struct bench_files {
         f.close();
         ::sync();
         if (card.mounted) card_target = card.mount_point + QStringLiteral("/下载测试文件.bin");
+        if (exfat_card.mounted)
+            exfat_target = exfat_card.mount_point + QStringLiteral("/下载测试文件.bin");
     }
     QTemporaryDir dir;
     QString source;
     QString local_target;
-    loop_card card;
+    loop_card card{false};
+    loop_card exfat_card{true};
     QString card_target;
+    QString exfat_target;
 };
 
 bench_files& files() {
@@ -128,10 +137,12 @@ void run_tool(std::vector<const char*> argv) {
         throw std::runtime_error("tool failed");
 }
 
-// target:0 the local disk, target:1 the card.
+// target:0 the local disk, target:1 the ext4 card, target:2 the exFAT card.
 template <typename Copy> void timed_copies(benchmark::State& state, Copy copy) {
     bench_files& f = files();
-    const QString target = state.range(0) == 0 ? f.local_target : f.card_target;
+    const QString target = state.range(0) == 0   ? f.local_target
+                           : state.range(0) == 1 ? f.card_target
+                                                 : f.exfat_target;
     if (target.isEmpty()) {
         state.SkipWithError("no card: mounting a loop device needs root");
         for (auto _ : state) {
@@ -181,6 +192,8 @@ BENCHMARK(BM_gf_copyfile_block)->Arg(0)->Apply(one_copy_each);
 BENCHMARK(BM_cp_then_sync)->Arg(0)->Apply(one_copy_each);
 BENCHMARK(BM_gf_copyfile_block)->Arg(1)->Apply(one_copy_each);
 BENCHMARK(BM_cp_then_sync)->Arg(1)->Apply(one_copy_each);
+BENCHMARK(BM_gf_copyfile_block)->Arg(2)->Apply(one_copy_each);
+BENCHMARK(BM_cp_then_sync)->Arg(2)->Apply(one_copy_each);
 
 } // namespace
 
