@@ -1,5 +1,7 @@
 #include "app/settings_file.h"
 
+#include "catalogue/durable_save.h"
+
 #include <QFile>
 #include <QSaveFile>
 #include <SimpleIni.h>
@@ -201,5 +203,5 @@ bool settings_file::write(QStringView section, QStringView key, QStringView valu
         out.cancelWriting();
         return false;
     }
-    return out.commit();
+    return durable_commit(out);
 }

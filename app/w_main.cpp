@@ -98,6 +98,8 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
     st_down_qty_ = new QLabel(QStringLiteral("[0]"), this);
     st_down_qty_->setObjectName(QStringLiteral("st_down_qty"));
     make_red(st_down_qty_);
+    st_down_folder_ = new QLabel(this);
+    st_down_folder_->setObjectName(QStringLiteral("st_down_folder"));
     cb_open_custdir_ = new QPushButton(QStringLiteral("打开自定义下载目录"), this);
     cb_open_custdir_->setObjectName(QStringLiteral("cb_open_custdir"));
     cb_open_custdir_->setEnabled(false);
@@ -192,7 +194,15 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
     hooks.close_wait = [this] { wait_->close_window(); };
     hooks.set_custdir_enabled = [this](bool on) { cb_open_custdir_->setEnabled(on); };
     hooks.post_down_qty = [this] { post(&w_main::ue_down_qty); };
+    hooks.show_next_folder = [this](const QString& folder) {
+        st_down_folder_->setText(QStringLiteral("下载到: ") + QDir::toNativeSeparators(folder));
+    };
     downloads_ = std::make_unique<download_controller>(is_down_path_, std::move(hooks), *wait_);
+    downloads_->refresh_folder_state();
+    connect(&folder_watch_, &QTimer::timeout, this, [this] {
+        if (!downloads_->busy()) downloads_->refresh_folder_state();
+    });
+    folder_watch_.start(1000);
     connect(cb_dowpath_, &QPushButton::clicked, this, [this] { downloads_->open_default_dir(); });
     connect(cb_selectdir_, &QPushButton::clicked, this,
             [this] { downloads_->select_custom_dir(); });
@@ -517,11 +527,24 @@ bool w_main::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
+// The folder line takes a strip at the bottom; the rest is laid out as before.
+constexpr int folder_line_px = 16;
+
 void w_main::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    apply_resize_rule(places_, px_to_units_x(width()), px_to_units_y(height()),
+    apply_resize_rule(places_, px_to_units_x(width()), px_to_units_y(height() - folder_line_px),
                       px_to_units_x(frameGeometry().width()));
     apply_places();
+    place_folder_line();
+}
+
+void w_main::place_folder_line() {
+    // The bottom band reaches down over the strip, so the line lies inside it.
+    QRect band = p_2_->geometry();
+    band.setBottom(height());
+    p_2_->setGeometry(band);
+    st_down_folder_->setGeometry(units_to_px_x(41), height() - folder_line_px - 1,
+                                 width() - 2 * units_to_px_x(41), folder_line_px);
 }
 
 void w_main::closeEvent(QCloseEvent* event) {

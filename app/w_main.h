@@ -51,6 +51,8 @@ class w_main : public QWidget, private file_type_query_target {
     QLabel* st_query_note() const { return st_query_note_; }
     QLabel* st_scaned_qty() const { return st_scaned_qty_; }
     QLabel* st_down_qty() const { return st_down_qty_; }
+    // The folder the next download goes to, under the bottom bar's controls.
+    QLabel* st_down_folder() const { return st_down_folder_; }
     QPushButton* cb_query() const { return cb_query_; }
     QPushButton* cb_clear() const { return cb_clear_; }
     QPushButton* cb_open_custdir() const { return cb_open_custdir_; }
@@ -94,6 +96,7 @@ class w_main : public QWidget, private file_type_query_target {
     void enter_picture_mode();
     void place(QWidget* w, const QString& name);
     void apply_places();
+    void place_folder_line();
     void write_player_choice(int value, bool checked);
     void run_scan();
     void post_click(QPushButton* button);
@@ -118,12 +121,15 @@ class w_main : public QWidget, private file_type_query_target {
     QPushButton* cb_clear_downpath_;
     QPushButton* cb_dowpath_;
     QLabel* st_down_qty_;
+    QLabel* st_down_folder_;
     QPushButton* cb_open_custdir_;
     QPushButton* cb_selectdir_;
     QRadioButton* rb_default_;
     QRadioButton* rb_baofeng_;
     w_wait_for3* wait_;
     QTimer timer_;
+    // Looks for the card coming and going, so the folder shown stays true.
+    QTimer folder_watch_;
     std::unique_ptr<download_controller> downloads_;
 
     QString is_down_path_;

@@ -2,6 +2,7 @@
 
 #include "catalogue/biff8_writer.h"
 #include "catalogue/catalogue_columns.h"
+#include "catalogue/durable_save.h"
 #include "catalogue/record_set.h"
 #include "catalogue/record_storage.h"
 
@@ -288,5 +289,5 @@ bool save_spreadsheet_export(const record_set& rows, const QString& path) {
         target.cancelWriting();
         return false;
     }
-    return target.commit();
+    return durable_commit(target);
 }

@@ -1,5 +1,7 @@
 #include "catalogue/text_table_writer.h"
 
+#include "catalogue/durable_save.h"
+
 #include <algorithm>
 #include <bit>
 
@@ -96,7 +98,7 @@ bool text_table_writer::commit() {
         file_.commit(); // with writing cancelled this only removes the temporary file
         return false;
     }
-    if (!file_.commit()) {
+    if (!durable_commit(file_)) {
         failed_ = true;
         return false;
     }

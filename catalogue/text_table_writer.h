@@ -4,7 +4,8 @@
 //
 // The table goes to a temporary file in the target's folder that replaces the old file
 // only on commit(), so a failed write (full disk, unwritable folder) leaves the old file
-// as it was and no temporary file behind. Output is gathered in a large block; nothing is
+// as it was and no temporary file behind. commit() returns once the new file and its
+// folder entry are on the device. Output is gathered in a large block; nothing is
 // allocated per field.
 //
 // The format has no quoting, so a TAB, CR or LF inside a value is written as a blank:

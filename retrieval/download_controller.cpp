@@ -36,7 +36,67 @@ QString file_name_of(const record_set& rows, long row) {
     return rows.getitemstring(row, col_filename) + rows.getitemstring(row, col_fileext);
 }
 
+// The picture download opens no wait window, so its stop button (up from an earlier stop,
+// perhaps) is not this copy's: pump events, never stop.
+class unstoppable_feedback final : public operation_feedback {
+  public:
+    explicit unstoppable_feedback(operation_feedback& inner) : inner_(inner) {}
+    void of_setmessage(const QString&) override {}
+    bool ib_stop() const override { return false; }
+    void process_events() override { inner_.process_events(); }
+
+  private:
+    operation_feedback& inner_;
+};
+
 } // namespace
+
+QString copy_failure_text(copy_failure failure, const QString& name) {
+    QString why;
+    switch (failure) {
+    case copy_failure::none:
+    case copy_failure::stopped:
+        return {};
+    case copy_failure::source_missing:
+        return download_missing_source_text.toString();
+    case copy_failure::source_unreadable:
+        why = u"源文件无法打开(没有读取权限?)"_s;
+        break;
+    case copy_failure::same_file:
+        why = u"源文件和目标是同一个文件,无需下载"_s;
+        break;
+    case copy_failure::folder_missing:
+        why = u"下载目录不存在"_s;
+        break;
+    case copy_failure::folder_unwritable:
+        why = u"下载目录不能写入(只读或没有权限)"_s;
+        break;
+    case copy_failure::card_full:
+        why = u"读卡器或U盘空间已满"_s;
+        break;
+    case copy_failure::too_large:
+        why = u"文件太大: 读卡器或U盘是FAT32格式,单个文件不能达到4GB"_s;
+        break;
+    case copy_failure::name_refused:
+        why = u"文件名含有读卡器或U盘不允许的字符(\\ / : * ? \" < > | 或控制字符)"_s;
+        break;
+    case copy_failure::card_removed:
+        why = u"读卡器或U盘在下载时被拔出"_s;
+        break;
+    case copy_failure::read_failed:
+        why = u"源文件读取出错(磁盘损坏或已断开?)"_s;
+        break;
+    case copy_failure::write_failed:
+        why = u"写入出错"_s;
+        break;
+    }
+    return u"下载失败: "_s + name + u"\n"_s + why + u"!\n没有留下不完整的文件。"_s;
+}
+
+QString fallback_text(const QString& custom_folder, const QString& default_folder) {
+    return u"自定义下载目录不在了(读卡器或U盘已拔出?):\n"_s + custom_folder +
+           u"\n\n文件将下载到默认下载目录:\n"_s + default_folder;
+}
 
 download_controller::download_controller(QString default_folder, download_hooks hooks,
                                          operation_feedback& feedback)
@@ -50,10 +110,24 @@ QStringList download_controller::empty_default_folder() {
     return listed;
 }
 
+void download_controller::set_custdir_enabled(bool on) {
+    custdir_enabled_ = on;
+    call(hooks_.set_custdir_enabled, on);
+}
+
 void download_controller::select_custom_dir() {
     const QString chosen =
         hooks_.choose_folder ? hooks_.choose_folder(download_choose_caption.toString()) : QString();
-    call(hooks_.set_custdir_enabled, folders_.set_custom_folder(chosen));
+    set_custdir_enabled(folders_.set_custom_folder(chosen));
+    fallback_told_ = false;
+    call(hooks_.show_next_folder, folders_.custom_present() ? is_down_path_cust() : is_down_path());
+}
+
+void download_controller::refresh_folder_state() {
+    const bool present = folders_.custom_present();
+    if (present != custdir_enabled_ && !is_down_path_cust().isEmpty()) set_custdir_enabled(present);
+    if (present) fallback_told_ = false;
+    call(hooks_.show_next_folder, present ? is_down_path_cust() : is_down_path());
 }
 
 void download_controller::open_default_dir() {
@@ -68,29 +142,49 @@ QString download_controller::choose_folder_for_download() {
     bool custom_missing = false;
     QString folder = folders_.download_folder(custom_missing);
     // The choice itself is kept: when the same card comes back, downloads go to it again.
-    if (custom_missing) call(hooks_.set_custdir_enabled, false);
+    if (custom_missing) {
+        set_custdir_enabled(false);
+        if (!is_down_path_cust().isEmpty() && !std::exchange(fallback_told_, true))
+            call(hooks_.message, prompt_title.toString(),
+                 fallback_text(is_down_path_cust(), is_down_path()));
+    } else {
+        if (!custdir_enabled_) set_custdir_enabled(true);
+        fallback_told_ = false;
+    }
+    call(hooks_.show_next_folder, folder);
     return folder;
 }
 
-download_controller::row_outcome download_controller::copy_row(const record_set& rows, long row,
-                                                               const QString& folder) {
-    const QString from = rows.getitemstring(row, col_filepath);
-    if (!QFileInfo(from).isFile()) return row_outcome::missing_source;
-    const QString name = file_name_of(rows, row);
-    if (!is_plain_file_name(name)) return row_outcome::bad_name;
-    const QString to = download_target(folder, rows.getitemstring(row, col_filename),
-                                       rows.getitemstring(row, col_fileext));
-    const bool copied = gf_copyfile_block(from, to, true, feedback_);
-    // Counts attempts, failed ones included.
+download_controller::row_result download_controller::copy_counted(const QString& from,
+                                                                  const QString& to, bool showmsg,
+                                                                  operation_feedback& feedback) {
+    copy_options options;
+    options.limits = limits_;
+    const copy_failure failure = copy_file_block(from, to, showmsg, feedback, options);
+    if (failure == copy_failure::stopped) return {row_outcome::stopped, failure};
+    if (failure != copy_failure::none) return {row_outcome::copy_failed, failure};
+    // Counted only now: the copy is on the device.
     folders_.count_copy();
     call(hooks_.post_down_qty);
-    return copied ? row_outcome::copied : row_outcome::copy_failed;
+    return {row_outcome::copied};
 }
 
-void download_controller::tell(row_outcome outcome, const QString& name) {
+download_controller::row_result download_controller::copy_row(const record_set& rows, long row,
+                                                              const QString& folder) {
+    const QString from = rows.getitemstring(row, col_filepath);
+    if (!QFileInfo(from).isFile()) return {row_outcome::missing_source};
+    const QString name = file_name_of(rows, row);
+    if (!is_plain_file_name(name)) return {row_outcome::bad_name};
+    const QString to = download_target(folder, rows.getitemstring(row, col_filename),
+                                       rows.getitemstring(row, col_fileext));
+    return copy_counted(from, to, true, feedback_);
+}
+
+void download_controller::tell(const row_result& result, const QString& name) {
     QString text;
-    switch (outcome) {
+    switch (result.outcome) {
     case row_outcome::copied:
+    case row_outcome::stopped:
         return;
     case row_outcome::missing_source:
         text = download_missing_source_text.toString();
@@ -99,7 +193,7 @@ void download_controller::tell(row_outcome outcome, const QString& name) {
         text = u"文件名含有路径符号,不能下载:\n"_s + name;
         break;
     case row_outcome::copy_failed:
-        text = u"下载失败: "_s + name + u"\n检查下载目录是否还在、能否写入,或者空间已满!"_s;
+        text = copy_failure_text(result.failure, name);
         break;
     }
     call(hooks_.message, prompt_title.toString(), text);
@@ -107,7 +201,7 @@ void download_controller::tell(row_outcome outcome, const QString& name) {
 
 bool download_controller::source_present(const record_set& rows, long row) {
     if (QFileInfo(rows.getitemstring(row, col_filepath)).isFile()) return true;
-    tell(row_outcome::missing_source, file_name_of(rows, row));
+    tell({row_outcome::missing_source}, file_name_of(rows, row));
     return false;
 }
 
@@ -117,15 +211,15 @@ int download_controller::download_row(const record_set& rows, long row) {
     // The checks that need no copy come before the wait window opens.
     if (!source_present(rows, row)) return -1;
     if (!is_plain_file_name(file_name_of(rows, row))) {
-        tell(row_outcome::bad_name, file_name_of(rows, row));
+        tell({row_outcome::bad_name}, file_name_of(rows, row));
         return -1;
     }
     const QString folder = choose_folder_for_download();
     call(hooks_.open_wait);
-    const row_outcome outcome = copy_row(rows, row, folder);
+    const row_result result = copy_row(rows, row, folder);
     call(hooks_.close_wait);
-    tell(outcome, file_name_of(rows, row));
-    return outcome == row_outcome::copied ? 1 : -1;
+    tell(result, file_name_of(rows, row));
+    return result.outcome == row_outcome::copied ? 1 : -1;
 }
 
 int download_controller::download_all(const record_set& rows) {
@@ -142,11 +236,13 @@ int download_controller::download_all(const record_set& rows) {
     folders_.set_current_folder(folder);
     call(hooks_.open_wait);
     for (long row = 1; row <= count; ++row) {
-        const row_outcome outcome = copy_row(listed, row, folder);
-        if (outcome == row_outcome::copied) continue;
+        // Stop pressed after the last block of the row before.
+        const row_result result =
+            feedback_.ib_stop() ? row_result{row_outcome::stopped} : copy_row(listed, row, folder);
+        if (result.outcome == row_outcome::copied) continue;
         // One message, then the run stops: the rows after it are left alone.
-        tell(outcome, file_name_of(listed, row));
         call(hooks_.close_wait);
+        tell(result, file_name_of(listed, row));
         return -1;
     }
     call(hooks_.close_wait);
@@ -156,16 +252,16 @@ int download_controller::download_all(const record_set& rows) {
 int download_controller::download_picture(const QString& source, const QString& name) {
     if (busy_) return 0;
     const busy_scope busy(busy_);
+    // A placeholder slot has nothing to copy.
+    if (source.isEmpty()) return -1;
     const QString folder = choose_folder_for_download();
-    row_outcome outcome = row_outcome::copied;
-    if (!source.isEmpty()) {
-        if (!is_plain_file_name(name))
-            outcome = row_outcome::bad_name;
-        else if (!gf_copyfile_block(source, download_target(folder, name, {}), false, feedback_))
-            outcome = row_outcome::copy_failed;
+    if (!is_plain_file_name(name)) {
+        tell({row_outcome::bad_name}, name);
+        return -1;
     }
-    folders_.count_copy();
-    call(hooks_.post_down_qty);
-    tell(outcome, name);
-    return outcome == row_outcome::copied ? 1 : -1;
+    unstoppable_feedback feedback(feedback_);
+    const row_result result =
+        copy_counted(source, download_target(folder, name, {}), false, feedback);
+    tell(result, name);
+    return result.outcome == row_outcome::copied ? 1 : -1;
 }

@@ -3,6 +3,7 @@
 // through the block copy with its progress in the wait window, plus the folder commands
 // (choose the custom folder, open either folder, empty the default one).
 #include "retrieval/download_folders.h"
+#include "retrieval/gf_copyfile_block.h"
 
 #include <QString>
 #include <functional>
@@ -25,11 +26,19 @@ struct download_hooks {
     std::function<void(bool enabled)> set_custdir_enabled{};
     // Posts the refresh of the counter text (ue_down_qty()).
     std::function<void()> post_down_qty{};
+    // Shows the folder the next download goes to.
+    std::function<void(const QString& folder)> show_next_folder{};
 };
 
 inline constexpr QStringView download_missing_source_text =
     u"源文件不存在!检查是否接上了磁盘\n或者考虑需要重新扫描!";
 inline constexpr QStringView download_choose_caption = u"请选择目录,比如U盘,读卡器具体位置!";
+
+// The message for a copy of `name` that did not complete; empty for none and for a stop,
+// which the user asked for.
+QString copy_failure_text(copy_failure failure, const QString& name);
+// The message telling that the custom folder is gone and downloads go to the default one.
+QString fallback_text(const QString& custom_folder, const QString& default_folder);
 
 class download_controller {
   public:
@@ -51,32 +60,51 @@ class download_controller {
     QStringList empty_default_folder();
     // Asks for the custom folder; enables or disables the button that opens it.
     void select_custom_dir();
+    // Looks whether the custom folder is there (a card may come and go at any time): shows
+    // the folder the next download uses and enables the custom folder's button accordingly.
+    // Tells nothing; the first download that falls back does.
+    void refresh_folder_state();
     void open_default_dir();
     // Does nothing while no custom folder is chosen.
     void open_custom_dir();
 
     // Downloads `row` of `rows`. 1 when copied, -1 when nothing or not all was copied
-    // (the user was told why), 0 when refused because a download is running.
+    // (the user was told why, unless they stopped it), 0 when refused because a download is
+    // running. The counter counts copies that completed, and only once they are on the device.
     int download_row(const record_set& rows, long row);
-    // Downloads every row of `rows` in order, stopping at the first row that fails. The rows
-    // are taken as they stand at the call: a new query during the copies changes nothing.
+    // Downloads every row of `rows` in order, stopping at the first row that fails or when the
+    // user presses stop. The rows are taken as they stand at the call: a new query during the
+    // copies changes nothing.
     int download_all(const record_set& rows);
     // Copies a double-clicked picture under `name` (filename + fileext), with no wait window
-    // and no progress. An empty `source` (a placeholder slot) copies nothing; the request is
-    // counted either way.
+    // and no progress. An empty `source` (a placeholder slot) copies and counts nothing.
     int download_picture(const QString& source, const QString& name);
+    // Stands in for what the target's file system allows, for tests of cards this machine
+    // cannot mount.
+    void set_card_limits_for_test(std::optional<card_limits> limits) { limits_ = limits; }
     // Whether the source file of `row` is there; when it is not, the user is told, as before
     // any copy. Listening asks the same.
     bool source_present(const record_set& rows, long row);
 
   private:
-    enum class row_outcome { copied, missing_source, bad_name, copy_failed };
-    row_outcome copy_row(const record_set& rows, long row, const QString& folder);
-    void tell(row_outcome outcome, const QString& name);
+    enum class row_outcome { copied, missing_source, bad_name, copy_failed, stopped };
+    struct row_result {
+        row_outcome outcome;
+        copy_failure failure = copy_failure::none;
+    };
+    row_result copy_row(const record_set& rows, long row, const QString& folder);
+    row_result copy_counted(const QString& from, const QString& to, bool showmsg,
+                            operation_feedback& feedback);
+    void tell(const row_result& result, const QString& name);
     QString choose_folder_for_download();
+    void set_custdir_enabled(bool on);
 
     download_folders folders_;
     download_hooks hooks_;
     operation_feedback& feedback_;
+    std::optional<card_limits> limits_;
     bool busy_ = false;
+    bool custdir_enabled_ = false;
+    // The fallback to the default folder is told once per loss of the custom folder.
+    bool fallback_told_ = false;
 };

@@ -43,16 +43,24 @@ QStringList download_folders::empty_default_folder() {
 }
 
 bool download_folders::set_custom_folder(const QString& chosen) {
+    cust_mount_.reset();
     if (chosen.isEmpty()) {
         is_down_path_cust_.clear();
         return false;
     }
     is_down_path_cust_ = QDir::toNativeSeparators(chosen) + QDir::separator();
+    cust_mount_ = mount_of(is_down_path_cust_);
     return true;
 }
 
+bool download_folders::custom_present() const {
+    if (is_down_path_cust_.isEmpty()) return false;
+    if (cust_mount_) return on_same_mount(is_down_path_cust_, *cust_mount_);
+    return QFileInfo(is_down_path_cust_).isDir();
+}
+
 QString download_folders::download_folder(bool& custom_missing) const {
-    custom_missing = is_down_path_cust_.isEmpty() || !QFileInfo(is_down_path_cust_).isDir();
+    custom_missing = !custom_present();
     return custom_missing ? is_down_path_ : is_down_path_cust_;
 }
 

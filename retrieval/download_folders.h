@@ -1,10 +1,13 @@
 #pragma once
 // The two download folders, the choice between them and the download counter: the fixed
 // default folder on the local disk and the custom one the user picked (a card or USB disk).
+#include "retrieval/folder_mount.h"
+
 #include <QString>
 #include <QStringList>
 #include <QStringView>
 #include <cstdint>
+#include <optional>
 
 class download_folders {
   public:
@@ -25,11 +28,16 @@ class download_folders {
     QStringList empty_default_folder();
 
     // The folder chooser's answer: a folder, or empty for a cancellation, which forgets any
-    // earlier choice. True when a custom folder is now set.
+    // earlier choice. True when a custom folder is now set. The file system the folder lives
+    // on is remembered with it.
     bool set_custom_folder(const QString& chosen);
 
-    // The custom folder when a folder exists there, else the default one; `custom_missing`
-    // is set when the default one was taken for want of the custom folder.
+    // Whether the custom folder is there: chosen, a folder, and on the file system it was
+    // on when chosen, still mounted at the same place (a pulled card leaves an empty mount
+    // point behind, which is not the card).
+    bool custom_present() const;
+    // The custom folder when it is present, else the default one; `custom_missing` is set
+    // when the default one was taken for want of the custom folder.
     QString download_folder(bool& custom_missing) const;
     void set_current_folder(const QString& folder) { is_down_current_ = folder; }
 
@@ -38,6 +46,7 @@ class download_folders {
   private:
     QString is_down_path_;
     QString is_down_path_cust_;
+    std::optional<folder_mount> cust_mount_;
     QString is_down_current_;
     std::int64_t il_down_qty_ = 0;
 };

@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <new>
 #include <optional>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -73,10 +76,8 @@ class native_file {
     }
 
     // Stops at the first refusal (a full disk writes part, then fails). Hands the block over in
-    // pieces: a single 5 MiB write was measured at up to 5 times slower now and then, pieces
-    // of 256 KiB never.
-    std::int64_t write_all(const char* data, std::int64_t size) const {
-        constexpr std::int64_t piece = 256 * 1024;
+    // pieces (see file_copy_target).
+    std::int64_t write_all(const char* data, std::int64_t size, std::int64_t piece) const {
         std::int64_t done = 0;
         while (done < size) {
             const std::int64_t want = std::min(piece, size - done);
@@ -88,12 +89,14 @@ class native_file {
         return done;
     }
 
-    // False when the system reports a late write error.
-    bool close() {
-        if (fd_ < 0) return true;
+    int fd() const { return fd_; }
+
+    // 0, or the late write error the system reports.
+    int close() {
+        if (fd_ < 0) return 0;
         const int rc = ::close(fd_);
         fd_ = -1;
-        return rc == 0 || errno == EINTR;
+        return rc == 0 || errno == EINTR ? 0 : errno;
     }
 
   private:
@@ -107,21 +110,110 @@ native_file open_for_reading(const QByteArray& path) {
     return native_file(fd);
 }
 
-// A link left at the target (one that could not be removed) is refused, not written through.
-native_file open_for_writing(const QByteArray& path) {
-    return native_file(
-        ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
+// The target's folder, held open for the whole copy: the target is created, flushed and,
+// on failure, removed through it, also when its card was unmounted meanwhile.
+class native_folder {
+  public:
+    explicit native_folder(const QByteArray& path)
+        : path_(path), fd_(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        struct stat st {};
+        if (fd_ >= 0 && ::fstat(fd_, &st) == 0) identity_ = {st.st_dev, st.st_ino};
+    }
+    native_folder(const native_folder&) = delete;
+    native_folder& operator=(const native_folder&) = delete;
+    ~native_folder() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+
+    bool is_open() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+
+    // False once the folder's path leads elsewhere: its card was unmounted or pulled.
+    bool still_there() const {
+        const std::optional<file_status> now = path_status(path_);
+        return now && now->identity == identity_;
+    }
+
+    std::optional<file_status> entry_status(const QByteArray& name) const {
+        struct stat st {};
+        if (::fstatat(fd_, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+        return status_of(st);
+    }
+
+    // A link left at the target (one that could not be removed) is refused, not written
+    // through.
+    native_file create(const QByteArray& name) const {
+        return native_file(::openat(fd_, name.constData(),
+                                    O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
+    }
+
+    void remove(const QByteArray& name) const { ::unlinkat(fd_, name.constData(), 0); }
+
+    // Some file systems have nothing to flush for a folder and say so.
+    int sync() const {
+        if (::fsync(fd_) == 0) return 0;
+        return errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ? 0 : errno;
+    }
+
+    std::int64_t free_bytes() const {
+        struct statvfs vfs {};
+        if (::fstatvfs(fd_, &vfs) != 0) return INT64_MAX;
+        const std::uint64_t blocks = vfs.f_bavail, size = vfs.f_frsize;
+        if (size != 0 && blocks > static_cast<std::uint64_t>(INT64_MAX) / size) return INT64_MAX;
+        return static_cast<std::int64_t>(blocks * size);
+    }
+
+    // FUSE file systems take writes straight into their own process: there is nothing
+    // to start writing back, only a flush reaches the device.
+    bool write_back_by_flush() const {
+        struct statfs fs {};
+        return ::fstatfs(fd_, &fs) == 0 && static_cast<long>(fs.f_type) == 0x65735546;
+    }
+
+  private:
+    QByteArray path_;
+    int fd_;
+    file_identity identity_;
+};
+
+copy_failure failure_of(int error, copy_failure otherwise) {
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return copy_failure::card_full;
+    case EFBIG:
+        return copy_failure::too_large;
+    case EROFS:
+    case EACCES:
+    case EPERM:
+        return copy_failure::folder_unwritable;
+    case EIO:
+    case ENODEV:
+    case ENXIO:
+    case ENOTCONN:
+    case ESHUTDOWN:
+    case ENOMEDIUM:
+    case ESTALE:
+        return copy_failure::card_removed;
+    default:
+        return otherwise;
+    }
 }
 
-void remove_path(const QByteArray& path) {
-    ::unlink(path.constData());
+int sync_data(int fd) {
+    int rc = 0;
+    do rc = ::fdatasync(fd);
+    while (rc != 0 && errno == EINTR);
+    return rc == 0 ? 0 : errno;
 }
 
+// A single 5 MiB write into the page cache was measured at up to 5 times slower now and
+// then, pieces of 256 KiB never.
 class file_copy_target final : public copy_target {
   public:
     explicit file_copy_target(const native_file& file) : file_(file) {}
     std::int64_t write(std::span<const char> bytes) override {
-        return file_.write_all(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+        return file_.write_all(bytes.data(), static_cast<std::int64_t>(bytes.size()), 256 * 1024);
     }
 
   private:
@@ -143,12 +235,54 @@ class block_buffer {
     char* data_;
 };
 
+// Starts the write-back of [offset, offset + size); 0 or the error.
+int start_write_back(int fd, std::int64_t offset, std::int64_t size) {
+    if (::sync_file_range(fd, offset, size, SYNC_FILE_RANGE_WRITE) == 0) return 0;
+    return errno == EINVAL || errno == ESPIPE || errno == ENOSYS ? 0 : errno;
+}
+
+// Waits until [offset, offset + size) is on the device, then drops it from the cache: a
+// film copied once should not push everything else out. 0 or the error.
+int finish_write_back(int fd, std::int64_t offset, std::int64_t size) {
+    constexpr unsigned all =
+        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+    if (::sync_file_range(fd, offset, size, all) != 0 &&
+        !(errno == EINVAL || errno == ESPIPE || errno == ENOSYS))
+        return errno;
+    ::posix_fadvise(fd, offset, size, POSIX_FADV_DONTNEED);
+    return 0;
+}
+
+// Where only a flush reaches the device, each flush also pays a fixed cost (the file
+// system's own tables, the device's cache). Flushing every block would spend most of a fast
+// card's time there; flushing seldom would freeze the window on a slow one. So the bytes
+// between flushes are what the device writes in about a quarter of a second, as measured by
+// the flushes before, between one block and 64 MiB.
+class flush_pacer {
+  public:
+    bool due(std::int64_t pending) const { return pending >= budget_; }
+    void flushed(std::int64_t bytes, std::chrono::steady_clock::duration took) {
+        const double seconds = std::max(std::chrono::duration<double>(took).count(), 1e-4);
+        const double per_quarter_second = static_cast<double>(bytes) / seconds / 4;
+        budget_ = std::clamp(static_cast<std::int64_t>(per_quarter_second), copy_block_size,
+                             std::int64_t{64} << 20);
+    }
+
+  private:
+    std::int64_t budget_ = copy_block_size;
+};
+
 bool is_separator(QChar c) {
 #ifdef Q_OS_WIN
     return c == u'\\' || c == u'/';
 #else
     return c == u'/';
 #endif
+}
+
+std::int64_t writer_or(const copy_options& options, copy_target& target,
+                       std::span<const char> block) {
+    return options.writer ? options.writer(target, block) : target.write(block);
 }
 
 } // namespace
@@ -183,67 +317,146 @@ QString copy_progress_text(const QString& display_name, std::int64_t copied, std
            QString::number(percent) + u"%";
 }
 
-bool gf_copyfile_block(const QString& ls_from, const QString& ls_to, bool lb_showmsg,
-                       operation_feedback& feedback, const copy_block_writer& writer) {
+copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool lb_showmsg,
+                             operation_feedback& feedback, const copy_options& options) {
     // A name with a NUL in it would reach the system cut short, naming another file.
-    if (ls_from.contains(QChar(u'\0')) || ls_to.contains(QChar(u'\0'))) return false;
+    if (ls_from.contains(QChar(u'\0'))) return copy_failure::source_missing;
+    if (ls_to.contains(QChar(u'\0'))) return copy_failure::name_refused;
     const QByteArray from = native_path(ls_from);
-    const QByteArray to = native_path(ls_to);
 
     // Special files are refused: a pipe or device would block or never end.
     const std::optional<file_status> from_path = path_status(from);
-    if (!from_path || !from_path->regular) return false;
+    if (!from_path || !from_path->regular) return copy_failure::source_missing;
 
     native_file source = open_for_reading(from);
-    if (!source.is_open()) return false;
+    if (!source.is_open()) return copy_failure::source_unreadable;
     const std::optional<file_status> source_status = source.status();
-    if (!source_status || !source_status->regular) return false;
+    if (!source_status || !source_status->regular) return copy_failure::source_missing;
+
+    qsizetype cut = ls_to.size();
+    while (cut > 0 && !is_separator(ls_to[cut - 1])) --cut;
+    const QString name_text = ls_to.sliced(cut);
+    if (name_text.isEmpty() || name_text == u"." || name_text == u"..")
+        return copy_failure::name_refused;
+    const QByteArray name = native_path(name_text);
+    const native_folder folder(cut > 0 ? native_path(ls_to.first(cut)) : QByteArray("."));
+    if (!folder.is_open())
+        return failure_of(errno, errno == EACCES ? copy_failure::folder_unwritable
+                                                 : copy_failure::folder_missing);
 
     // The same file under another name (a link, another mount of it): deleting or truncating
     // the target would destroy the source.
-    const std::optional<file_status> old_target = path_status(to);
-    if (old_target && old_target->identity == source_status->identity) return false;
+    const std::optional<file_status> old_target = path_status(native_path(ls_to));
+    if (old_target && old_target->identity == source_status->identity)
+        return copy_failure::same_file;
 
-    remove_path(to);
-    native_file target = open_for_writing(to);
-    if (!target.is_open()) return false;
+    // What the card cannot take is refused before a byte is written.
+    const std::int64_t ll_filelen = source_status->size;
+    const card_limits limits = options.limits ? *options.limits : limits_of_folder(folder.fd());
+    if (!name_allowed(limits, name_text)) return copy_failure::name_refused;
+    if (!size_allowed(limits, ll_filelen)) return copy_failure::too_large;
+    const std::optional<file_status> old_entry = folder.entry_status(name);
+    const std::int64_t freed = old_entry && old_entry->regular ? old_entry->size : 0;
+    if (ll_filelen > folder.free_bytes() + freed) return copy_failure::card_full;
+
+    folder.remove(name);
+    native_file target = folder.create(name);
+    if (!target.is_open()) {
+        const int error = errno;
+        // A FUSE file system may answer a name it refuses with "no such file".
+        if (error == ENOENT)
+            return folder.still_there() ? copy_failure::name_refused : copy_failure::card_removed;
+        if (error == EINVAL || error == EILSEQ || error == ENAMETOOLONG)
+            return copy_failure::name_refused;
+        return failure_of(error, copy_failure::folder_unwritable);
+    }
     const std::optional<file_status> target_status = target.status();
-    if (!target_status || target_status->identity == source_status->identity) return false;
+    if (!target_status || target_status->identity == source_status->identity)
+        return copy_failure::same_file;
 
-    // Removes what this call wrote, and only that: the path may have changed hands meanwhile.
-    const auto fail = [&] {
-        const std::optional<file_status> now = path_status(to);
+    // Removes what this call wrote, and only that: the name may have changed hands meanwhile.
+    const auto fail = [&](copy_failure why) {
+        const std::optional<file_status> now = folder.entry_status(name);
         source.close();
         target.close();
-        if (now && now->identity == target_status->identity) remove_path(to);
-        return false;
+        if (now && now->identity == target_status->identity) folder.remove(name);
+        return why;
+    };
+    const auto fail_on = [&](int error, copy_failure otherwise) {
+        return fail(folder.still_there() ? failure_of(error, otherwise)
+                                         : copy_failure::card_removed);
     };
 
     const QString ls_showfilename = copy_display_name(ls_to);
-    const std::int64_t ll_filelen = source_status->size;
+    const bool by_flush = folder.write_back_by_flush();
+    flush_pacer pacer;
     const block_buffer buffer;
     file_copy_target target_writer(target);
     std::int64_t ll_read_already = 0;
+    std::int64_t on_device = 0; // bytes known to have reached the device
+    std::int64_t reported = 0;
+    const auto report = [&] {
+        if (lb_showmsg && ll_filelen > 0 && on_device > reported)
+            feedback.of_setmessage(copy_progress_text(ls_showfilename, on_device, ll_filelen));
+        reported = on_device;
+    };
 
     for (;;) {
         feedback.process_events();
         const std::int64_t n = source.read_at(buffer.data(), copy_block_size, ll_read_already);
-        if (n < 0) return fail();
+        if (n < 0) return fail(copy_failure::read_failed);
         if (n == 0) break;
 
         const std::span<const char> block(buffer.data(), static_cast<std::size_t>(n));
-        const std::int64_t w = writer ? writer(target_writer, block) : target_writer.write(block);
+        errno = 0;
+        const std::int64_t w = writer_or(options, target_writer, block);
+        const int write_error = errno;
         feedback.process_events();
-        if (w != n) return fail();
+        if (w != n)
+            return fail_on(write_error,
+                           w >= 0 ? copy_failure::card_full : copy_failure::write_failed);
+        if (feedback.ib_stop()) return fail(copy_failure::stopped);
+
+        if (by_flush) {
+            if (pacer.due(ll_read_already + n - on_device)) {
+                const auto started = std::chrono::steady_clock::now();
+                if (const int e = sync_data(target.fd()))
+                    return fail_on(e, copy_failure::write_failed);
+                pacer.flushed(ll_read_already + n - on_device,
+                              std::chrono::steady_clock::now() - started);
+                on_device = ll_read_already + n;
+            }
+        } else {
+            if (const int e = start_write_back(target.fd(), ll_read_already, n))
+                return fail_on(e, copy_failure::write_failed);
+            if (ll_read_already > on_device) {
+                if (const int e =
+                        finish_write_back(target.fd(), on_device, ll_read_already - on_device))
+                    return fail_on(e, copy_failure::write_failed);
+                on_device = ll_read_already;
+            }
+        }
+        if (!folder.still_there()) return fail(copy_failure::card_removed);
 
         ll_read_already += n;
         feedback.process_events();
-        if (lb_showmsg && ll_filelen > 0)
-            feedback.of_setmessage(
-                copy_progress_text(ls_showfilename, ll_read_already, ll_filelen));
+        report();
     }
 
+    // The data, then the folder entry: only both together make the copy survive a pull.
+    if (const int e = sync_data(target.fd())) return fail_on(e, copy_failure::write_failed);
+    if (const int e = target.close()) return fail_on(e, copy_failure::write_failed);
     source.close();
-    if (!target.close()) return fail();
-    return true;
+    if (const int e = folder.sync()) return fail_on(e, copy_failure::write_failed);
+    if (!folder.still_there()) return fail(copy_failure::card_removed);
+    on_device = ll_read_already;
+    report();
+    return copy_failure::none;
+}
+
+bool gf_copyfile_block(const QString& ls_from, const QString& ls_to, bool lb_showmsg,
+                       operation_feedback& feedback, const copy_block_writer& writer) {
+    copy_options options;
+    options.writer = writer;
+    return copy_file_block(ls_from, ls_to, lb_showmsg, feedback, options) == copy_failure::none;
 }

@@ -1,10 +1,18 @@
 #pragma once
 // Copies one file onto a target path in 5 MiB blocks, with a progress line per block.
+//
+// A copy that succeeds is on the device when the call returns: the file's data and its
+// folder entry are flushed, so a card pulled the moment after holds the whole file. Each
+// block's write-back starts as soon as it is written and the copy waits for the block
+// before it, so the device never idles and every progress line counts bytes that reached
+// the device. A copy that fails or is stopped removes what it wrote.
 #include "catalogue/operation_feedback.h"
+#include "retrieval/card_file_system.h"
 
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 
 // Bytes per block: the unit of reading, writing and progress.
@@ -22,11 +30,39 @@ class copy_target {
 // straight to the file; tests pass their own to simulate a card that fills up.
 using copy_block_writer = std::function<std::int64_t(copy_target&, std::span<const char> block)>;
 
+// Why a copy did not complete.
+enum class copy_failure {
+    none,
+    source_missing,    // no regular file at the source
+    source_unreadable, // the source cannot be opened
+    same_file,         // source and target are one file; it is left alone
+    folder_missing,    // the target's folder is not there
+    folder_unwritable, // read-only or no permission
+    card_full,         // no room left on the target's file system
+    too_large,         // larger than the target's file system allows (FAT32: 4 GiB - 1 byte)
+    name_refused,      // the target's file system refuses a character of the name
+    card_removed,      // the target's file system went away during the copy
+    read_failed,       // the source could not be read to its end
+    write_failed,      // any other write error
+    stopped,           // the user pressed stop
+};
+
+struct copy_options {
+    // Stands in for the write of each block (tests simulate a card that fills up).
+    copy_block_writer writer{};
+    // Stands in for what the target's file system allows; detected from it when empty.
+    std::optional<card_limits> limits{};
+};
+
 // Copies `ls_from` onto `ls_to`, replacing any old target; the target's folder must exist.
-// With `lb_showmsg`, sends "下载: <name> :<K>KB/<P>%" to the feedback after every block.
-// False when the source is missing or not a regular file, when source and target are the same
-// file (the file is left alone), when either cannot be opened, or when a read or write fails;
-// a failed copy removes the part it wrote.
+// With `lb_showmsg`, sends "下载: <name> :<K>KB/<P>%" to the feedback once each block has
+// reached the device. Stops after the current block once the feedback's stop flag is up.
+// The size and name limits of the target's file system are checked before anything is
+// written; a failed or stopped copy removes what it wrote.
+copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool lb_showmsg,
+                             operation_feedback& feedback, const copy_options& options = {});
+
+// The same, answering only whether the copy completed.
 bool gf_copyfile_block(const QString& ls_from, const QString& ls_to, bool lb_showmsg,
                        operation_feedback& feedback, const copy_block_writer& writer = {});
 

@@ -405,7 +405,8 @@ TEST_F(main_window, in_picture_mode_a_row_click_pages_the_preview_and_a_double_c
     QTest::mouseDClick(panel->slot(3), Qt::LeftButton);
     EXPECT_EQ(QDir(window->is_down_path()).entryList(QDir::Files), QStringList{u"p2.jpg"_s})
         << "a placeholder is never copied";
-    EXPECT_TRUE(QTest::qWaitFor([&] { return window->st_down_qty()->text() == u"[2]"_s; }, 2000));
+    QTest::qWait(50);
+    EXPECT_EQ(window->st_down_qty()->text(), u"[1]"_s) << "nor counted";
 }
 TEST_F(main_window, an_unticked_type_is_found_by_no_search_until_ticked_again) {
     ASSERT_TRUE(write_list_file(dir.filePath(file_type_list_name.toString()),

@@ -1,10 +1,16 @@
 #include "catalogue/catalogue_file.h"
 
+#include "app/settings_file.h"
+#include "catalogue/list_file.h"
 #include "catalogue/record_set.h"
+#include "catalogue/spreadsheet_export.h"
+#include "tests/support/loop_card.h"
 #include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 using namespace Qt::StringLiterals;
@@ -162,6 +168,42 @@ TEST_F(catalogue_file, a_save_that_cannot_be_written_reports_failure) {
     write_all_bytes(dir.filePath(u"not_a_folder"_s), "x");
     EXPECT_FALSE(save_catalogue_file(rs, dir.filePath(u"not_a_folder/"_s + catalogue_file_name)));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{u"not_a_folder"_s});
+}
+
+// Every file the program writes, saved onto a card behind a direct-I/O loop device: the image
+// taken right after the saves return holds each new file whole, and a clean file system.
+TEST(durable_saves, an_image_taken_after_the_saves_holds_every_file_whole) {
+    if (const QString why = loop_card::unavailable(card_format::ext4); !why.isEmpty())
+        GTEST_SKIP() << why.toStdString();
+    loop_card card(card_format::ext4);
+    ASSERT_TRUE(card.ok()) << card.error().toStdString();
+    record_set rs;
+    for (int i = 0; i < 3000; ++i)
+        add(rs, i, u"歌曲"_s + QString::number(i), u".mp3"_s, std::nullopt, i, i,
+            QString::number(i));
+    const QString catalogue = card.path(catalogue_file_name);
+    const QString sheet = card.path(spreadsheet_export_file_name);
+    const QString list = card.path(u"quellmark_diskarea.dll"_s);
+    const QString ini = card.path(u"quellmark.ini"_s);
+    // The second round replaces the files of the first.
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(save_catalogue_file(rs, catalogue));
+        ASSERT_TRUE(save_spreadsheet_export(rs, sheet));
+        ASSERT_TRUE(write_list_file(list, {u"diskarea"_s}, {{u"D:/"_s + QString::number(round)}}));
+        ASSERT_TRUE(settings_file(ini).write(u"mediaplay", u"type", QString::number(round)));
+        rs.insertrow(0);
+    }
+    // The live files are the reference: the snapshot must hold exactly them.
+    QTemporaryDir reference;
+    std::vector<std::pair<QString, QString>> expected;
+    for (const QString& file : {catalogue, sheet, list, ini}) {
+        const QString name = QFileInfo(file).fileName();
+        ASSERT_TRUE(QFile::copy(file, reference.filePath(name)));
+        expected.emplace_back(name, reference.filePath(name));
+    }
+    const loop_card::snapshot shot = card.check_snapshot(expected);
+    EXPECT_TRUE(shot.fsck_clean) << shot.fsck_output.toStdString();
+    EXPECT_TRUE(shot.bad.isEmpty()) << shot.bad.join(u", "_s).toStdString();
 }
 
 } // namespace
