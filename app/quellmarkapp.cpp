@@ -33,7 +33,13 @@ int quellmarkapp::run(int argc, char** argv) {
     }
     single_instance instance(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation),
                              folder);
-    if (!instance.is_first()) return instance.ask_first_to_raise() ? 0 : 1;
+    if (!instance.is_first()) {
+        if (instance.ask_first_to_raise()) return 0;
+        // The first one holds the lock but did not answer in time: say so, start no second one.
+        prompts().message(nullptr, QStringLiteral("提示"),
+                          QStringLiteral("青石坊文件搜索器已在运行。"));
+        return 1;
+    }
 
     w_main window;
     QObject::connect(&instance, &single_instance::raise_requested, &window, [&window] {

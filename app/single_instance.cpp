@@ -21,6 +21,8 @@ single_instance::single_instance(const QString& runtime_dir, const QString& prog
     : socket_path_(runtime_dir + u'/' + instance_name(program_folder) + u".socket"),
       lock_(runtime_dir + u'/' + instance_name(program_folder) + u".lock") {
     QDir().mkpath(runtime_dir);
+    // Held for the whole run: only a dead owner makes it stale, never its age.
+    lock_.setStaleLockTime(0);
     first_ = lock_.tryLock(0);
     if (!first_) return;
     server_ = std::make_unique<QLocalServer>();
