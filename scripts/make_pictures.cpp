@@ -87,19 +87,22 @@ int main(int argc, char** argv) {
         img.save(QStringLiteral("p_sizelarge.jpg"), "JPG", 92);
     }
     {
-        // The application's icon: a slate tile with the first character of the name.
-        QImage img(64, 64, QImage::Format_ARGB32_Premultiplied);
+        // The application's icon: a slate tile with the first character of the name, drawn
+        // large enough for the biggest menu icon (the build scales it down).
+        const int size = 256;
+        const qreal k = size / 64.0;
+        QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
         img.fill(Qt::transparent);
         QPainter p(&img);
         p.setRenderHint(QPainter::Antialiasing);
-        QLinearGradient g(0, 0, 0, 64);
+        QLinearGradient g(0, 0, 0, size);
         g.setColorAt(0, QColor(0x4f, 0x86, 0xa6));
         g.setColorAt(1, QColor(0x2f, 0x5d, 0x7c));
         p.setBrush(g);
         p.setPen(Qt::NoPen);
-        p.drawRoundedRect(QRectF(2, 2, 60, 60), 12, 12);
+        p.drawRoundedRect(QRectF(2 * k, 2 * k, 60 * k, 60 * k), 12 * k, 12 * k);
         QFont f(QStringLiteral("WenQuanYi Micro Hei"));
-        f.setPixelSize(40);
+        f.setPixelSize(int(40 * k));
         f.setBold(true);
         p.setFont(f);
         p.setPen(Qt::white);

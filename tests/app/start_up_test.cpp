@@ -1,0 +1,106 @@
+// Start-up: where the program folder is, one running copy per folder, Qt's Chinese texts.
+#include "app/program_folder.h"
+#include "app/qt_translations.h"
+#include "app/single_instance.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <thread>
+
+using namespace Qt::StringLiterals;
+
+TEST(start_up, installed_copy_is_told_by_its_folder) {
+    QTemporaryDir dir;
+    const QString bin = dir.path() + u"/usr/bin"_s;
+    QDir().mkpath(bin);
+    QDir().mkpath(dir.path() + u"/build/app"_s);
+    QFile::link(dir.path() + u"/usr/bin"_s, dir.path() + u"/bin"_s); // a merged /usr
+    const struct {
+        QString program_dir, installed_bin_dir;
+        bool installed;
+    } cases[] = {
+        {bin, bin, true},
+        {dir.path() + u"/bin"_s, bin, true},
+        {bin + u"/"_s, bin, true},
+        {dir.path() + u"/build/app"_s, bin, false},
+        {bin, u""_s, false},
+        {u""_s, u""_s, false},
+        {dir.path() + u"/missing"_s, dir.path() + u"/missing"_s, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(runs_installed(c.program_dir, c.installed_bin_dir), c.installed)
+            << c.program_dir.toStdString() << " vs " << c.installed_bin_dir.toStdString();
+}
+
+TEST(start_up, installed_copy_keeps_its_files_in_the_user_data_folder) {
+    const QString name = QCoreApplication::applicationName();
+    QCoreApplication::setApplicationName(u"quellmarkapp"_s);
+    const QString data = QDir::homePath() + u"/.local/share/quellmarkapp"_s;
+    QDir(data).removeRecursively();
+
+    EXPECT_EQ(choose_program_folder(true), data);
+    EXPECT_TRUE(QDir(data).exists()); // made on first start
+    EXPECT_EQ(choose_program_folder(false), QDir::currentPath());
+
+    // A data folder that cannot be made is reported, not replaced by the current directory.
+    QDir(data).removeRecursively();
+    QFile blocker(data);
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    EXPECT_EQ(choose_program_folder(true), QString());
+    QFile::remove(data);
+    QCoreApplication::setApplicationName(name);
+}
+
+TEST(start_up, second_start_raises_the_first_and_the_lock_ends_with_it) {
+    QTemporaryDir runtime, folder, other_folder;
+    auto first = std::make_unique<single_instance>(runtime.path(), folder.path());
+    ASSERT_TRUE(first->is_first());
+    QSignalSpy raised(first.get(), &single_instance::raise_requested);
+
+    single_instance second(runtime.path(), folder.path());
+    EXPECT_FALSE(second.is_first());
+    EXPECT_TRUE(single_instance(runtime.path(), other_folder.path()).is_first());
+
+    // The asking side blocks, so it runs beside the event loop that serves the first one.
+    bool answered = false;
+    std::thread asker([&] { answered = second.ask_first_to_raise(5000); });
+    EXPECT_TRUE(raised.wait(5000));
+    asker.join();
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(raised.count(), 1);
+
+    first.reset();
+    EXPECT_FALSE(second.ask_first_to_raise(200)); // nobody listens any more
+    EXPECT_TRUE(single_instance(runtime.path(), folder.path()).is_first());
+}
+
+TEST(start_up, standard_dialogs_read_chinese_whatever_the_locale) {
+    ASSERT_TRUE(load_qt_chinese_translations(*QCoreApplication::instance()));
+    QMessageBox box(QMessageBox::Question, u"提示"_s, u"?"_s,
+                    QMessageBox::Ok | QMessageBox::Cancel | QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(box.button(QMessageBox::Ok)->text(), u"确定"_s);
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), u"取消"_s);
+    EXPECT_EQ(box.button(QMessageBox::Yes)->text(), u"是(&Y)"_s);
+
+    QFileDialog chooser(nullptr, u"选择文件夹"_s);
+    chooser.setOption(QFileDialog::DontUseNativeDialog);
+    chooser.setFileMode(QFileDialog::Directory);
+    chooser.setOption(QFileDialog::ShowDirsOnly);
+    auto* buttons = chooser.findChild<QDialogButtonBox*>();
+    ASSERT_NE(buttons, nullptr);
+    EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text(), u"取消"_s);
+    EXPECT_EQ(chooser.labelText(QFileDialog::LookIn),
+              QCoreApplication::translate("QFileDialog", "Look in:"));
+    EXPECT_NE(chooser.labelText(QFileDialog::LookIn), u"Look in:"_s);
+}
