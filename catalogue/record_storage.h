@@ -27,6 +27,8 @@ class text_arena_column {
     text_arena_view view() const;
     void clear();
     std::size_t memory_bytes() const;
+    // Rows of `other` after this column's rows, its texts after this arena's.
+    void append(const text_arena_column& other);
 
   private:
     large_vector<char16_t> data_;
@@ -50,6 +52,8 @@ class text_dictionary_column {
     std::size_t memory_bytes() const;
     std::uint32_t id(std::uint32_t row) const { return ids_[row]; }
     const QString& text(std::uint32_t id) const { return texts_[id]; }
+    // Rows of `other` after this column's rows, its texts interned here.
+    void append(const text_dictionary_column& other);
 
   private:
     large_vector<std::uint32_t> ids_;
@@ -69,6 +73,7 @@ class path_column {
     bool get_into(std::uint32_t row, QString& out) const;
     void clear();
     std::size_t memory_bytes() const;
+    void append(const path_column& other);
 
   private:
     text_dictionary_column folders_;
@@ -83,6 +88,9 @@ class record_storage final : public filter_source {
     void reserve(std::size_t rows, std::size_t text_units);
     std::uint32_t rows() const { return static_cast<std::uint32_t>(null_mask_.size()); }
     void clear();
+    // Every row of `other` after the last row here, in its order (loaders fill parts of a
+    // catalogue on several threads and join them).
+    void append(const record_storage& other);
 
     bool isnull(std::uint32_t row, int column) const;
     void set_null(std::uint32_t row, int column);
