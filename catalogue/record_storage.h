@@ -16,6 +16,8 @@
 
 // Texts of one column back to back, in the order they were stored.
 class text_arena_column {
+    friend class catalogue_snapshot_io;
+
   public:
     void add_row();
     void set(std::uint32_t row, QStringView text);
@@ -40,6 +42,8 @@ class text_arena_column {
 
 // Each row holds an id into a list of distinct texts.
 class text_dictionary_column {
+    friend class catalogue_snapshot_io;
+
   public:
     void add_row() { ids_.push_back(text_dictionary_view::null_id); }
     void reserve(std::size_t rows) { ids_.reserve(rows); }
@@ -64,6 +68,8 @@ class text_dictionary_column {
 
 // A path as interned folder (up to and including the last separator) plus the rest.
 class path_column {
+    friend class catalogue_snapshot_io;
+
   public:
     void add_row();
     void reserve(std::size_t rows, std::size_t units);
@@ -81,6 +87,8 @@ class path_column {
 };
 
 class record_storage final : public filter_source {
+    friend class catalogue_snapshot_io;
+
   public:
     std::uint32_t add_row(); // sourceid 0, everything else null
     // Room for `rows` more records holding about `text_units` of text in all; memory that
