@@ -38,6 +38,12 @@ void generate(int records) {
 }
 } // namespace
 
+int bench_records() {
+    bool ok = false;
+    const int n = qEnvironmentVariableIntValue("QM_BENCH_RECORDS", &ok);
+    return ok && n > 0 ? n : 1'000'000;
+}
+
 QString bench_catalogue_file(int records) {
     const QString path = data_dir() + QStringLiteral("/catalogue_%1.dll").arg(records);
     if (!QFileInfo::exists(path)) generate(records);
