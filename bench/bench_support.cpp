@@ -4,6 +4,7 @@
 #include "catalogue/record_set.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <chrono>
 #include <cstdio>
@@ -13,22 +14,35 @@
 #include <unistd.h>
 
 namespace {
+// QM_BENCH_DATA moves the data sets (a 10M catalogue is some gigabytes).
 QString data_dir() {
-    const QString dir = QDir::tempPath() + QStringLiteral("/quellmark_bench");
+    const QString chosen = qEnvironmentVariable("QM_BENCH_DATA");
+    const QString dir =
+        chosen.isEmpty() ? QDir::tempPath() + QStringLiteral("/quellmark_bench") : chosen;
     QDir().mkpath(dir);
     return dir;
 }
 
+// Made once per machine; written under other names and renamed, so an interrupted run
+// leaves no half data set to be taken for a whole one.
 void generate(int records) {
     const QString dir = data_dir();
+    const QString catalogue = dir + QStringLiteral("/catalogue_%1.dll").arg(records);
+    const QString names = dir + QStringLiteral("/names_%1.txt").arg(records);
     const std::string cmd =
-        "/usr/bin/python3 " QM_SOURCE_DIR "/bench/generate_catalogue.py " +
-        QString(dir + QStringLiteral("/catalogue_%1.dll").arg(records)).toStdString() + " " +
-        std::to_string(records) + " --utf8-names " +
-        QString(dir + QStringLiteral("/names_%1.txt").arg(records)).toStdString();
-    if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "generator failed\n");
+        std::string(QM_GENERATOR) + " " + quoted(catalogue + QStringLiteral(".part")) + " " +
+        std::to_string(records) + " --utf8-names " + quoted(names + QStringLiteral(".part"));
+    if (std::system(cmd.c_str()) != 0 || !QFile::rename(names + QStringLiteral(".part"), names) ||
+        !QFile::rename(catalogue + QStringLiteral(".part"), catalogue))
+        std::fprintf(stderr, "generator failed\n");
 }
 } // namespace
+
+int bench_records() {
+    bool ok = false;
+    const int n = qEnvironmentVariableIntValue("QM_BENCH_RECORDS", &ok);
+    return ok && n > 0 ? n : 1'000'000;
+}
 
 QString bench_catalogue_file(int records) {
     const QString path = data_dir() + QStringLiteral("/catalogue_%1.dll").arg(records);

@@ -1,8 +1,16 @@
-// Loading and searching a 1M-record catalogue, beside iconv, cat and rg on the same data.
+// Loading and searching the benchmarks' catalogue (1M records, QM_BENCH_RECORDS for more),
+// beside iconv, cat and rg on the same data.
 #include "bench/bench_support.h"
 #include "catalogue/catalogue_file.h"
+#include "catalogue/catalogue_loading.h"
 #include "catalogue/record_set.h"
 #include "catalogue/record_storage.h"
+#include "search/query_engine.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
@@ -21,6 +29,44 @@ void BM_load_catalogue_file(benchmark::State& state) {
     state.counters["records"] = static_cast<double>(rows);
 }
 BENCHMARK(BM_load_catalogue_file)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The start-up load: the catalogue file in a program folder, snapshots in a cache folder.
+struct start_folders {
+    QTemporaryDir program{QDir::tempPath() + QStringLiteral("/qm_start_XXXXXX")};
+    QTemporaryDir cache{QDir::tempPath() + QStringLiteral("/qm_cache_XXXXXX")};
+    start_folders() {
+        QFile::link(QFileInfo(bench_catalogue_file()).absoluteFilePath(),
+                    program.filePath(catalogue_file_name));
+    }
+    long load() const {
+        record_set rs;
+        load_catalogue(rs, program.path() + QLatin1Char('/'), cache.path());
+        return rs.rowcount();
+    }
+};
+
+// No snapshot yet: the file is hashed and parsed, then the snapshot is written.
+void BM_start_without_snapshot(benchmark::State& state) {
+    long rows = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        start_folders f;
+        state.ResumeTiming();
+        rows = f.load();
+    }
+    state.counters["records"] = static_cast<double>(rows);
+}
+BENCHMARK(BM_start_without_snapshot)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// The snapshot matches: read it while the file is hashed.
+void BM_start_from_snapshot(benchmark::State& state) {
+    start_folders f;
+    f.load();
+    long rows = 0;
+    for (auto _ : state) rows = f.load();
+    state.counters["records"] = static_cast<double>(rows);
+}
+BENCHMARK(BM_start_from_snapshot)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void run_command(benchmark::State& state, const std::string& command) {
     for (auto _ : state) state.SetIterationTime(time_command(command));
@@ -60,6 +106,32 @@ void BM_query_number(benchmark::State& state) {
 void BM_query_pinyin(benchmark::State& state) {
     query(state, u"pinyinma like '%' +'wd' + '%'");
 }
+void planned(benchmark::State& state, const char16_t* condition) {
+    const query_plan plan = plan_query(QStringView(condition));
+    const QString filter = plan.filter.value_or(QString());
+    query(state, reinterpret_cast<const char16_t*>(filter.utf16()));
+}
+void BM_query_fuzzy_blank(benchmark::State& state) {
+    planned(state, u"我的 爱人");
+}
+void BM_query_several_numbers(benchmark::State& state) {
+    planned(state, u" 1002 2003 3004");
+}
+void BM_query_show_all(benchmark::State& state) {
+    query(state, u"");
+}
+BENCHMARK(BM_query_fuzzy_blank)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(15)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_query_several_numbers)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(15)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_query_show_all)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(15)
+    ->ReportAggregatesOnly();
 void BM_query_pictures(benchmark::State& state) {
     query(state, u"fileext = '.jpg' or  fileext = '.jpeg' or  fileext = '.bmp' or  fileext = "
                  u"'.gif' or  fileext = '.rle' or  fileext = '.wmf' ");

@@ -1,5 +1,7 @@
-// The main window over a 1M-record catalogue: start-up to a usable window, a typed pinyin
-// condition to its results (without the quiet time), and show-all.
+// The main window over the benchmarks' catalogue (1M records, QM_BENCH_RECORDS for more):
+// start-up to a usable window, typed conditions to their results (without the quiet time),
+// and show-all. Start-up is timed with the catalogue's snapshot in place (made by a first,
+// untimed start), as every start after the first one finds it.
 #include "app/w_main.h"
 #include "bench/bench_support.h"
 #include "catalogue/catalogue_file.h"
@@ -36,9 +38,10 @@ std::unique_ptr<w_main> open_window() {
     return w;
 }
 
-void BM_start_up_with_1m_records(benchmark::State& state) {
+void BM_start_up(benchmark::State& state) {
     recording_prompts answers;
     program_folder();
+    open_window().reset();
     for (auto _ : state) {
         auto w = open_window();
         benchmark::DoNotOptimize(w.get());
@@ -47,7 +50,7 @@ void BM_start_up_with_1m_records(benchmark::State& state) {
         state.ResumeTiming();
     }
 }
-BENCHMARK(BM_start_up_with_1m_records)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_start_up)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // One window for the query benchmarks; it must go before the application does.
 std::unique_ptr<w_main> the_shared_window;
@@ -77,6 +80,24 @@ void BM_name_two_chinese(benchmark::State& state) {
 void BM_all_pictures(benchmark::State& state) {
     query_after_quiet_time(state, QStringLiteral("PPPP"));
 }
+void BM_fuzzy_with_blank(benchmark::State& state) {
+    query_after_quiet_time(state, QStringLiteral("我的 爱人"));
+}
+void BM_number(benchmark::State& state) {
+    query_after_quiet_time(state, QStringLiteral("1002"));
+}
+void BM_several_numbers(benchmark::State& state) {
+    query_after_quiet_time(state, QStringLiteral(" 1002 2003 3004"));
+}
+BENCHMARK(BM_fuzzy_with_blank)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(10)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_number)->Unit(benchmark::kMillisecond)->Repetitions(10)->ReportAggregatesOnly();
+BENCHMARK(BM_several_numbers)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(10)
+    ->ReportAggregatesOnly();
 BENCHMARK(BM_pinyin_two_letters)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(10)
@@ -88,7 +109,7 @@ BENCHMARK(BM_name_two_chinese)
 BENCHMARK(BM_all_pictures)->Unit(benchmark::kMillisecond)->Repetitions(10)->ReportAggregatesOnly();
 
 // The second ">" of ">>" shows every record at once.
-void BM_show_all_1m(benchmark::State& state) {
+void BM_show_all(benchmark::State& state) {
     w_main& w = shared_window();
     QLineEdit* edit = w.ddlb_1()->lineEdit();
     for (auto _ : state) {
@@ -100,7 +121,7 @@ void BM_show_all_1m(benchmark::State& state) {
     }
     state.counters["rows"] = static_cast<double>(w.dw_1_rows().rowcount());
 }
-BENCHMARK(BM_show_all_1m)->Unit(benchmark::kMillisecond)->Repetitions(10)->ReportAggregatesOnly();
+BENCHMARK(BM_show_all)->Unit(benchmark::kMillisecond)->Repetitions(10)->ReportAggregatesOnly();
 
 } // namespace
 

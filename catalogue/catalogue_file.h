@@ -18,8 +18,10 @@ struct catalogue_import_result {
 };
 
 // Appends the file's records from `first_line` on; the record set is not emptied first.
+// A large file is read in parts on every core (`threads` 0), or on as many threads as asked
+// (any size; 1 streams it); the records and counts are the same for every count.
 catalogue_import_result import_catalogue_file(record_set& target, const QString& path,
-                                              int first_line = 2);
+                                              int first_line = 2, unsigned threads = 0);
 
 // Writes the visible records, through a temporary file renamed over the old one: on any
 // failure the previous file stays as it was and false is returned.

@@ -1,5 +1,51 @@
 #include "catalogue/catalogue_loading.h"
 
-catalogue_import_result load_catalogue(record_set& catalogue, const QString& program_folder) {
-    return import_catalogue_file(catalogue, program_folder + catalogue_file_name);
+#include "catalogue/catalogue_snapshot.h"
+#include "catalogue/record_set.h"
+#include "catalogue/record_storage.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+QString default_snapshot_folder() {
+    return QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+}
+
+QString snapshot_path_for(const QString& catalogue_path, const QString& cache_folder) {
+    // One snapshot per catalogue file, so program folders never take each other's.
+    const QByteArray where = QFileInfo(catalogue_path).absoluteFilePath().toUtf8();
+    return cache_folder + QStringLiteral("/catalogue-%1.snapshot")
+                              .arg(content_hash(where), 16, 16, QLatin1Char('0'));
+}
+
+catalogue_import_result load_catalogue(record_set& catalogue, const QString& program_folder,
+                                       const QString& cache_folder) {
+    const QString path = program_folder + catalogue_file_name;
+    const bool empty = catalogue.storage().rows() == 0;
+    if (cache_folder.isEmpty() || !empty || !QFileInfo::exists(path))
+        return import_catalogue_file(catalogue, path);
+    const QString snapshot = snapshot_path_for(path, cache_folder);
+    record_storage stored;
+    if (const auto counts = load_catalogue_snapshot(snapshot, path, stored)) {
+        catalogue.setredraw(false);
+        catalogue.append_rows([&](record_storage& s) {
+            if (s.rows() == 0)
+                s = std::move(stored);
+            else
+                s.append(stored);
+        });
+        catalogue.setredraw(true);
+        return *counts;
+    }
+    // Known before the read, checked after it: a file that changes meanwhile gets no snapshot.
+    const auto before = identify_catalogue_file(path);
+    const catalogue_import_result result = import_catalogue_file(catalogue, path);
+    if (before && !result.read_error && catalogue.storage().rows() == result.loaded) {
+        const auto after = stat_catalogue_file(path);
+        if (after && after->size == before->size && after->modified_ns == before->modified_ns &&
+            QDir().mkpath(cache_folder))
+            save_catalogue_snapshot(snapshot, catalogue.storage(), result, *before);
+    }
+    return result;
 }

@@ -2,11 +2,22 @@
 // Loading the last scan's catalogue at start-up: the catalogue file in the program folder
 // is appended to the catalogue. A missing or damaged file leaves what could be read; the
 // file itself is never changed by loading.
+//
+// Into an empty catalogue, a snapshot in the cache folder made from the file as it is now
+// is read instead of the file (see catalogue_snapshot.h); when there is none or it does not
+// match, the file is read and a new snapshot written. A snapshot that cannot be written
+// costs only the next start's time.
 #include "catalogue/catalogue_file.h"
 
 #include <QString>
 
 class record_set;
 
-// `program_folder` ends with a separator.
-catalogue_import_result load_catalogue(record_set& catalogue, const QString& program_folder);
+// The user's cache folder for this program.
+QString default_snapshot_folder();
+// Where the snapshot of the catalogue file at `catalogue_path` lives in `cache_folder`.
+QString snapshot_path_for(const QString& catalogue_path, const QString& cache_folder);
+
+// `program_folder` ends with a separator; an empty `cache_folder` keeps no snapshot.
+catalogue_import_result load_catalogue(record_set& catalogue, const QString& program_folder,
+                                       const QString& cache_folder = default_snapshot_folder());

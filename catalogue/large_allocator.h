@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <new>
+#include <utility>
 #include <vector>
 
 #if defined(__linux__)
@@ -41,6 +42,15 @@ template <typename T> struct large_allocator {
         }
 #endif
         std::free(p);
+    }
+
+    // resize() leaves new elements of plain types unwritten: readers fill them at once, and
+    // fresh pages from the system are zero anyway.
+    template <typename U> void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args> void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
     }
 
     template <typename U> bool operator==(const large_allocator<U>&) const noexcept {

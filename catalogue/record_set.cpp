@@ -32,6 +32,27 @@ long record_set::insertrow(long before_row) {
     return static_cast<long>(visible_.size());
 }
 
+void record_set::append_rows(const std::function<void(record_storage&)>& fill) {
+    const std::uint32_t first = storage_->rows();
+    auto adopt = [&] {
+        order_is_storage_order_ = order_is_storage_order_ && first == order_.size();
+        order_.reserve(order_.size() + (storage_->rows() - first));
+        visible_.reserve(visible_.size() + (storage_->rows() - first));
+        for (std::uint32_t id = first; id < storage_->rows(); ++id) {
+            order_.push_back(id);
+            visible_.push_back(id);
+        }
+        changed();
+    };
+    try {
+        fill(*storage_);
+    } catch (...) {
+        adopt();
+        throw;
+    }
+    adopt();
+}
+
 void record_set::reserve(std::size_t rows, std::size_t text_units) {
     storage_->reserve(rows, text_units);
     order_.reserve(order_.size() + rows);

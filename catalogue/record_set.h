@@ -31,6 +31,9 @@ class record_set {
     // Appends an empty record (sourceid 0, every other column null); only 0 (= at the end)
     // is accepted as position. Returns the new row's number.
     long insertrow(long before_row = 0);
+    // Bulk append: `fill` adds rows at the end of the storage; they become the last records,
+    // in storage order (also those added before `fill` throws).
+    void append_rows(const std::function<void(record_storage&)>& fill);
     // Room for many appends to come (the rows are not added).
     void reserve(std::size_t rows, std::size_t text_units);
     long rowcount() const;

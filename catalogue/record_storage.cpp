@@ -66,6 +66,20 @@ std::size_t text_arena_column::memory_bytes() const {
            lengths_.capacity() * sizeof(std::uint16_t);
 }
 
+void text_arena_column::append(const text_arena_column& other) {
+    if (data_.size() + other.data_.size() > std::numeric_limits<std::uint32_t>::max())
+        throw std::length_error("catalogue text store full");
+    const auto base = static_cast<std::uint32_t>(data_.size());
+    const std::size_t first = offsets_.size();
+    if (!other.ordered_) ordered_ = false;
+    if (other.high_water_ > 0) high_water_ = static_cast<std::uint32_t>(first + other.high_water_);
+    data_.insert(data_.end(), other.data_.begin(), other.data_.end());
+    offsets_.resize(first + other.offsets_.size());
+    for (std::size_t r = 0; r < other.offsets_.size(); ++r)
+        offsets_[first + r] = base + other.offsets_[r];
+    lengths_.insert(lengths_.end(), other.lengths_.begin(), other.lengths_.end());
+}
+
 // --- text_dictionary_column ----------------------------------------------------------
 
 std::optional<QStringView> text_dictionary_column::get(std::uint32_t row) const {
@@ -83,6 +97,17 @@ std::uint32_t text_dictionary_column::intern(QStringView text) {
     texts_.push_back(key);
     index_.insert(key, id);
     return last_id_ = id;
+}
+
+void text_dictionary_column::append(const text_dictionary_column& other) {
+    std::vector<std::uint32_t> mapped(other.texts_.size());
+    for (std::size_t i = 0; i < other.texts_.size(); ++i) mapped[i] = intern(other.texts_[i]);
+    const std::size_t first = ids_.size();
+    ids_.resize(first + other.ids_.size());
+    for (std::size_t r = 0; r < other.ids_.size(); ++r) {
+        const std::uint32_t id = other.ids_[r];
+        ids_[first + r] = id == text_dictionary_view::null_id ? id : mapped[id];
+    }
 }
 
 void text_dictionary_column::clear() {
@@ -144,6 +169,11 @@ std::optional<QString> path_column::get(std::uint32_t row) const {
     return out;
 }
 
+void path_column::append(const path_column& other) {
+    folders_.append(other.folders_);
+    names_.append(other.names_);
+}
+
 void path_column::clear() {
     folders_.clear();
     names_.clear();
@@ -186,6 +216,22 @@ void record_storage::reserve(std::size_t rows, std::size_t text_units) {
     pinyinma_.reserve(rows, text_units);
     filenamewithno_.reserve(rows, text_units);
     filepath_.reserve(rows, text_units);
+}
+
+void record_storage::append(const record_storage& other) {
+    if (std::size_t{rows()} + other.rows() >= std::numeric_limits<std::uint32_t>::max() - 1)
+        throw std::length_error("catalogue full");
+    auto join = [](auto& to, const auto& from) { to.insert(to.end(), from.begin(), from.end()); };
+    join(null_mask_, other.null_mask_);
+    join(machineid_, other.machineid_);
+    join(sourceid_, other.sourceid_);
+    join(createdate_, other.createdate_);
+    join(filesizedec_, other.filesizedec_);
+    filename_.append(other.filename_);
+    pinyinma_.append(other.pinyinma_);
+    filenamewithno_.append(other.filenamewithno_);
+    fileext_.append(other.fileext_);
+    filepath_.append(other.filepath_);
 }
 
 void record_storage::clear() {

@@ -16,6 +16,8 @@
 
 // Texts of one column back to back, in the order they were stored.
 class text_arena_column {
+    friend class catalogue_snapshot_io;
+
   public:
     void add_row();
     void set(std::uint32_t row, QStringView text);
@@ -27,6 +29,8 @@ class text_arena_column {
     text_arena_view view() const;
     void clear();
     std::size_t memory_bytes() const;
+    // Rows of `other` after this column's rows, its texts after this arena's.
+    void append(const text_arena_column& other);
 
   private:
     large_vector<char16_t> data_;
@@ -38,6 +42,8 @@ class text_arena_column {
 
 // Each row holds an id into a list of distinct texts.
 class text_dictionary_column {
+    friend class catalogue_snapshot_io;
+
   public:
     void add_row() { ids_.push_back(text_dictionary_view::null_id); }
     void reserve(std::size_t rows) { ids_.reserve(rows); }
@@ -50,6 +56,8 @@ class text_dictionary_column {
     std::size_t memory_bytes() const;
     std::uint32_t id(std::uint32_t row) const { return ids_[row]; }
     const QString& text(std::uint32_t id) const { return texts_[id]; }
+    // Rows of `other` after this column's rows, its texts interned here.
+    void append(const text_dictionary_column& other);
 
   private:
     large_vector<std::uint32_t> ids_;
@@ -60,6 +68,8 @@ class text_dictionary_column {
 
 // A path as interned folder (up to and including the last separator) plus the rest.
 class path_column {
+    friend class catalogue_snapshot_io;
+
   public:
     void add_row();
     void reserve(std::size_t rows, std::size_t units);
@@ -69,6 +79,7 @@ class path_column {
     bool get_into(std::uint32_t row, QString& out) const;
     void clear();
     std::size_t memory_bytes() const;
+    void append(const path_column& other);
 
   private:
     text_dictionary_column folders_;
@@ -76,6 +87,8 @@ class path_column {
 };
 
 class record_storage final : public filter_source {
+    friend class catalogue_snapshot_io;
+
   public:
     std::uint32_t add_row(); // sourceid 0, everything else null
     // Room for `rows` more records holding about `text_units` of text in all; memory that
@@ -83,6 +96,9 @@ class record_storage final : public filter_source {
     void reserve(std::size_t rows, std::size_t text_units);
     std::uint32_t rows() const { return static_cast<std::uint32_t>(null_mask_.size()); }
     void clear();
+    // Every row of `other` after the last row here, in its order (loaders fill parts of a
+    // catalogue on several threads and join them).
+    void append(const record_storage& other);
 
     bool isnull(std::uint32_t row, int column) const;
     void set_null(std::uint32_t row, int column);

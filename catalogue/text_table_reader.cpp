@@ -127,6 +127,72 @@ scan_result scan_line(const char16_t* b, qsizetype start, qsizetype end, bool fi
     return r;
 }
 
+struct line_state {
+    qsizetype start = 0;   // first unit of the current line
+    bool skipping = false; // inside an over-long line, looking for its end
+    std::int64_t line_number = 1;
+};
+
+// Delivers the lines of b[state.start, end) that are known to be complete (all of them when
+// `eof`); state.start is left at the first unit still needed.
+void deliver_lines(const char16_t* b, qsizetype end, bool eof, qsizetype max_len,
+                   std::int64_t first_line, line_state& state, std::vector<QStringView>& fields,
+                   const text_line_callback& on_line, const text_table_options& options,
+                   text_table_result& result) {
+    qsizetype& start = state.start;
+    bool& skipping = state.skipping;
+    std::int64_t& line_number = state.line_number;
+    for (;;) {
+        if (skipping) {
+            const char16_t* hit = std::find_if(b + start, b + end, is_line_end);
+            const qsizetype pos = hit - b;
+            if (pos == end) {
+                start = end;
+                break;
+            }
+            qsizetype next = pos + 1;
+            if (b[pos] == u'\r') {
+                if (pos + 1 < end) {
+                    next += b[pos + 1] == u'\n' ? 1 : 0;
+                } else if (!eof) {
+                    start = pos; // keep the CR until we know what follows it
+                    break;
+                }
+            }
+            skipping = false;
+            ++line_number;
+            start = next;
+            continue;
+        }
+        if (start == end) break;
+        const scan_result s = scan_line(b, start, end, eof, max_len, fields);
+        if (s.kind == scan_kind::need_more) break;
+        const bool wanted = line_number >= first_line;
+        if (s.kind == scan_kind::over_long) {
+            if (wanted) {
+                ++result.lines_over_long;
+                if (options.over_long == over_long_policy::deliver_prefix) {
+                    const scan_result p =
+                        scan_line(b, start, start + max_len, true, max_len, fields);
+                    const text_line_info info{line_number, p.has_nul, p.has_lone_surrogate, true};
+                    on_line(std::span<const QStringView>(fields), info);
+                    ++result.lines_delivered;
+                }
+            }
+            start += max_len; // no line end before here
+            skipping = true;
+            continue;
+        }
+        if (wanted) {
+            const text_line_info info{line_number, s.has_nul, s.has_lone_surrogate, false};
+            on_line(std::span<const QStringView>(fields), info);
+            ++result.lines_delivered;
+        }
+        ++line_number;
+        start = s.next;
+    }
+}
+
 // The reading loop over any source of bytes: `read_some(dst, max)` returns the number of
 // bytes stored, 0 at the end, or -1 on failure. `expected_bytes` (the size when known, else
 // 0) keeps the buffer of a small file small.
@@ -150,12 +216,11 @@ void parse(Source&& read_some, std::int64_t expected_bytes, const text_line_call
     std::vector<QStringView> fields;
     fields.reserve(16);
     qsizetype byte_end = 0;
-    qsizetype start = 0; // first unit of the current line
+    line_state state;
+    qsizetype& start = state.start;
     qsizetype swapped_end = 0;
     bool eof = false;
     bool mark_checked = false;
-    bool skipping = false; // inside an over-long line, looking for its end
-    std::int64_t line_number = 1;
 
     for (;;) {
         const qsizetype end = byte_end / 2;
@@ -168,56 +233,9 @@ void parse(Source&& read_some, std::int64_t expected_bytes, const text_line_call
             mark_checked = true;
             if (end >= 1 && b[0] == u'\uFEFF') start = 1;
         }
-        while (mark_checked) {
-            if (skipping) {
-                const char16_t* hit = std::find_if(b + start, b + end, is_line_end);
-                const qsizetype pos = hit - b;
-                if (pos == end) {
-                    start = end;
-                    break;
-                }
-                qsizetype next = pos + 1;
-                if (b[pos] == u'\r') {
-                    if (pos + 1 < end) {
-                        next += b[pos + 1] == u'\n' ? 1 : 0;
-                    } else if (!eof) {
-                        start = pos; // keep the CR until we know what follows it
-                        break;
-                    }
-                }
-                skipping = false;
-                ++line_number;
-                start = next;
-                continue;
-            }
-            if (start == end) break;
-            const scan_result s = scan_line(b, start, end, eof, max_len, fields);
-            if (s.kind == scan_kind::need_more) break;
-            const bool wanted = line_number >= first_line;
-            if (s.kind == scan_kind::over_long) {
-                if (wanted) {
-                    ++result.lines_over_long;
-                    if (options.over_long == over_long_policy::deliver_prefix) {
-                        const scan_result p =
-                            scan_line(b, start, start + max_len, true, max_len, fields);
-                        const text_line_info info{line_number, p.has_nul, p.has_lone_surrogate,
-                                                  true};
-                        on_line(std::span<const QStringView>(fields), info);
-                        ++result.lines_delivered;
-                    }
-                }
-                start += max_len; // no line end before here
-                skipping = true;
-                continue;
-            }
-            if (wanted) {
-                const text_line_info info{line_number, s.has_nul, s.has_lone_surrogate, false};
-                on_line(std::span<const QStringView>(fields), info);
-                ++result.lines_delivered;
-            }
-            ++line_number;
-            start = s.next;
-        }
+        if (mark_checked)
+            deliver_lines(b, end, eof, max_len, first_line, state, fields, on_line, options,
+                          result);
         if (eof) break;
 
         // Keep the unfinished line (and an odd byte) at the front, then read on.
@@ -258,6 +276,23 @@ text_table_result read_text_table(const QString& path, const text_line_callback&
     parse([&file](char* dst, qint64 max) { return file.read(dst, max); }, file.size(), on_line,
           options, result);
     if (result.status == text_table_status::io_error) result.error = file.errorString();
+    return result;
+}
+
+text_table_result read_text_table_units(std::u16string_view units,
+                                        const text_line_callback& on_line,
+                                        const text_table_options& options) {
+    text_table_result result;
+    const qsizetype max_len =
+        static_cast<qsizetype>(std::clamp<std::int64_t>(options.max_line_units, 1, max_line_limit));
+    std::vector<QStringView> fields;
+    fields.reserve(16);
+    line_state state;
+    deliver_lines(units.data(), static_cast<qsizetype>(units.size()), true, max_len,
+                  std::max<std::int64_t>(options.first_line, 1), state, fields, on_line, options,
+                  result);
+    result.bytes_read = static_cast<std::int64_t>(units.size() * 2);
+    result.status = text_table_status::read;
     return result;
 }
 

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <string_view>
 
 struct text_line_info {
     std::int64_t line_number = 0;    // 1-based, counting every line of the file
@@ -65,6 +66,12 @@ struct text_table_result {
 // Reads the file at `path`. After an io_error part of the lines may have been delivered.
 text_table_result read_text_table(const QString& path, const text_line_callback& on_line,
                                   const text_table_options& options = {});
+
+// The same over text already decoded in memory, from its first unit (a mark is not looked
+// for); lines are numbered from 1 within `units`.
+text_table_result read_text_table_units(std::u16string_view units,
+                                        const text_line_callback& on_line,
+                                        const text_table_options& options = {});
 
 // The same over bytes in memory (status is then always `read`).
 text_table_result read_text_table_bytes(QByteArrayView bytes, const text_line_callback& on_line,

@@ -59,15 +59,19 @@ struct text_matcher {
     // With "%" the only wildcard, taking each literal at its leftmost place is never
     // worse than any later place, so one forward pass decides.
     bool glob_matches(const char16_t* s, std::size_t n) const {
+        return glob_from(s, n, 0, anchored_start);
+    }
+
+    // The pattern from parts[first] on, anchored at the start of `s` only when asked.
+    bool glob_from(const char16_t* s, std::size_t n, std::size_t first, bool anchored) const {
         std::size_t pos = 0;
         std::size_t end = n;
-        std::size_t first = 0;
         std::size_t last = parts.size();
-        if (anchored_start) {
-            const std::u16string& p = parts.front();
+        if (anchored && first < last) {
+            const std::u16string& p = parts[first];
             if (n < p.size() || !same_units(s, p.data(), p.size())) return false;
             pos = p.size();
-            first = 1;
+            ++first;
         }
         if (anchored_end && first < last) {
             const std::u16string& p = parts.back();
@@ -82,6 +86,22 @@ struct text_matcher {
             pos = hit + parts[i].size();
         }
         return true;
+    }
+
+    // "contains", and a glob that does not start anchored: its first literal can be looked
+    // for over a whole arena, the rest of the pattern then tried in the row it hit.
+    bool searchable_over_arena() const {
+        // A lone literal that must also end the text is not decided by its leftmost place.
+        return how == mode::contains ||
+               (how == mode::glob && !anchored_start && (!anchored_end || parts.size() >= 2));
+    }
+    const std::u16string& first_literal() const {
+        return how == mode::contains ? literal : parts.front();
+    }
+    // After the first literal's leftmost hit in a row, whether the rest of the row completes
+    // the match (`s` is the row's text after that hit).
+    bool rest_matches(const char16_t* s, std::size_t n) const {
+        return how == mode::contains || glob_from(s, n, 1, false);
     }
 };
 
@@ -154,10 +174,13 @@ std::uint32_t row_at(const std::uint32_t* offsets, std::uint32_t from, std::uint
                                       offsets - 1);
 }
 
-// One search over the arena span of rows [b, e): each hit is mapped to its row, and counts
-// only when it lies wholly inside that row's text. A row that matched is passed over.
-void ordered_contains(const text_arena_view& a, const std::u16string& literal, std::uint32_t b,
+// One search for the matcher's first literal over the arena span of rows [b, e): each hit
+// is mapped to its row, and counts only when it lies wholly inside that row's text and the
+// rest of the pattern matches after it. The first hit in a row is its leftmost, which
+// decides the row, so the search goes on at the next row either way.
+void ordered_contains(const text_arena_view& a, const text_matcher& matcher, std::uint32_t b,
                       std::uint32_t e, std::uint8_t* out) {
+    const std::u16string& literal = matcher.first_literal();
     if (b >= e) return; // more threads than rows leaves some with none
     const std::size_t m = literal.size();
     std::size_t limit = 0;
@@ -178,7 +201,7 @@ void ordered_contains(const text_arena_view& a, const std::u16string& literal, s
         const std::uint16_t len = a.lengths[row];
         const std::size_t end = std::size_t{a.offsets[row]} + (len == null_text_length ? 0 : len);
         if (hit + m <= end) {
-            out[row] = 1;
+            if (!out[row] && matcher.rest_matches(a.data + hit + m, end - (hit + m))) out[row] = 1;
             pos = end;
         } else {
             pos = hit + 1; // across the end of a row's text
@@ -190,7 +213,7 @@ void evaluate_rows(const column_plan& plan, std::uint32_t b, std::uint32_t e, st
     switch (plan.access.how) {
     case column_access::kind::arena: {
         const text_arena_view& a = plan.access.arena;
-        for (const text_matcher* m : plan.whole_arena) ordered_contains(a, m->literal, b, e, out);
+        for (const text_matcher* m : plan.whole_arena) ordered_contains(a, *m, b, e, out);
         if (plan.per_row.empty()) break;
         for (std::uint32_t r = b; r < e; ++r) {
             const std::uint16_t len = a.lengths[r];
@@ -246,7 +269,7 @@ std::vector<column_plan> make_plans(const filter_expr& expr, const filter_source
 
         for (const text_matcher& m : plan.matchers) {
             const bool whole = plan.access.how == column_access::kind::arena &&
-                               plan.access.arena.ordered && m.how == text_matcher::mode::contains;
+                               plan.access.arena.ordered && m.searchable_over_arena();
             (whole ? plan.whole_arena : plan.per_row).push_back(&m);
         }
         if (plan.access.how == column_access::kind::dictionary) {

@@ -146,6 +146,49 @@ TEST_F(catalogue_file, bad_lines_are_skipped_and_good_ones_around_them_load) {
     }
 }
 
+// Parts are cut after line ends wherever they fall: every count of threads reads what one
+// stream reads, with bad lines, every line end, a dictionary text first seen late and
+// records already in the set.
+TEST_F(catalogue_file, every_thread_count_reads_what_one_stream_reads) {
+    const QString ends[] = {u"\r\n"_s, u"\n"_s, u"\r"_s};
+    QString text = heading;
+    for (int i = 0; i < 300; ++i) {
+        text +=
+            QString(
+                u"%1\t名%1\t.e%2\t2020-01-02 03:04:05\tD:/夹%3/名%1.mp3\tm%1\t%1.5\t%2\t%1@名"_s)
+                .arg(i)
+                .arg(i % 7)
+                .arg(i / 40);
+        if (i % 13 == 0) text += u"\textra"_s;
+        if (i % 17 == 0) text += QChar(0xD800);
+        if (i % 29 == 0) text += QString(5000, u'h');
+        text += ends[i % 3];
+        if (i % 31 == 0) text += ends[(i + 1) % 3]; // an empty line
+    }
+    text += u"9\tlast\t.mp3\t\tD:/last.mp3\tl\t\t\tlast"_s; // no line end
+    write_all_bytes(path(), utf16le(text, true));
+    record_set streamed;
+    add(streamed, 7, u"已有"_s, u".mp3"_s, std::nullopt, 1, 2, u"已有"_s);
+    const auto expected = import_catalogue_file(streamed, path(), 2, 1);
+    EXPECT_GT(expected.loaded, 200);
+    EXPECT_GT(expected.skipped, 20);
+    for (const unsigned threads : {2u, 3u, 5u, 16u, 0u}) {
+        record_set parts;
+        add(parts, 7, u"已有"_s, u".mp3"_s, std::nullopt, 1, 2, u"已有"_s);
+        const auto got = import_catalogue_file(parts, path(), 2, threads);
+        EXPECT_EQ(got.loaded, expected.loaded) << threads;
+        EXPECT_EQ(got.skipped, expected.skipped) << threads;
+        expect_same_records(streamed, parts);
+        parts.setfilter(u"fileext = '.e3' and filepath like '%夹2/%'");
+        streamed.setfilter(u"fileext = '.e3' and filepath like '%夹2/%'");
+        parts.filter();
+        streamed.filter();
+        expect_same_records(streamed, parts);
+        streamed.setfilter(u"");
+        streamed.filter();
+    }
+}
+
 TEST_F(catalogue_file, a_truncated_file_loads_what_is_whole) {
     const QString good = u"1\tok\t.mp3\t\tD:/ok.mp3\tok\t1.50\t0\tok"_s;
     QByteArray bytes = utf16le(heading + good + u"\r\n"_s + good, true);

@@ -1,0 +1,358 @@
+#include "catalogue/catalogue_snapshot.h"
+
+#include "catalogue/record_storage.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <system_error>
+
+namespace {
+
+constexpr std::array<char, 8> magic{'Q', 'M', 'C', 'S', 'N', 'A', 'P', '1'};
+constexpr std::uint32_t byte_order_mark = 0x01020304u;
+constexpr std::size_t hash_block = std::size_t{8} << 20;
+
+struct header {
+    std::array<char, 8> magic{};
+    std::uint32_t byte_order = 0;
+    std::uint32_t reserved = 0;
+    std::int64_t file_size = 0;
+    std::int64_t file_modified_ns = 0;
+    std::uint64_t file_hash = 0;
+    std::int64_t loaded = 0;
+    std::int64_t skipped = 0;
+    std::uint64_t payload_hash = 0;
+};
+static_assert(sizeof(header) == 64);
+
+std::uint64_t mix(std::uint64_t h) {
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDull;
+    h ^= h >> 33;
+    h *= 0xC4CEB9FE1A85EC53ull;
+    return h ^ (h >> 33);
+}
+
+std::uint64_t load64(const unsigned char* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+// Where the payload comes from; every read is hashed into `hash`.
+class byte_source {
+  public:
+    virtual ~byte_source() = default;
+    bool read(void* dst, std::size_t n) {
+        if (n == 0) return true; // as the writer, which writes nothing
+        if (!read_raw(dst, n)) return false;
+        hash = content_hash(
+            QByteArrayView(static_cast<const char*>(dst), static_cast<qsizetype>(n)), hash);
+        return true;
+    }
+    virtual bool read_raw(void* dst, std::size_t n) = 0;
+    virtual std::uint64_t remaining() const = 0;
+    std::uint64_t hash = 0;
+};
+
+class file_source final : public byte_source {
+  public:
+    explicit file_source(QFile& f) : file_(f) {}
+    bool read_raw(void* dst, std::size_t n) override {
+        auto* p = static_cast<char*>(dst);
+        while (n > 0) {
+            const qint64 got = file_.read(p, static_cast<qint64>(std::min(n, hash_block)));
+            if (got <= 0) return false;
+            p += got;
+            n -= static_cast<std::size_t>(got);
+        }
+        return true;
+    }
+    std::uint64_t remaining() const override {
+        return static_cast<std::uint64_t>(std::max<qint64>(file_.size() - file_.pos(), 0));
+    }
+
+  private:
+    QFile& file_;
+};
+
+class memory_source final : public byte_source {
+  public:
+    explicit memory_source(QByteArrayView b) : bytes_(b) {}
+    bool read_raw(void* dst, std::size_t n) override {
+        if (n > remaining()) return false;
+        if (n > 0) std::memcpy(dst, bytes_.data() + at_, n);
+        at_ += n;
+        return true;
+    }
+    std::uint64_t remaining() const override {
+        return static_cast<std::uint64_t>(bytes_.size()) - at_;
+    }
+
+  private:
+    QByteArrayView bytes_;
+    std::size_t at_ = 0;
+};
+
+class payload_writer {
+  public:
+    explicit payload_writer(QSaveFile& f) : file_(f) {}
+    void raw(const void* p, std::size_t n) {
+        if (!ok || n == 0) return;
+        hash = content_hash(QByteArrayView(static_cast<const char*>(p), static_cast<qsizetype>(n)),
+                            hash);
+        ok = file_.write(static_cast<const char*>(p), static_cast<qint64>(n)) ==
+             static_cast<qint64>(n);
+    }
+    template <typename T> void value(T v) { raw(&v, sizeof v); }
+    template <typename V> void array(const V& v) {
+        value<std::uint64_t>(v.size());
+        raw(v.data(), v.size() * sizeof(typename V::value_type));
+    }
+    bool ok = true;
+    std::uint64_t hash = 0;
+
+  private:
+    QSaveFile& file_;
+};
+
+} // namespace
+
+// The storage's columns in and out; the only code that knows their inside besides their own.
+class catalogue_snapshot_io {
+  public:
+    static void write(payload_writer& w, const record_storage& s) {
+        w.array(s.null_mask_);
+        w.array(s.machineid_);
+        w.array(s.sourceid_);
+        w.array(s.createdate_);
+        w.array(s.filesizedec_);
+        write(w, s.filename_);
+        write(w, s.pinyinma_);
+        write(w, s.filenamewithno_);
+        write(w, s.fileext_);
+        write(w, s.filepath_.folders_);
+        write(w, s.filepath_.names_);
+    }
+
+    // Every column read and checked against the row count: an offset, length or id that
+    // points outside its store refuses the whole snapshot.
+    static bool read(byte_source& in, record_storage& s) {
+        if (!array(in, s.null_mask_)) return false;
+        const std::size_t rows = s.null_mask_.size();
+        return array(in, s.machineid_, rows) && array(in, s.sourceid_, rows) &&
+               array(in, s.createdate_, rows) && array(in, s.filesizedec_, rows) &&
+               read(in, s.filename_, rows) && read(in, s.pinyinma_, rows) &&
+               read(in, s.filenamewithno_, rows) && read(in, s.fileext_, rows) &&
+               read(in, s.filepath_.folders_, rows) && read(in, s.filepath_.names_, rows);
+    }
+
+  private:
+    static void write(payload_writer& w, const text_arena_column& a) {
+        w.array(a.data_);
+        w.array(a.offsets_);
+        w.array(a.lengths_);
+        w.value<std::uint32_t>(a.high_water_);
+        w.value<std::uint32_t>(a.ordered_ ? 1 : 0);
+    }
+    static void write(payload_writer& w, const text_dictionary_column& d) {
+        w.array(d.ids_);
+        w.value<std::uint64_t>(d.texts_.size());
+        for (const QString& t : d.texts_) {
+            w.value<std::uint32_t>(static_cast<std::uint32_t>(t.size()));
+            w.raw(t.utf16(), static_cast<std::size_t>(t.size()) * 2);
+        }
+    }
+
+    template <typename V>
+    static bool array(byte_source& in, V& v, std::size_t expected = std::size_t(-1)) {
+        using T = typename V::value_type;
+        std::uint64_t n = 0;
+        if (!in.read(&n, sizeof n)) return false;
+        if (expected != std::size_t(-1) && n != expected) return false;
+        if (n > in.remaining() / sizeof(T)) return false; // no room is made for what is not there
+        v.resize(static_cast<std::size_t>(n));
+        return in.read(v.data(), v.size() * sizeof(T));
+    }
+
+    static bool read(byte_source& in, text_arena_column& a, std::size_t rows) {
+        std::uint32_t high_water = 0, ordered = 0;
+        if (!array(in, a.data_) || !array(in, a.offsets_, rows) || !array(in, a.lengths_, rows) ||
+            !in.read(&high_water, 4) || !in.read(&ordered, 4))
+            return false;
+        if (high_water > rows || ordered > 1 || a.data_.size() > 0xFFFFFFFFu) return false;
+        const std::size_t size = a.data_.size();
+        std::uint32_t previous = 0;
+        for (std::size_t r = 0; r < rows; ++r) {
+            const std::uint32_t at = a.offsets_[r];
+            const std::uint16_t len = a.lengths_[r];
+            if (at > size || (len != null_text_length && len > size - at)) return false;
+            if (ordered && at < previous) return false;
+            previous = at;
+        }
+        a.high_water_ = high_water;
+        a.ordered_ = ordered == 1;
+        return true;
+    }
+
+    static bool read(byte_source& in, text_dictionary_column& d, std::size_t rows) {
+        std::uint64_t count = 0;
+        if (!array(in, d.ids_, rows) || !in.read(&count, 8)) return false;
+        if (count > in.remaining() / 4) return false;
+        d.texts_.reserve(static_cast<std::size_t>(count));
+        for (std::uint64_t i = 0; i < count; ++i) {
+            std::uint32_t len = 0;
+            if (!in.read(&len, 4) || len > in.remaining() / 2) return false;
+            QString t(static_cast<qsizetype>(len), Qt::Uninitialized);
+            if (!in.read(t.data(), std::size_t{len} * 2)) return false;
+            d.index_.insert(t, static_cast<std::uint32_t>(d.texts_.size()));
+            d.texts_.push_back(std::move(t));
+        }
+        for (const std::uint32_t id : d.ids_)
+            if (id != text_dictionary_view::null_id && id >= count) return false;
+        return true;
+    }
+};
+
+namespace {
+
+// The header, then the payload with `file_hash` (run beside the read) checked last.
+std::optional<catalogue_import_result>
+read_snapshot(byte_source& in, const catalogue_file_identity& expected,
+              const std::function<std::optional<std::uint64_t>()>& file_hash, record_storage& out,
+              bool check_payload_hash = true) {
+    out.clear();
+    header h;
+    if (!in.read_raw(&h, sizeof h) || h.magic != magic || h.byte_order != byte_order_mark ||
+        h.file_size != expected.size || h.file_modified_ns != expected.modified_ns ||
+        h.loaded < 0 || h.skipped < 0)
+        return std::nullopt;
+    auto hashed = std::async(std::launch::async, file_hash);
+    const bool whole = catalogue_snapshot_io::read(in, out) && in.remaining() == 0 &&
+                       (!check_payload_hash || in.hash == h.payload_hash);
+    const std::optional<std::uint64_t> now = hashed.get();
+    if (!whole || !now || *now != h.file_hash) {
+        out.clear();
+        return std::nullopt;
+    }
+    catalogue_import_result r;
+    r.file_found = true;
+    r.loaded = h.loaded;
+    r.skipped = h.skipped;
+    return r;
+}
+
+std::optional<std::pair<std::int64_t, std::int64_t>> size_and_time(const QString& path) {
+    std::error_code ec;
+    const std::filesystem::path p = path.toStdU16String();
+    const auto size = std::filesystem::file_size(p, ec);
+    if (ec) return std::nullopt;
+    const auto time = std::filesystem::last_write_time(p, ec);
+    if (ec) return std::nullopt;
+    return std::pair{
+        static_cast<std::int64_t>(size),
+        static_cast<std::int64_t>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count())};
+}
+
+std::optional<std::uint64_t> hash_file(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return std::nullopt;
+    std::vector<char> block(hash_block);
+    std::uint64_t h = 0;
+    for (;;) {
+        const qint64 n = f.read(block.data(), static_cast<qint64>(block.size()));
+        if (n < 0) return std::nullopt;
+        if (n == 0) return h;
+        h = content_hash(QByteArrayView(block.data(), n), h);
+    }
+}
+
+} // namespace
+
+std::uint64_t content_hash(QByteArrayView bytes, std::uint64_t seed) {
+    constexpr std::uint64_t k1 = 0x9E3779B185EBCA87ull, k2 = 0xC2B2AE3D27D4EB4Full;
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = static_cast<std::size_t>(bytes.size());
+    std::uint64_t lane[4] = {seed ^ k1, seed + k2, seed ^ (k1 >> 1), seed - k2};
+    std::size_t i = 0;
+    // Four independent lanes keep the multiplier busy.
+    for (; i + 32 <= n; i += 32)
+        for (int l = 0; l < 4; ++l)
+            lane[l] = std::rotl(lane[l] + load64(p + i + 8 * l) * k2, 31) * k1;
+    std::uint64_t h = n;
+    for (const std::uint64_t l : lane) h = mix(h ^ l) * k1;
+    for (; i < n; ++i) h = (h ^ p[i]) * k2;
+    return mix(h);
+}
+
+std::optional<catalogue_file_identity> stat_catalogue_file(const QString& path) {
+    const auto st = size_and_time(path);
+    if (!st) return std::nullopt;
+    return catalogue_file_identity{st->first, st->second, 0};
+}
+
+std::optional<catalogue_file_identity> identify_catalogue_file(const QString& path) {
+    const auto st = size_and_time(path);
+    const auto hash = hash_file(path);
+    if (!st || !hash) return std::nullopt;
+    return catalogue_file_identity{st->first, st->second, *hash};
+}
+
+bool save_catalogue_snapshot(const QString& snapshot_path, const record_storage& storage,
+                             const catalogue_import_result& counts,
+                             const catalogue_file_identity& made_from) {
+    QSaveFile f(snapshot_path);
+    if (!f.open(QIODevice::WriteOnly)) return false;
+    header h;
+    h.magic = magic;
+    h.byte_order = byte_order_mark;
+    h.file_size = made_from.size;
+    h.file_modified_ns = made_from.modified_ns;
+    h.file_hash = made_from.content_hash;
+    h.loaded = counts.loaded;
+    h.skipped = counts.skipped;
+    // The payload's hash is known only at the end: the header is written again then.
+    if (f.write(reinterpret_cast<const char*>(&h), sizeof h) != sizeof h) return false;
+    payload_writer w(f);
+    catalogue_snapshot_io::write(w, storage);
+    if (!w.ok) {
+        f.cancelWriting();
+        return false;
+    }
+    h.payload_hash = w.hash;
+    if (!f.seek(0) || f.write(reinterpret_cast<const char*>(&h), sizeof h) != sizeof h) {
+        f.cancelWriting();
+        return false;
+    }
+    return f.commit();
+}
+
+std::optional<catalogue_import_result> load_catalogue_snapshot(const QString& snapshot_path,
+                                                               const QString& catalogue_path,
+                                                               record_storage& out) {
+    out.clear();
+    const auto st = size_and_time(catalogue_path);
+    if (!st) return std::nullopt;
+    QFile f(snapshot_path);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return std::nullopt;
+    file_source in(f);
+    return read_snapshot(
+        in, {st->first, st->second, 0}, [&] { return hash_file(catalogue_path); }, out);
+}
+
+std::optional<catalogue_import_result>
+read_catalogue_snapshot_bytes(QByteArrayView bytes, const catalogue_file_identity& expected,
+                              record_storage& out, bool check_payload_hash) {
+    memory_source in(bytes);
+    return read_snapshot(
+        in, expected, [&] { return std::optional<std::uint64_t>(expected.content_hash); }, out,
+        check_payload_hash);
+}

@@ -1,0 +1,55 @@
+#pragma once
+// A binary copy of the loaded catalogue, kept in the user's cache folder so the next start
+// reads columns straight into memory instead of parsing the catalogue file again.
+//
+// The catalogue file stays the one truth: a snapshot names the file it was made from by
+// size, modification time and a hash of every byte, and is used only when all three match
+// the file as it is now. Its own bytes are hashed too, and its columns are checked for
+// consistency before use, so a damaged, foreign or stale snapshot is refused (and rebuilt
+// by the caller) and never shows wrong records. Losing it costs one parse of the file.
+//
+// Cost: reading a snapshot is one sequential read plus a hash of the catalogue file, done
+// side by side on two threads.
+#include "catalogue/catalogue_file.h"
+
+#include <QByteArrayView>
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+class record_storage;
+
+// What a snapshot must agree with.
+struct catalogue_file_identity {
+    std::int64_t size = 0;
+    std::int64_t modified_ns = 0; // modification time, nanoseconds since 1970
+    std::uint64_t content_hash = 0;
+    friend bool operator==(const catalogue_file_identity&,
+                           const catalogue_file_identity&) = default;
+};
+
+// Size and time of the file now, and the hash of its bytes; nothing when it cannot be read.
+std::optional<catalogue_file_identity> identify_catalogue_file(const QString& path);
+// Size and time alone (content_hash 0): cheap, to see whether a file changed meanwhile.
+std::optional<catalogue_file_identity> stat_catalogue_file(const QString& path);
+
+// A 64-bit hash of bytes (not for secrets: it tells an edited file from the one it was).
+std::uint64_t content_hash(QByteArrayView bytes, std::uint64_t seed = 0);
+
+// Writes the storage with the counts of the load that built it (temporary file renamed).
+bool save_catalogue_snapshot(const QString& snapshot_path, const record_storage& storage,
+                             const catalogue_import_result& counts,
+                             const catalogue_file_identity& made_from);
+
+// Reads the snapshot into `out` (emptied first) when it was made from the catalogue file as
+// it is now; the file's bytes are hashed while the snapshot is read. Nothing, and `out`
+// empty, when the snapshot is missing, damaged or made from another state of the file.
+std::optional<catalogue_import_result> load_catalogue_snapshot(const QString& snapshot_path,
+                                                               const QString& catalogue_path,
+                                                               record_storage& out);
+
+// The same over snapshot bytes in memory, against a known identity (tests, fuzz target;
+// the fuzz target passes false to reach the column checks behind the payload's hash).
+std::optional<catalogue_import_result>
+read_catalogue_snapshot_bytes(QByteArrayView bytes, const catalogue_file_identity& expected,
+                              record_storage& out, bool check_payload_hash = true);
