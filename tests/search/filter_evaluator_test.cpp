@@ -152,6 +152,63 @@ TEST(filter_evaluator, threads_give_the_single_thread_answer) {
     }
 }
 
+// The key by its definition, one character at a time: an ASCII character is itself in lower
+// case, any other matches a letter when one of its readings begins with it.
+bool key_holds(const QString& name, const std::string& query) {
+    std::vector<std::vector<std::uint8_t>> chars; // key bytes of each character
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const qsizetype n =
+            name[i].isHighSurrogate() && i + 1 < name.size() && name[i + 1].isLowSurrogate() ? 2
+                                                                                             : 1;
+        chars.emplace_back();
+        append_pinyin_key(QStringView(name).mid(i, n), chars.back());
+        chars.back().push_back(0);
+        i += n - 1;
+    }
+    for (std::size_t start = 0; start + query.size() <= chars.size(); ++start) {
+        bool all = true;
+        for (std::size_t k = 0; k < query.size() && all; ++k)
+            all = pinyin_key_starts_with(chars[start + k].data(), query.substr(k, 1));
+        if (all) return true;
+    }
+    return false;
+}
+
+TEST(filter_evaluator, pinyin_key_in_every_layout_and_thread_count_gives_the_plain_answer) {
+    std::mt19937 rng(17);
+    // Polyphones whose readings differ in their initial, single readings, Traditional, an
+    // ideograph beyond the basic plane, Latin letters in both cases, and others.
+    const QString alphabet = u"乐长行音愛我的人yYlLzc 1\U00020000é"_s;
+    random_table t;
+    std::uniform_int_distribution<int> p(0, 19);
+    for (std::size_t r = 0; r < 20000; ++r) {
+        t.names.push_back(p(rng) == 0 ? std::nullopt
+                                      : std::optional(random_text(rng, 12, alphabet)));
+        t.exts.push_back(p(rng) == 0 ? u".avi"_s : u".mp3"_s);
+    }
+    const std::string queries[] = {"y", "yy", "yl", "lz", "cx", "hz", "zh", "wdar", "y 1", "ly"};
+    for (const layout names :
+         {layout::ordered_arena, layout::unordered_arena, layout::dictionary, layout::generic}) {
+        const fake_filter_source s({{u"name"_s, names, t.names},
+                                    {u"ext"_s, layout::dictionary, t.exts},
+                                    {u"key"_s, layout::pinyin_key, t.names}});
+        for (const std::string& q : queries) {
+            const QString typed = QString::fromStdString(q).toUpper();
+            const QString text =
+                u"name like '%我%' or key like '%"_s + typed + u"%' or ext = '.avi'"_s;
+            const auto expr = parse_filter(text, s);
+            ASSERT_NE(expr, nullptr);
+            std::vector<std::uint8_t> expected(t.names.size());
+            for (std::size_t r = 0; r < expected.size(); ++r)
+                expected[r] =
+                    (t.names[r] && (t.names[r]->contains(u'我') || key_holds(*t.names[r], q))) ||
+                    t.exts[r] == u".avi"_s;
+            for (const unsigned threads : {1u, 2u, 3u, 7u, 0u})
+                EXPECT_EQ(evaluate_filter(*expr, s, threads), expected) << q << " " << threads;
+        }
+    }
+}
+
 TEST(filter_evaluator, more_threads_than_rows) {
     const fake_filter_source s({{u"name"_s, layout::ordered_arena, {u"ab"_s, u"b"_s, u"xab"_s}}});
     const auto expr = parse_filter(u"name like '%ab%'", s);
