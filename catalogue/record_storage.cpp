@@ -362,7 +362,7 @@ column_access record_storage::access(int column) const {
     column_access a;
     if (column == col_pinyin_key) {
         a.how = column_access::kind::pinyin_key;
-        if (pinyin_key_) a.key = pinyin_key_->view();
+        a.key = pinyin_key_.get();
         return a;
     }
     if (const auto* ar = arena(column)) {

@@ -216,7 +216,7 @@ void evaluate_rows(const column_plan& plan, std::uint32_t b, std::uint32_t e, st
     }
     case column_access::kind::pinyin_key:
         for (const std::string& q : plan.key_queries)
-            pinyin_key_contains(plan.access.key, q, b, e, out);
+            if (plan.access.key) plan.access.key->contains(q, b, e, out);
         break;
     case column_access::kind::generic: {
         if (!plan.access.text_of) break;

@@ -30,21 +30,14 @@ struct text_dictionary_view {
     static constexpr std::uint32_t null_id = 0xFFFFFFFFu;
 };
 
-// The pinyin search key of a table (see pinyin_key.h): row r's key is
-// data[offsets[r] .. offsets[r + 1] - 1), followed by a 0 byte; rows at or past `rows` have
-// none.
-struct pinyin_key_view {
-    const std::uint8_t* data = nullptr;
-    const std::uint32_t* offsets = nullptr;
-    std::uint32_t rows = 0;
-};
+class pinyin_key; // search/pinyin_key.h
 
 struct column_access {
     enum class kind { arena, dictionary, generic, pinyin_key };
     kind how = kind::generic;
     text_arena_view arena;
     text_dictionary_view dictionary;
-    pinyin_key_view key;
+    const pinyin_key* key = nullptr; // rows past its end have no key
     // Any column: writes the row's value as text into `out`; false when the value is null.
     std::function<bool(std::uint32_t row, QString& out)> text_of;
 };

@@ -64,7 +64,7 @@ class fake_filter_source final : public filter_source {
             break;
         case layout::pinyin_key:
             a.how = column_access::kind::pinyin_key;
-            a.key = s.key.view();
+            a.key = &s.key;
             return a;
         }
         a.text_of = [&col](std::uint32_t row, QString& out) {
