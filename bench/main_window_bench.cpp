@@ -71,6 +71,9 @@ void query_after_quiet_time(benchmark::State& state, const QString& condition) {
 void BM_pinyin_two_letters(benchmark::State& state) {
     query_after_quiet_time(state, QStringLiteral("wd"));
 }
+void BM_pinyin_polyphones(benchmark::State& state) {
+    query_after_quiet_time(state, QStringLiteral("yy")); // 音乐 answers "yy" and "yl"
+}
 void BM_name_two_chinese(benchmark::State& state) {
     query_after_quiet_time(state, QStringLiteral("爱人"));
 }
@@ -78,6 +81,10 @@ void BM_all_pictures(benchmark::State& state) {
     query_after_quiet_time(state, QStringLiteral("PPPP"));
 }
 BENCHMARK(BM_pinyin_two_letters)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(10)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_pinyin_polyphones)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(10)
     ->ReportAggregatesOnly();
