@@ -329,7 +329,8 @@ void w_main::run_scan() {
     const scan_outcome out =
         run_scan_command(request, dts_fileslist_, *wait_,
                          [this](const QString& text) { st_scaned_qty_->setText(text); });
-    if (!out.stopped) prompts().message(this, QStringLiteral("提示"), scan_closing_message(out));
+    const QString closing = scan_closing_message(out);
+    if (!closing.isEmpty()) prompts().message(this, QStringLiteral("提示"), closing);
     wait_->close_window();
     event_log_ << QStringLiteral("scan done");
 }

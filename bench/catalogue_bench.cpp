@@ -68,6 +68,34 @@ void BM_start_from_snapshot(benchmark::State& state) {
 }
 BENCHMARK(BM_start_from_snapshot)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// What start-up loading does: the file, then the in-memory pinyin key.
+void BM_load_catalogue_file_and_key(benchmark::State& state) {
+    const QString path = bench_catalogue_file();
+    long rows = 0;
+    for (auto _ : state) {
+        record_set rs;
+        import_catalogue_file(rs, path);
+        rs.build_pinyin_key();
+        rows = rs.rowcount();
+    }
+    state.counters["records"] = static_cast<double>(rows);
+}
+BENCHMARK(BM_load_catalogue_file_and_key)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_build_pinyin_key(benchmark::State& state) {
+    record_set& rs = loaded_catalogue();
+    for (auto _ : state) rs.build_pinyin_key();
+    const auto& storage = rs.storage();
+    long long name_units = 0;
+    for (long r = 1; r <= rs.rowcount(); ++r)
+        name_units += rs.getitemstring(r, col_filename).size();
+    state.counters["key_bytes_per_record"] =
+        static_cast<double>(storage.pinyin_key_bytes()) / static_cast<double>(rs.rowcount());
+    state.counters["name_chars_per_record"] =
+        static_cast<double>(name_units) / static_cast<double>(rs.rowcount());
+}
+BENCHMARK(BM_build_pinyin_key)->Unit(benchmark::kMillisecond)->Iterations(3);
+
 void run_command(benchmark::State& state, const std::string& command) {
     for (auto _ : state) state.SetIterationTime(time_command(command));
 }
@@ -132,6 +160,28 @@ BENCHMARK(BM_query_show_all)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(15)
     ->ReportAggregatesOnly();
+
+// What a pinyin condition runs now: the stored initials or the key.
+void pinyin_query(benchmark::State& state, const QString& typed) {
+    static const bool keyed = [] {
+        loaded_catalogue().build_pinyin_key();
+        return true;
+    }();
+    (void)keyed;
+    const QString e = QStringLiteral("pinyinma like '%' +'") + typed +
+                      QStringLiteral("' + '%' or pinyinkey like '%' + '") + typed +
+                      QStringLiteral("' + '%'");
+    query(state, reinterpret_cast<const char16_t*>(e.utf16()));
+}
+void BM_query_pinyin_or_key_wd(benchmark::State& state) {
+    pinyin_query(state, QStringLiteral("wd"));
+}
+void BM_query_pinyin_or_key_yy(benchmark::State& state) {
+    pinyin_query(state, QStringLiteral("yy"));
+}
+void BM_query_pinyin_or_key_wdar(benchmark::State& state) {
+    pinyin_query(state, QStringLiteral("wdar"));
+}
 void BM_query_pictures(benchmark::State& state) {
     query(state, u"fileext = '.jpg' or  fileext = '.jpeg' or  fileext = '.bmp' or  fileext = "
                  u"'.gif' or  fileext = '.rle' or  fileext = '.wmf' ");
@@ -146,6 +196,18 @@ BENCHMARK(BM_query_name_latin)
     ->ReportAggregatesOnly();
 BENCHMARK(BM_query_number)->Unit(benchmark::kMillisecond)->Repetitions(15)->ReportAggregatesOnly();
 BENCHMARK(BM_query_pinyin)->Unit(benchmark::kMillisecond)->Repetitions(15)->ReportAggregatesOnly();
+BENCHMARK(BM_query_pinyin_or_key_wd)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(15)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_query_pinyin_or_key_yy)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(15)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_query_pinyin_or_key_wdar)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(15)
+    ->ReportAggregatesOnly();
 BENCHMARK(BM_query_pictures)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(15)

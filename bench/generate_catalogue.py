@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes a synthetic catalogue file: generate_catalogue.py OUT [RECORDS] [--utf8-names FILE]
 
-Chinese and Latin names, numbered and plain, in realistic nested folders; the same format
+Chinese (with Traditional, polyphonic and rare characters mixed in) and Latin names, numbered
+and plain, in realistic nested folders; the same format
 the program writes (UTF-16LE with BOM, CRLF, heading line, nine TAB-separated fields).
 With --utf8-names, also writes the filenamewithno and pinyinma columns as UTF-8 lines
 (for comparing with text-search tools)."""
@@ -11,6 +12,11 @@ import sys
 HANZI = ("我的爱人你是心中月亮花开太阳天空大海小城故事朋友回家时间青春梦想快乐伤心雨夜星光"
          "思念远方草原春天秋风情歌红豆明天相信未来美丽世界一生等待离别温柔眼泪童年老街山河"
          "长江白云飞鸟江南烟雨父亲母亲姑娘少年征程千里故乡歌声灯火")
+# Mixed into names: Traditional characters, polyphones whose readings differ in their
+# initial, and rare ideographs of extensions A and B.
+MIXED = ("愛後來聽海茉莉阙歌燈話說夢樂長經飛鳥雲"
+         "乐长行重朝觉传藏会还和曲便将调"
+         "㐀㑇㒳㔾㗊𠀀𠀁𠂉𠃌𠈌")
 LATIN = ["love", "song", "night", "dream", "rain", "star", "heart", "road", "home", "blue",
          "summer", "fire", "dance", "river", "moon", "light", "remix", "live", "DJ", "MTV"]
 EXTS = [".mp3"] * 12 + [".wma"] * 3 + [".mp4"] * 3 + [".jpg"] * 4 + [".avi", ".rmvb", ".3gp", ".gif"]
@@ -59,7 +65,8 @@ def main():
         if rnd.random() < 0.05:
             folder = rnd.choice(folders)
         if rnd.random() < 0.7:
-            name = "".join(rnd.choice(HANZI) for _ in range(rnd.randint(2, 8)))
+            name = "".join(rnd.choice(MIXED) if rnd.random() < 0.15 else rnd.choice(HANZI)
+                           for _ in range(rnd.randint(2, 8)))
             if rnd.random() < 0.3:
                 name += " " + rnd.choice(LATIN)
         else:

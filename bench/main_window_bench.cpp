@@ -74,6 +74,9 @@ void query_after_quiet_time(benchmark::State& state, const QString& condition) {
 void BM_pinyin_two_letters(benchmark::State& state) {
     query_after_quiet_time(state, QStringLiteral("wd"));
 }
+void BM_pinyin_polyphones(benchmark::State& state) {
+    query_after_quiet_time(state, QStringLiteral("yy")); // 音乐 answers "yy" and "yl"
+}
 void BM_name_two_chinese(benchmark::State& state) {
     query_after_quiet_time(state, QStringLiteral("爱人"));
 }
@@ -99,6 +102,10 @@ BENCHMARK(BM_several_numbers)
     ->Repetitions(10)
     ->ReportAggregatesOnly();
 BENCHMARK(BM_pinyin_two_letters)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(10)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_pinyin_polyphones)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(10)
     ->ReportAggregatesOnly();

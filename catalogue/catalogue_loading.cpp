@@ -19,8 +19,10 @@ QString snapshot_path_for(const QString& catalogue_path, const QString& cache_fo
                               .arg(content_hash(where), 16, 16, QLatin1Char('0'));
 }
 
-catalogue_import_result load_catalogue(record_set& catalogue, const QString& program_folder,
-                                       const QString& cache_folder) {
+namespace {
+
+catalogue_import_result load_records(record_set& catalogue, const QString& program_folder,
+                                     const QString& cache_folder) {
     const QString path = program_folder + catalogue_file_name;
     const bool empty = catalogue.storage().rows() == 0;
     if (cache_folder.isEmpty() || !empty || !QFileInfo::exists(path))
@@ -47,5 +49,15 @@ catalogue_import_result load_catalogue(record_set& catalogue, const QString& pro
             QDir().mkpath(cache_folder))
             save_catalogue_snapshot(snapshot, catalogue.storage(), result, *before);
     }
+    return result;
+}
+
+} // namespace
+
+catalogue_import_result load_catalogue(record_set& catalogue, const QString& program_folder,
+                                       const QString& cache_folder) {
+    const catalogue_import_result result = load_records(catalogue, program_folder, cache_folder);
+    // The pinyin key is never stored, not even in the snapshot: built anew at every load.
+    catalogue.build_pinyin_key();
     return result;
 }

@@ -30,61 +30,6 @@ std::uint64_t to_filetime_ticks(const statx_timestamp& t) {
                                       t.tv_nsec / 100);
 }
 
-bool is_continuation(unsigned char c) {
-    return (c & 0xC0) == 0x80;
-}
-
-// Strict UTF-8 to UTF-16 into `out` (zero-terminated). A byte that does not start a valid
-// sequence becomes U+FFFD; the result is false then, and also when the name does not fit.
-bool decode_name(const char* name, char16_t (&out)[max_path]) {
-    const auto* s = reinterpret_cast<const unsigned char*>(name);
-    int n = 0;
-    bool valid = true;
-    auto put = [&](char16_t u) {
-        if (n < max_path - 1)
-            out[n++] = u;
-        else
-            valid = false;
-    };
-    while (*s) {
-        const unsigned char c = *s;
-        if (c < 0x80) {
-            put(c);
-            ++s;
-            continue;
-        }
-        char32_t cp = 0;
-        int len = 0;
-        if (c >= 0xC2 && c <= 0xDF && is_continuation(s[1])) {
-            cp = ((c & 0x1Fu) << 6) | (s[1] & 0x3Fu);
-            len = 2;
-        } else if (c >= 0xE0 && c <= 0xEF && is_continuation(s[1]) && is_continuation(s[2])) {
-            cp = ((c & 0x0Fu) << 12) | ((s[1] & 0x3Fu) << 6) | (s[2] & 0x3Fu);
-            if (cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF)) len = 3;
-        } else if (c >= 0xF0 && c <= 0xF4 && is_continuation(s[1]) && is_continuation(s[2]) &&
-                   is_continuation(s[3])) {
-            cp = ((c & 0x07u) << 18) | ((s[1] & 0x3Fu) << 12) | ((s[2] & 0x3Fu) << 6) |
-                 (s[3] & 0x3Fu);
-            if (cp >= 0x10000 && cp <= 0x10FFFF) len = 4;
-        }
-        if (len == 0) {
-            valid = false;
-            put(u'\uFFFD');
-            ++s;
-            continue;
-        }
-        if (cp >= 0x10000) {
-            put(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-            put(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-        } else {
-            put(static_cast<char16_t>(cp));
-        }
-        s += len;
-    }
-    out[n] = 0;
-    return valid;
-}
-
 } // namespace
 
 struct n_filetouch::listing {
@@ -112,7 +57,7 @@ bool next_entry(DIR* dir, const QByteArray& mask, win32_find_dataw& data) {
 
         // The record is reused for every entry: only what varies is written.
         data.nfilesizehigh = data.nfilesizelow = 0;
-        data.name_undecodable = !decode_name(e->d_name, data.cfilename);
+        data.decoding = decode_native_name(e->d_name, data.cfilename, max_path);
         const bool dot_entry =
             std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0;
 
@@ -155,7 +100,8 @@ bool next_entry(DIR* dir, const QByteArray& mask, win32_find_dataw& data) {
 
 find_handle n_filetouch::findfirstfile(const QString& pattern, win32_find_dataw& data) {
     const qsizetype cut = pattern.lastIndexOf(path_separator);
-    const QByteArray folder = cut < 0 ? QByteArrayLiteral(".") : pattern.left(cut + 1).toUtf8();
+    const QByteArray folder =
+        cut < 0 ? QByteArrayLiteral(".") : native_path(QStringView(pattern).left(cut + 1));
     const QByteArray mask = pattern.mid(cut + 1).toUtf8();
     if (mask.isEmpty()) return invalid_find_handle;
 

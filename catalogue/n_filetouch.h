@@ -6,6 +6,7 @@
 // a Windows build fills them with FindFirstFileW and friends; every POSIX call of the
 // scanner lives inside them.
 #include "catalogue/catalogue_values.h"
+#include "catalogue/native_names.h"
 #include "catalogue/scan_options.h"
 
 #include <QString>
@@ -67,10 +68,12 @@ struct win32_find_dataw {
     std::uint32_t dwreserved1 = 0;
     char16_t cfilename[max_path] = {}; // zero-terminated
     char16_t calternatefilename[14] = {};
-    // The name on disk is not valid text of the file-name encoding (or too long to
-    // carry): cfilename holds a readable stand-in, and no path built from it reaches
-    // the file again.
-    bool name_undecodable = false;
+    // How the name's bytes became cfilename (native_names.h). Undecodable or too long:
+    // cfilename holds a readable stand-in, and no path built from it reaches the file.
+    name_decoding decoding = name_decoding::utf8;
+    bool name_undecodable() const {
+        return decoding == name_decoding::undecodable || decoding == name_decoding::too_long;
+    }
 
     QStringView name() const { return QStringView(cfilename); }
 };
@@ -118,21 +121,29 @@ class n_filetouch {
 
     // Directory entries examined during this scan.
     std::uint32_t lul_find_qty() const { return lul_find_qty_; }
-    // Wanted files and folders left out because the catalogue could not hold them: a
-    // name with TAB or a line break, a name not valid in the file-name encoding, or a
-    // path longer than the path column.
-    long unstorable_qty() const { return unstorable_qty_; }
+    // Wanted files and folders left out because the catalogue could not hold them, by
+    // reason, and in all.
+    struct left_out_counts {
+        long undecodable = 0;   // neither UTF-8 nor GB18030
+        long bad_character = 0; // TAB or a line break in the name
+        long too_long = 0;      // longer than the path column
+        long total() const { return undecodable + bad_character + too_long; }
+    };
+    const left_out_counts& left_out() const { return left_out_; }
+    long unstorable_qty() const { return left_out_.total(); }
 
   private:
     struct listing;
 
     void make_record(const QString& ls_directory, const win32_find_dataw& data, record_set& dw_1);
+    // Counts the entry when the catalogue cannot hold `path` (built from its name).
+    bool storable(const win32_find_dataw& data, qsizetype path_size);
 
     operation_feedback& feedback_;
     scan_options options_;
     std::function<void(const QString&)> st_scaned_qty_;
     std::uint32_t lul_find_qty_ = 0;
-    long unstorable_qty_ = 0;
+    left_out_counts left_out_;
     QString filepath_;                               // reused for every file
     std::vector<std::unique_ptr<listing>> listings_; // handle n is slot n - 1
 };

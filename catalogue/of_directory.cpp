@@ -36,11 +36,16 @@ QStringView last_characters(QStringView text, qsizetype count) {
 
 // The catalogue file separates values by TAB and records by line ends, and cannot carry
 // them inside a name.
-bool storable_name(const win32_find_dataw& data) {
-    if (data.name_undecodable) return false;
+bool has_separator_character(const win32_find_dataw& data) {
     for (const QChar c : data.name())
-        if (c == u'\t' || c == u'\n' || c == u'\r') return false;
-    return true;
+        if (c == u'\t' || c == u'\n' || c == u'\r') return true;
+    return false;
+}
+
+// The name as a part of a path: a GB18030 name carries its mark (native_names.h).
+QString& append_path_name(QString& path, const win32_find_dataw& data) {
+    if (data.decoding == name_decoding::gb18030) path.append(gb18030_name_mark);
+    return path.append(data.name());
 }
 
 // Bytes to megabytes, rounded to hundredths, without going through floating point.
@@ -87,14 +92,12 @@ int n_filetouch::of_directory(const QString& as_filespec, const QString& as_ext,
         if (of_checkbit(attributes, bit_hidden) || of_checkbit(attributes, bit_system)) continue;
 
         if (of_checkbit(attributes, bit_directory)) {
-            const QString folder = ls_directory + ls_filename;
+            QString folder = ls_directory;
+            append_path_name(folder, data);
             if (options_.ii_dir_type == 2 && !is_marked_folder(folder)) continue;
             if (li_layers > options_.ii_scan_layers) continue;
             // No file inside could be stored: its path would hold the bad name or be too long.
-            if (!storable_name(data) || folder.size() + 2 > filepath_max) {
-                ++unstorable_qty_;
-                continue;
-            }
+            if (!storable(data, folder.size() + 2)) continue;
             // A stop unwinds at once, even when this folder was the last entry here.
             if (of_directory(folder + path_separator, u"*.*"_s, dw_1, li_layers + 1) == -100) {
                 findclose(handle);
@@ -109,6 +112,18 @@ int n_filetouch::of_directory(const QString& as_filespec, const QString& as_ext,
     return 1;
 }
 
+bool n_filetouch::storable(const win32_find_dataw& data, qsizetype path_size) {
+    if (data.decoding == name_decoding::undecodable)
+        ++left_out_.undecodable;
+    else if (has_separator_character(data))
+        ++left_out_.bad_character;
+    else if (data.decoding == name_decoding::too_long || path_size > filepath_max)
+        ++left_out_.too_long;
+    else
+        return true;
+    return false;
+}
+
 void n_filetouch::make_record(const QString& ls_directory, const win32_find_dataw& data,
                               record_set& dw_1) {
     const QStringView ls_filename = data.name();
@@ -121,11 +136,8 @@ void n_filetouch::make_record(const QString& ls_directory, const win32_find_data
 
     // One buffer for every path of the scan: no allocation per file.
     filepath_.resize(0);
-    filepath_.append(ls_directory).append(ls_filename);
-    if (!storable_name(data) || filepath_.size() > filepath_max) {
-        ++unstorable_qty_;
-        return;
-    }
+    append_path_name(filepath_.append(ls_directory), data);
+    if (!storable(data, filepath_.size())) return;
 
     const long ll_insertrow = dw_1.insertrow(0);
     dw_1.set_text(ll_insertrow, col_filenamewithno, ls_filenamewithno);

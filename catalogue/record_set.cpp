@@ -9,6 +9,10 @@
 record_set::record_set() : storage_(std::make_shared<record_storage>()) {}
 record_set::~record_set() = default;
 
+void record_set::build_pinyin_key() {
+    storage_->build_pinyin_key();
+}
+
 void record_set::reset() {
     // Another record set may still show these rows: leave them to it.
     if (storage_.use_count() == 1)

@@ -72,6 +72,10 @@ class record_set {
     int filter();
     QString filter_text() const { return filter_text_; }
 
+    // Builds the in-memory pinyin search key of every record (see pinyin_key.h); after a load
+    // or a scan, once the records are in.
+    void build_pinyin_key();
+
     // Appends visible rows first..last to `target`, in order.
     void rowscopy(long first, long last, record_set& target) const;
 

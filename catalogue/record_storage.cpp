@@ -245,6 +245,7 @@ void record_storage::clear() {
     filenamewithno_.clear();
     fileext_.clear();
     filepath_.clear();
+    pinyin_key_.reset();
     shared_rows = 0;
 }
 
@@ -394,8 +395,22 @@ std::size_t record_storage::memory_bytes() const {
            filepath_.memory_bytes();
 }
 
+int record_storage::column_number(QStringView name) const {
+    if (name.compare(pinyin_key_column_name, Qt::CaseInsensitive) == 0) return col_pinyin_key;
+    return catalogue_column_number(name);
+}
+
+void record_storage::build_pinyin_key() {
+    pinyin_key_ = std::make_shared<const pinyin_key>(pinyin_key::build(filename_.view(), rows()));
+}
+
 column_access record_storage::access(int column) const {
     column_access a;
+    if (column == col_pinyin_key) {
+        a.how = column_access::kind::pinyin_key;
+        a.key = pinyin_key_.get();
+        return a;
+    }
     if (const auto* ar = arena(column)) {
         a.how = column_access::kind::arena;
         a.arena = ar->view();

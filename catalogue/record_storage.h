@@ -6,11 +6,13 @@
 #include "catalogue/catalogue_values.h"
 #include "catalogue/large_allocator.h"
 #include "search/filter_source.h"
+#include "search/pinyin_key.h"
 
 #include <QHash>
 #include <QString>
 #include <QStringView>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -123,9 +125,14 @@ class record_storage final : public filter_source {
     void prepare_for_search();
     std::size_t memory_bytes() const;
 
+    // The pinyin search key of every row there is now, from the name column; a filter names
+    // it "pinyinkey". Rows added later have none until the next call.
+    void build_pinyin_key();
+    std::size_t pinyin_key_bytes() const { return pinyin_key_ ? pinyin_key_->memory_bytes() : 0; }
+
     // filter_source
     std::uint32_t row_count() const override { return rows(); }
-    int column_number(QStringView name) const override { return catalogue_column_number(name); }
+    int column_number(QStringView name) const override;
     column_access access(int column) const override;
 
   private:
@@ -146,4 +153,5 @@ class record_storage final : public filter_source {
     text_arena_column filenamewithno_;
     text_dictionary_column fileext_;
     path_column filepath_;
+    std::shared_ptr<const pinyin_key> pinyin_key_;
 };

@@ -19,7 +19,10 @@ scan_outcome run_scan_command(const scan_request& request, record_set& catalogue
         catalogue.setfilter(u"");
         catalogue.filter();
     }
+    // Searches during the scan found records by pinyinma only; now every record has its key.
+    catalogue.build_pinyin_key();
     scan_outcome out;
+    out.left_out = fsearch.left_out();
     out.count = catalogue.rowcount();
     const QString count = QString::number(out.count);
     feedback.of_setmessage(QStringLiteral("共找到符合的文件: ") + count +
@@ -34,11 +37,30 @@ scan_outcome run_scan_command(const scan_request& request, record_set& catalogue
     return out;
 }
 
+namespace {
+
+// One line: how many files the catalogue could not hold, and why.
+QString left_out_line(const n_filetouch::left_out_counts& n) {
+    if (n.total() == 0) return {};
+    QStringList why;
+    if (n.undecodable) why << QStringLiteral("文件名编码无法识别 %1 个").arg(n.undecodable);
+    if (n.bad_character) why << QStringLiteral("文件名含制表符或换行符 %1 个").arg(n.bad_character);
+    if (n.too_long) why << QStringLiteral("路径过长 %1 个").arg(n.too_long);
+    return QStringLiteral("有 %1 个文件或文件夹未能收入清单(").arg(n.total()) +
+           why.join(QStringLiteral(",")) + QStringLiteral(")");
+}
+
+} // namespace
+
 QString scan_closing_message(const scan_outcome& outcome) {
+    const QString left_out = left_out_line(outcome.left_out);
+    if (outcome.stopped) return left_out;
     // A file that could not be written is named instead of claiming success; the previous
     // file is still there.
-    return outcome.failed_saves.isEmpty()
-               ? QStringLiteral("文件清单已经存放在: \n\n") + outcome.sheet_path
-               : QStringLiteral("以下文件未能保存(原有文件保持不变): \n\n") +
-                     outcome.failed_saves.join(u'\n');
+    QString text = outcome.failed_saves.isEmpty()
+                       ? QStringLiteral("文件清单已经存放在: \n\n") + outcome.sheet_path
+                       : QStringLiteral("以下文件未能保存(原有文件保持不变): \n\n") +
+                             outcome.failed_saves.join(u'\n');
+    if (!left_out.isEmpty()) text += QStringLiteral("\n\n") + left_out;
+    return text;
 }

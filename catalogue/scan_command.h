@@ -6,6 +6,7 @@
 //
 // A stopped scan saves nothing, so the files of the last complete scan stay. A save that
 // fails leaves the previous file as it was and is named in the outcome.
+#include "catalogue/n_filetouch.h"
 #include "catalogue/scan_options.h"
 
 #include <QString>
@@ -26,6 +27,7 @@ struct scan_outcome {
     long count = 0;
     QString sheet_path;       // where the export goes
     QStringList failed_saves; // files that could not be written
+    n_filetouch::left_out_counts left_out;
 };
 
 // Empties `catalogue` first; `show_count` receives the count texts the status line shows.
@@ -33,5 +35,6 @@ scan_outcome run_scan_command(const scan_request& request, record_set& catalogue
                               operation_feedback& feedback,
                               const std::function<void(const QString&)>& show_count);
 
-// The text of the box that closes a scan that was not stopped.
+// The text of the box that closes a scan. A stopped scan has one only when files were
+// left out (empty otherwise): the user hears of them either way.
 QString scan_closing_message(const scan_outcome& outcome);

@@ -3,9 +3,11 @@
 #include "app/layout_units.h"
 #include "app/user_prompts.h"
 #include "catalogue/catalogue_columns.h"
+#include "catalogue/native_names.h"
 #include "catalogue/record_set.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QImageReader>
@@ -20,7 +22,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <fcntl.h>
 #include <mutex>
+#include <unistd.h>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -96,7 +100,19 @@ class decode_ahead {
 } // namespace
 
 QImage read_thumbnail(const QString& path, QSize box) {
-    QImageReader reader(path);
+    QFile file;
+    QImageReader reader;
+    if (path.contains(gb18030_name_mark)) {
+        // Reached by its bytes on disk, which no file name text gives Qt.
+        const int fd = ::open(native_path(path).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            if (fd >= 0) ::close(fd);
+            return {};
+        }
+        reader.setDevice(&file);
+    } else {
+        reader.setFileName(path);
+    }
     reader.setAutoTransform(true);
     QSize full = reader.size();
     if (full.isValid() && !box.isEmpty()) {
@@ -253,9 +269,9 @@ int d_file_pic_view::of_load_pic(int li_qty_apage, long ll_row_begin) {
         QString name;
         if (i <= last_in_page) {
             const page_row& r = page[static_cast<std::size_t>(k - 1)];
-            if (!QFileInfo(r.path).isFile()) {
+            if (!native_is_file(r.path)) {
                 prompts().message(window(), u"提示"_s,
-                                  u"源文件: "_s + r.path +
+                                  u"源文件: "_s + shown_path(r.path) +
                                       u"\n\n不存在!检查是否接上了磁盘\n或者考虑需要重新扫描!"_s);
                 if (alive) ib_showing_pic_ = false;
                 return -1;

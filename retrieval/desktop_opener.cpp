@@ -1,5 +1,7 @@
 #include "retrieval/desktop_opener.h"
 
+#include "catalogue/native_names.h"
+
 #include <QDesktopServices>
 #include <QUrl>
 
@@ -10,7 +12,7 @@ desktop_opener* current = &real_opener;
 bool open_local(const QString& path) {
     // An empty text would become an empty URL, which some desktops read as "home".
     if (path.isEmpty()) return false;
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    return QDesktopServices::openUrl(native_file_url(path));
 }
 } // namespace
 

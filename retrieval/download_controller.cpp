@@ -1,6 +1,7 @@
 #include "retrieval/download_controller.h"
 
 #include "catalogue/catalogue_columns.h"
+#include "catalogue/native_names.h"
 #include "catalogue/operation_feedback.h"
 #include "catalogue/record_set.h"
 #include "retrieval/gf_copyfile_block.h"
@@ -172,7 +173,7 @@ download_controller::row_result download_controller::copy_counted(const QString&
 download_controller::row_result download_controller::copy_row(const record_set& rows, long row,
                                                               const QString& folder) {
     const QString from = rows.getitemstring(row, col_filepath);
-    if (!QFileInfo(from).isFile()) return {row_outcome::missing_source};
+    if (!native_is_file(from)) return {row_outcome::missing_source};
     const QString name = file_name_of(rows, row);
     if (!is_plain_file_name(name)) return {row_outcome::bad_name};
     const QString to = download_target(folder, rows.getitemstring(row, col_filename),
@@ -200,7 +201,7 @@ void download_controller::tell(const row_result& result, const QString& name) {
 }
 
 bool download_controller::source_present(const record_set& rows, long row) {
-    if (QFileInfo(rows.getitemstring(row, col_filepath)).isFile()) return true;
+    if (native_is_file(rows.getitemstring(row, col_filepath))) return true;
     tell({row_outcome::missing_source}, file_name_of(rows, row));
     return false;
 }

@@ -1,5 +1,7 @@
 #include "retrieval/gf_copyfile_block.h"
 
+#include "catalogue/native_names.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -32,10 +34,6 @@ struct file_status {
 
 file_status status_of(const struct stat& st) {
     return {{st.st_dev, st.st_ino}, S_ISREG(st.st_mode), static_cast<std::int64_t>(st.st_size)};
-}
-
-QByteArray native_path(const QString& path) {
-    return QFile::encodeName(path);
 }
 
 // Follows links, so a link to a file is that file.

@@ -1,5 +1,7 @@
 #include "retrieval/media_component.h"
 
+#include "catalogue/native_names.h"
+
 #include <QAudioOutput>
 #include <QContextMenuEvent>
 #include <QFileInfo>
@@ -174,8 +176,8 @@ void media_component::apply(const QString& name, const QVariant& value) {
 
 void media_component::play_url(const QString& path) {
     player_->stop();
-    player_->setSource(path.isEmpty() ? QUrl() : QUrl::fromLocalFile(path));
-    title_->setText(QFileInfo(path).fileName());
+    player_->setSource(path.isEmpty() ? QUrl() : native_file_url(path));
+    title_->setText(QFileInfo(shown_path(path)).fileName());
     update_info();
     if (!path.isEmpty() && values_.value(u"autoplay"_s).toInt() != 0) player_->play();
 }

@@ -1,5 +1,7 @@
 #include "search/filter_evaluator.h"
 
+#include "search/pinyin_key.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -146,6 +148,7 @@ struct column_plan {
     std::vector<const text_matcher*> whole_arena; // "contains" over an ordered arena
     std::vector<const text_matcher*> per_row;
     std::vector<std::uint8_t> dictionary_pass; // per distinct text
+    std::vector<std::string> key_queries;      // pinyin key: its "contains" literals
 };
 
 bool any_matches(const std::vector<const text_matcher*>& ms, const char16_t* s, std::size_t n) {
@@ -234,6 +237,10 @@ void evaluate_rows(const column_plan& plan, std::uint32_t b, std::uint32_t e, st
         }
         break;
     }
+    case column_access::kind::pinyin_key:
+        for (const std::string& q : plan.key_queries)
+            if (plan.access.key) plan.access.key->contains(q, b, e, out);
+        break;
     case column_access::kind::generic: {
         if (!plan.access.text_of) break;
         QString text;
@@ -267,6 +274,15 @@ std::vector<column_plan> make_plans(const filter_expr& expr, const filter_source
             plan.access.dictionary.ids == nullptr)
             plan.access.how = column_access::kind::generic;
 
+        if (plan.access.how == column_access::kind::pinyin_key) {
+            // The key answers "contains" only; a text it cannot hold matches nothing.
+            for (const text_matcher& m : plan.matchers) {
+                std::string q = m.how == text_matcher::mode::contains ? pinyin_key_query(m.literal)
+                                                                      : std::string();
+                if (!q.empty()) plan.key_queries.push_back(std::move(q));
+            }
+            continue;
+        }
         for (const text_matcher& m : plan.matchers) {
             const bool whole = plan.access.how == column_access::kind::arena &&
                                plan.access.arena.ordered && m.searchable_over_arena();

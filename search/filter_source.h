@@ -30,11 +30,14 @@ struct text_dictionary_view {
     static constexpr std::uint32_t null_id = 0xFFFFFFFFu;
 };
 
+class pinyin_key; // search/pinyin_key.h
+
 struct column_access {
-    enum class kind { arena, dictionary, generic };
+    enum class kind { arena, dictionary, generic, pinyin_key };
     kind how = kind::generic;
     text_arena_view arena;
     text_dictionary_view dictionary;
+    const pinyin_key* key = nullptr; // rows past its end have no key
     // Any column: writes the row's value as text into `out`; false when the value is null.
     std::function<bool(std::uint32_t row, QString& out)> text_of;
 };

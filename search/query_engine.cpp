@@ -63,7 +63,10 @@ QString name_contains_filter(QStringView text) {
 }
 
 QString pinyin_contains_filter(QStringView text) {
-    return QStringLiteral("pinyinma like '%' +'") + filter_escape(text) + QStringLiteral("' + '%'");
+    // The stored initials as ever, or the search key (every reading, every ideograph).
+    const QString t = filter_escape(text);
+    return QStringLiteral("pinyinma like '%' +'") + t +
+           QStringLiteral("' + '%' or pinyinkey like '%' + '") + t + QStringLiteral("' + '%'");
 }
 
 QString several_numbers_filter(QStringView condition) {

@@ -56,6 +56,7 @@ struct listed {
     std::uint64_t size = 0;
     filetime created, written;
     bool undecodable = false;
+    name_decoding decoding = name_decoding::utf8;
 };
 
 std::map<QString, listed> list_all(n_filetouch& ft, const QString& pattern) {
@@ -64,9 +65,10 @@ std::map<QString, listed> list_all(n_filetouch& ft, const QString& pattern) {
     const find_handle h = ft.findfirstfile(pattern, d);
     if (h < 1) return out;
     do {
-        out[d.name().toString()] = {d.dwfileattributes,
-                                    (std::uint64_t{d.nfilesizehigh} << 32) | d.nfilesizelow,
-                                    d.ftcreationtime, d.ftlastwritetime, d.name_undecodable};
+        out[d.name().toString()] = {
+            d.dwfileattributes,   (std::uint64_t{d.nfilesizehigh} << 32) | d.nfilesizelow,
+            d.ftcreationtime,     d.ftlastwritetime,
+            d.name_undecodable(), d.decoding};
     } while (ft.findnextfile(h, d));
     EXPECT_TRUE(ft.findclose(h));
     return out;
@@ -257,24 +259,45 @@ TEST_F(filetouch, creation_time_is_birth_time_else_modification_time) {
     }
 }
 
-TEST_F(filetouch, names_that_are_not_utf8_are_marked) {
-    tree_builder::raw_file(tree.root_bytes(), QByteArray("bad\xff\xfe.mp3"));
-    tree_builder::raw_file(tree.root_bytes(),
-                           QByteArray("\xed\xa0\x80.mp3"));                // an encoded surrogate
-    tree_builder::raw_file(tree.root_bytes(), QByteArray("\xc0\xaf.mp3")); // overlong "/"
-    tree_builder::raw_file(tree.root_bytes(),
-                           QByteArray("ok\xf0\x9f\x8e\xb5.mp3")); // a music note, 4 bytes
+TEST_F(filetouch, names_are_utf8_else_gb18030_else_marked_undecodable) {
+    struct case_t {
+        QByteArray bytes;
+        name_decoding decoding;
+        QString name; // empty: a stand-in with U+FFFD
+    };
+    const case_t cases[] = {
+        {"ok\xf0\x9f\x8e\xb5.mp3", name_decoding::utf8, u"ok\U0001F3B5.mp3"_s},
+        {"\xc4\xe3\xba\xc3.mp3", name_decoding::gb18030, u"你好.mp3"_s},
+        {"\x81\x30\x81\x30.mp3", name_decoding::gb18030, u"\u0080.mp3"_s}, // four-byte form
+        {"\xc0\xaf.mp3", name_decoding::gb18030, u"蜡.mp3"_s},             // overlong "/" in UTF-8
+        {"\xe2\x81\xa3x.mp3", name_decoding::undecodable, {}}, // begins with the path mark
+        {"bad\xff\xfe.mp3", name_decoding::undecodable, {}},
+        {"\xed\xa0\x80.mp3", name_decoding::undecodable, {}}, // encoded surrogate, lone 80
+    };
+    for (const case_t& c : cases) tree_builder::raw_file(tree.root_bytes(), c.bytes);
     const auto all = list_all(ft, tree.root() + u"*.*"_s);
-    ASSERT_EQ(all.size(), 6u);
-    int undecodable = 0;
+    ASSERT_EQ(all.size(), std::size(cases) + 2);
+    std::map<name_decoding, int> seen;
     for (const auto& [name, e] : all) {
-        if (!e.undecodable) continue;
-        ++undecodable;
-        EXPECT_TRUE(name.contains(u'\uFFFD')) << name.toStdString();
-        EXPECT_TRUE(name.endsWith(u".mp3"_s));
+        if (name.startsWith(u'.')) continue;
+        ++seen[e.decoding];
+        EXPECT_TRUE(name.endsWith(u".mp3"_s)) << name.toStdString();
+        EXPECT_EQ(e.undecodable, e.decoding == name_decoding::undecodable);
     }
-    EXPECT_EQ(undecodable, 3);
-    EXPECT_FALSE(all.at(u"ok\U0001F3B5.mp3"_s).undecodable);
+    for (const case_t& c : cases) {
+        if (c.name.isEmpty()) continue;
+        ASSERT_TRUE(all.contains(c.name)) << c.name.toStdString();
+        EXPECT_EQ(all.at(c.name).decoding, c.decoding) << c.name.toStdString();
+        // The path built from the text reaches the very bytes again.
+        if (c.decoding == name_decoding::gb18030) {
+            const QString path = tree.root() + gb18030_name_mark + c.name;
+            EXPECT_EQ(native_path(path), tree.root_bytes() + c.bytes);
+            EXPECT_TRUE(native_is_file(path));
+        }
+    }
+    EXPECT_EQ(seen[name_decoding::utf8], 1); // the mark-led one is not taken
+    EXPECT_EQ(seen[name_decoding::gb18030], 3);
+    EXPECT_EQ(seen[name_decoding::undecodable], 3);
 }
 
 TEST_F(filetouch, masks_and_failed_listings) {

@@ -2,6 +2,7 @@
 // A small table for filter tests: every column holds optional texts and offers them
 // in the way its layout says, so one data set can be read through every access kind.
 #include "search/filter_source.h"
+#include "search/pinyin_key.h"
 
 #include <QString>
 #include <algorithm>
@@ -16,6 +17,7 @@ class fake_filter_source final : public filter_source {
         unordered_arena, // texts in reverse row order, with gaps between them
         dictionary,
         generic,
+        pinyin_key, // the pinyin search key of the column's texts
     };
     using cell = std::optional<QString>;
 
@@ -60,6 +62,10 @@ class fake_filter_source final : public filter_source {
         case layout::generic:
             a.how = column_access::kind::generic;
             break;
+        case layout::pinyin_key:
+            a.how = column_access::kind::pinyin_key;
+            a.key = &s.key;
+            return a;
         }
         a.text_of = [&col](std::uint32_t row, QString& out) {
             const cell& v = col.values[row];
@@ -77,6 +83,7 @@ class fake_filter_source final : public filter_source {
         std::vector<std::uint16_t> lengths;
         std::vector<std::uint32_t> ids;
         std::vector<QString> texts;
+        ::pinyin_key key;
     };
 
     static void append(store& s, std::size_t row, const cell& v) {
@@ -116,6 +123,16 @@ class fake_filter_source final : public filter_source {
             break;
         case layout::generic:
             break;
+        case layout::pinyin_key: {
+            store texts;
+            texts.offsets.assign(n, 0);
+            texts.lengths.assign(n, null_text_length);
+            for (std::size_t r = 0; r < n; ++r) append(texts, r, col.values[r]);
+            const text_arena_view names{texts.data.data(), texts.data.size(), texts.offsets.data(),
+                                        texts.lengths.data(), true};
+            s.key = ::pinyin_key::build(names, static_cast<std::uint32_t>(n));
+            break;
+        }
         }
     }
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <random>
 #include <string>
 
@@ -152,6 +153,76 @@ TEST(filter_evaluator, threads_give_the_single_thread_answer) {
         for (const unsigned threads : {2u, 3u, 7u, 0u}) {
             EXPECT_EQ(evaluate_filter(*expr, ordered, threads), single) << threads;
             EXPECT_EQ(evaluate_filter(*expr, unordered, threads), single) << threads;
+        }
+    }
+}
+
+// The key by its definition, one character at a time: an ASCII character is itself in lower
+// case, an ideograph matches a letter when one of its readings begins with it.
+bool key_holds(const QString& name, const std::string& query) {
+    std::vector<char32_t> chars;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        if (name[i].isHighSurrogate() && i + 1 < name.size() && name[i + 1].isLowSurrogate()) {
+            chars.push_back(QChar::surrogateToUcs4(name[i], name[i + 1]));
+            ++i;
+        } else {
+            chars.push_back(name[i].unicode());
+        }
+    }
+    auto matches = [](char32_t c, char q) {
+        if (c < 0x80) return c >= 0x20 && QChar::toLower(c) == static_cast<char32_t>(q);
+        return q >= 'a' && q <= 'z' && ((pinyin_initials_of(c) >> (q - 'a')) & 1u);
+    };
+    for (std::size_t start = 0; start + query.size() <= chars.size(); ++start) {
+        bool all = true;
+        for (std::size_t k = 0; k < query.size() && all; ++k)
+            all = matches(chars[start + k], query[k]);
+        if (all) return true;
+    }
+    return false;
+}
+
+TEST(filter_evaluator, pinyin_key_in_every_layout_and_thread_count_gives_the_plain_answer) {
+    std::mt19937 rng(17);
+    // Polyphones whose readings differ in their initial, single readings, Traditional, an
+    // ideograph beyond the basic plane, Latin letters in both cases, and others.
+    QString alphabet = u"乐长行音愛我的人yYlLzc 1\U00020000é"_s;
+    // More distinct sets of initials than one-byte codes: some are kept aside.
+    std::vector<std::uint32_t> sets;
+    for (char16_t c = 0x4E00; c < 0x9FA5 && sets.size() < 200; ++c) {
+        const std::uint32_t letters = pinyin_initials_of(c);
+        if (std::popcount(letters) < 2 ||
+            std::find(sets.begin(), sets.end(), letters) != sets.end())
+            continue;
+        sets.push_back(letters);
+        alphabet += QChar(c);
+    }
+    random_table t;
+    std::uniform_int_distribution<int> p(0, 19);
+    for (std::size_t r = 0; r < 20000; ++r) {
+        t.names.push_back(p(rng) == 0 ? std::nullopt
+                                      : std::optional(random_text(rng, 12, alphabet)));
+        t.exts.push_back(p(rng) == 0 ? u".avi"_s : u".mp3"_s);
+    }
+    const std::string queries[] = {"y", "yy", "yl", "lz", "cx", "hz", "zh", "wdar", "y 1", "ly"};
+    for (const layout names :
+         {layout::ordered_arena, layout::unordered_arena, layout::dictionary, layout::generic}) {
+        const fake_filter_source s({{u"name"_s, names, t.names},
+                                    {u"ext"_s, layout::dictionary, t.exts},
+                                    {u"key"_s, layout::pinyin_key, t.names}});
+        for (const std::string& q : queries) {
+            const QString typed = QString::fromStdString(q).toUpper();
+            const QString text =
+                u"name like '%我%' or key like '%"_s + typed + u"%' or ext = '.avi'"_s;
+            const auto expr = parse_filter(text, s);
+            ASSERT_NE(expr, nullptr);
+            std::vector<std::uint8_t> expected(t.names.size());
+            for (std::size_t r = 0; r < expected.size(); ++r)
+                expected[r] =
+                    (t.names[r] && (t.names[r]->contains(u'我') || key_holds(*t.names[r], q))) ||
+                    t.exts[r] == u".avi"_s;
+            for (const unsigned threads : {1u, 2u, 3u, 7u, 0u})
+                EXPECT_EQ(evaluate_filter(*expr, s, threads), expected) << q << " " << threads;
         }
     }
 }

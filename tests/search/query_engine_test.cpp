@@ -44,8 +44,10 @@ TEST(query_engine, each_kind_of_condition_builds_its_exact_filter) {
          pm::turn_on, true},
         {u"PJPG"_s, u"fileext = '.' + 'jpg'"_s, pm::turn_on, true},
         {u"Pmp3"_s, u"fileext = '.' + 'mp3'"_s, pm::turn_on, true},
-        {u"pjpg"_s, u"pinyinma like '%' +'pjpg' + '%'"_s, pm::turn_off, false},
-        {u"wdar"_s, u"pinyinma like '%' +'wdar' + '%'"_s, pm::turn_off, false},
+        {u"pjpg"_s, u"pinyinma like '%' +'pjpg' + '%' or pinyinkey like '%' + 'pjpg' + '%'"_s,
+         pm::turn_off, false},
+        {u"wdar"_s, u"pinyinma like '%' +'wdar' + '%' or pinyinkey like '%' + 'wdar' + '%'"_s,
+         pm::turn_off, false},
         {u"我的 爱人"_s, u"filenamewithno like '%' +'我的%爱人' + '%'"_s, pm::turn_off, false},
         {u"我的  爱人 "_s, u"filenamewithno like '%' +'我的%%爱人' + '%'"_s, pm::turn_off, false},
         {u"{x}"_s, u"filenamewithno like '%' +'{x}' + '%'"_s, pm::turn_off, false},
@@ -63,7 +65,8 @@ TEST(query_engine, each_kind_of_condition_builds_its_exact_filter) {
         {u"Abc"_s, std::nullopt, pm::keep, false},
         {u"#1"_s, std::nullopt, pm::keep, false},
         {u">>"_s, std::nullopt, pm::keep, true},
-        {u"don't"_s, u"pinyinma like '%' +'don''t' + '%'"_s, pm::turn_off, false},
+        {u"don't"_s, u"pinyinma like '%' +'don''t' + '%' or pinyinkey like '%' + 'don''t' + '%'"_s,
+         pm::turn_off, false},
     };
     for (const auto& c : cases) {
         const query_plan plan = plan_query(c.condition);

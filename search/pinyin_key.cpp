@@ -1,0 +1,281 @@
+#include "search/pinyin_key.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define QM_KEY_AVX2 1
+#endif
+
+namespace {
+
+#include "search/pinyin_key_table.inc"
+
+constexpr std::uint8_t other_character = 0x01;
+constexpr std::uint8_t first_code = 0x80;
+constexpr std::uint8_t set_aside_code = 0xFF;
+constexpr std::uint32_t every_letter = (1u << 26) - 1;
+
+char16_t table_code(char32_t cp) {
+    // Most names hold ideographs of the first range; it is tried before the search.
+    const pinyin_key_range& main = pinyin_key_ranges[1];
+    if (cp >= main.first && cp <= main.last) return main.codes[cp - main.first];
+    const auto* end = std::end(pinyin_key_ranges);
+    const auto* r =
+        std::upper_bound(std::begin(pinyin_key_ranges), end, cp,
+                         [](char32_t c, const pinyin_key_range& x) { return c < x.first; });
+    if (r == std::begin(pinyin_key_ranges)) return pinyin_key_none;
+    --r;
+    return cp <= r->last ? r->codes[cp - r->first] : pinyin_key_none;
+}
+
+// Which byte values a query character accepts, as a 256-bit set.
+struct byte_set {
+    std::array<std::uint64_t, 4> bits{};
+    void add(unsigned b) { bits[b >> 6] |= std::uint64_t{1} << (b & 63); }
+    bool has(std::uint8_t b) const { return (bits[b >> 6] >> (b & 63)) & 1u; }
+};
+
+byte_set accepted_bytes(char c, const std::array<std::uint32_t, 128>& code_letters) {
+    byte_set s;
+    s.add(static_cast<std::uint8_t>(c));
+    if (c >= 'a' && c <= 'z')
+        for (unsigned k = 0; k < 128; ++k)
+            if ((code_letters[k] >> (c - 'a')) & 1u) s.add(first_code + k);
+    return s;
+}
+
+#ifdef QM_KEY_AVX2
+// The byte set as the three tables of a 256-entry lookup by nibbles: row bytes for high
+// nibbles 0..7 and 8..15, each indexed by the low nibble, and the bit of each high nibble.
+struct nibble_tables {
+    alignas(32) std::uint8_t low_rows[32] = {};
+    alignas(32) std::uint8_t high_rows[32] = {};
+    alignas(32) std::uint8_t bit_of_high[32] = {};
+};
+
+nibble_tables tables_of(const byte_set& s) {
+    nibble_tables t;
+    for (unsigned v = 0; v < 256; ++v) {
+        const unsigned h = v >> 4, l = v & 15;
+        if (!s.has(static_cast<std::uint8_t>(v))) continue;
+        for (unsigned lane = 0; lane < 32; lane += 16)
+            (h < 8 ? t.low_rows : t.high_rows)[lane + l] |=
+                static_cast<std::uint8_t>(1u << (h & 7));
+    }
+    for (unsigned i = 0; i < 32; ++i) t.bit_of_high[i] = static_cast<std::uint8_t>(1u << (i & 7));
+    return t;
+}
+
+__attribute__((target("avx2"))) inline __m256i accepts(__m256i x, __m256i low_rows,
+                                                       __m256i high_rows, __m256i bit_of_high) {
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    const __m256i lo = _mm256_and_si256(x, nibble);
+    const __m256i hi = _mm256_and_si256(_mm256_srli_epi16(x, 4), nibble);
+    // The high nibble's top bit, moved to each byte's sign bit, picks the row table.
+    const __m256i row =
+        _mm256_blendv_epi8(_mm256_shuffle_epi8(low_rows, lo), _mm256_shuffle_epi8(high_rows, lo),
+                           _mm256_slli_epi16(hi, 4));
+    const __m256i bit = _mm256_shuffle_epi8(bit_of_high, hi);
+    return _mm256_cmpeq_epi8(_mm256_and_si256(row, bit), bit);
+}
+
+// Places in [i, last] where both the first and the last query character may stand, 32 at a
+// time; answers the first block with one, and its mask.
+__attribute__((target("avx2"))) std::size_t
+candidates_avx2(const std::uint8_t* d, std::size_t i, std::size_t last, std::size_t m,
+                const nibble_tables& first, const nibble_tables& final, std::uint32_t& mask) {
+    const __m256i f0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(first.low_rows));
+    const __m256i f1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(first.high_rows));
+    const __m256i f2 = _mm256_load_si256(reinterpret_cast<const __m256i*>(first.bit_of_high));
+    const __m256i z0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(final.low_rows));
+    const __m256i z1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(final.high_rows));
+    const __m256i z2 = _mm256_load_si256(reinterpret_cast<const __m256i*>(final.bit_of_high));
+    for (; i <= last && last - i >= 31; i += 32) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i));
+        const __m256i z = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i + m - 1));
+        mask = static_cast<std::uint32_t>(
+            _mm256_movemask_epi8(_mm256_and_si256(accepts(a, f0, f1, f2), accepts(z, z0, z1, z2))));
+        if (mask) return i;
+    }
+    mask = 0;
+    return i;
+}
+
+bool has_avx2() {
+    static const bool yes = __builtin_cpu_supports("avx2");
+    return yes;
+}
+#endif
+
+// The row of [from, e) whose key holds `pos`, given that row `from` starts at or before it.
+std::uint32_t row_of(const std::uint32_t* offsets, std::uint32_t from, std::uint32_t e,
+                     std::size_t pos) {
+    std::uint32_t lo = from;
+    std::uint32_t step = 1;
+    std::uint32_t hi = e;
+    while (e - lo > step) {
+        if (offsets[lo + step] > pos) {
+            hi = lo + step;
+            break;
+        }
+        lo += step;
+        step *= 2;
+    }
+    return static_cast<std::uint32_t>(std::upper_bound(offsets + lo + 1, offsets + hi, pos) -
+                                      offsets - 1);
+}
+
+} // namespace
+
+std::uint32_t pinyin_initials_of(char32_t cp) {
+    const char16_t code = table_code(cp);
+    if (code >= u'a' && code <= u'z') return 1u << (code - u'a');
+    if (code >= pinyin_key_first_set &&
+        static_cast<std::size_t>(code - pinyin_key_first_set) < std::size(pinyin_key_sets))
+        return pinyin_key_sets[code - pinyin_key_first_set];
+    return 0;
+}
+
+pinyin_key pinyin_key::build(const text_arena_view& names, std::uint32_t rows) {
+    pinyin_key k;
+    k.offsets_.reserve(std::size_t{rows} + 1);
+    k.data_.reserve(names.size + rows);
+    // Set of the table -> its code here; 0 while unassigned.
+    std::vector<std::uint8_t> code_of_set(std::size(pinyin_key_sets), 0);
+    unsigned next_code = first_code;
+    k.code_letters_[set_aside_code - first_code] = every_letter;
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        k.offsets_.push_back(static_cast<std::uint32_t>(k.data_.size()));
+        const std::uint16_t len = names.lengths ? names.lengths[r] : null_text_length;
+        if (len != null_text_length && std::size_t{names.offsets[r]} + len <= names.size) {
+            const char16_t* s = names.data + names.offsets[r];
+            for (std::uint16_t i = 0; i < len; ++i) {
+                char32_t cp = s[i];
+                if (cp < 0x80) {
+                    k.data_.push_back(cp < 0x20 ? other_character
+                                      : (cp >= u'A' && cp <= u'Z')
+                                          ? static_cast<std::uint8_t>(cp + 32)
+                                          : static_cast<std::uint8_t>(cp));
+                    continue;
+                }
+                if (QChar::isHighSurrogate(cp) && i + 1 < len && QChar::isLowSurrogate(s[i + 1])) {
+                    cp = QChar::surrogateToUcs4(s[i], s[i + 1]);
+                    ++i;
+                }
+                const char16_t code = table_code(cp);
+                if (code >= u'a' && code <= u'z') {
+                    k.data_.push_back(static_cast<std::uint8_t>(code));
+                } else if (code >= pinyin_key_first_set) {
+                    const std::size_t set = code - pinyin_key_first_set;
+                    if (code_of_set[set] == 0 && next_code < set_aside_code) {
+                        code_of_set[set] = static_cast<std::uint8_t>(next_code);
+                        k.code_letters_[next_code - first_code] = pinyin_key_sets[set];
+                        ++next_code;
+                    }
+                    if (code_of_set[set] == 0) {
+                        k.set_aside_.push_back(
+                            {static_cast<std::uint32_t>(k.data_.size()), pinyin_key_sets[set]});
+                        k.data_.push_back(set_aside_code);
+                    } else {
+                        k.data_.push_back(code_of_set[set]);
+                    }
+                } else {
+                    k.data_.push_back(other_character);
+                }
+            }
+        }
+        k.data_.push_back(0);
+    }
+    k.offsets_.push_back(static_cast<std::uint32_t>(k.data_.size()));
+    k.data_.shrink_to_fit();
+    k.set_aside_.shrink_to_fit();
+    return k;
+}
+
+std::size_t pinyin_key::memory_bytes() const {
+    return data_.capacity() + offsets_.capacity() * sizeof(std::uint32_t) +
+           set_aside_.capacity() * sizeof(set_aside) + sizeof(code_letters_);
+}
+
+bool pinyin_key::byte_matches(std::size_t position, std::uint8_t c) const {
+    const std::uint8_t b = data_[position];
+    if (b < first_code) return b == c;
+    if (c < 'a' || c > 'z') return false;
+    std::uint32_t letters = code_letters_[b - first_code];
+    if (b == set_aside_code) {
+        const auto it =
+            std::lower_bound(set_aside_.begin(), set_aside_.end(), position,
+                             [](const set_aside& a, std::size_t p) { return a.position < p; });
+        letters = it != set_aside_.end() && it->position == position ? it->letters : 0;
+    }
+    return (letters >> (c - 'a')) & 1u;
+}
+
+std::string pinyin_key_query(QStringView typed) {
+    std::string q;
+    q.reserve(static_cast<std::size_t>(typed.size()));
+    for (const QChar c : typed) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u >= 0x7F) return {};
+        q.push_back(static_cast<char>(u >= u'A' && u <= u'Z' ? u + 32 : u));
+    }
+    return q;
+}
+
+void pinyin_key::contains(std::string_view query, std::uint32_t b, std::uint32_t e,
+                          std::uint8_t* out) const {
+    e = std::min(e, rows());
+    const std::size_t m = query.size();
+    if (b >= e || m == 0) return;
+    const std::uint8_t* d = data_.data();
+    const std::size_t limit = offsets_[e];
+    if (limit - offsets_[b] < m) return;
+    const std::size_t last = limit - m; // the last place a hit may start
+    std::vector<byte_set> accept;
+    accept.reserve(m);
+    for (const char c : query) accept.push_back(accepted_bytes(c, code_letters_));
+    auto hit_at = [&](std::size_t i) {
+        for (std::size_t k = 0; k < m; ++k) {
+            const std::uint8_t x = d[i + k];
+            if (!accept[k].has(x)) return false;
+            if (x == set_aside_code && !byte_matches(i + k, static_cast<std::uint8_t>(query[k])))
+                return false;
+        }
+        return true;
+    };
+    std::uint32_t row = b;
+    auto take = [&](std::size_t i) {
+        row = row_of(offsets_.data(), row, e, i);
+        out[row] = 1;
+        return std::size_t{offsets_[row + 1]}; // the row's other hits add nothing
+    };
+    std::size_t i = offsets_[b];
+#ifdef QM_KEY_AVX2
+    if (has_avx2()) {
+        const nibble_tables first = tables_of(accept.front());
+        const nibble_tables final = tables_of(accept.back());
+        while (i <= last) {
+            std::uint32_t mask = 0;
+            const std::size_t block = candidates_avx2(d, i, last, m, first, final, mask);
+            if (!mask) {
+                i = block;
+                break;
+            }
+            std::size_t next = block + 32;
+            while (mask) {
+                const std::size_t at = block + static_cast<std::size_t>(std::countr_zero(mask));
+                mask &= mask - 1;
+                if (at < i || !hit_at(at)) continue;
+                i = take(at);
+                if (i >= block + 32) break;
+            }
+            i = std::max(i, next);
+        }
+    }
+#endif
+    for (; i <= last; ++i)
+        if (hit_at(i)) i = take(i) - 1;
+}

@@ -1,0 +1,61 @@
+#pragma once
+// The second, in-memory pinyin search key of the catalogue, beside the stored `pinyinma`:
+// for every record the initials of its name, where every ideograph of the generated table
+// (Traditional and Simplified, basic block and extensions) stands for the initials of all
+// its readings, and Latin letters are folded to lower case. Never saved; built in one pass
+// over the name column after a load or a scan.
+//
+// One byte per character: an ASCII character is itself (letters lower case); an ideograph
+// whose readings all begin with one letter is that letter; one whose readings begin with
+// several letters is a code 0x80..0xFE naming that set of letters, assigned as the sets
+// first occur in this catalogue, or 0xFF with the set kept aside by position once 127 codes
+// are taken; any other character is 0x01, which nothing typed matches. Each record's key
+// ends with a 0 byte, so no match runs from one record into the next. Cost: one byte per
+// character plus five per record.
+#include "search/filter_source.h"
+
+#include <QStringView>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The key's column in a filter ("pinyinkey like '%wdar%'"): after the catalogue's columns.
+inline constexpr int col_pinyin_key = 10;
+inline constexpr QStringView pinyin_key_column_name = u"pinyinkey";
+
+// Initials of every reading of `cp` as a mask (bit 0 = 'a'); 0 when it has no reading.
+std::uint32_t pinyin_initials_of(char32_t cp);
+
+class pinyin_key {
+  public:
+    // Keys of rows [0, rows) of the name column `names`; a null name has an empty key.
+    static pinyin_key build(const text_arena_view& names, std::uint32_t rows);
+    std::uint32_t rows() const {
+        return offsets_.empty() ? 0 : static_cast<std::uint32_t>(offsets_.size() - 1);
+    }
+    std::size_t memory_bytes() const;
+
+    // Sets out[r] = 1 for every row r in [b, e) whose key holds `query` (a pinyin_key_query
+    // result, not empty), a polyphone matching any of its letters.
+    void contains(std::string_view query, std::uint32_t b, std::uint32_t e,
+                  std::uint8_t* out) const;
+
+  private:
+    struct set_aside {
+        std::uint32_t position;
+        std::uint32_t letters;
+    };
+    bool byte_matches(std::size_t position, std::uint8_t c) const;
+
+    std::vector<std::uint8_t> data_;
+    std::vector<std::uint32_t> offsets_;            // rows + 1
+    std::array<std::uint32_t, 128> code_letters_{}; // codes 0x80..0xFF
+    std::vector<set_aside> set_aside_;              // code 0xFF, by position
+};
+
+// What a typed text asks of the key: its characters folded to lower case, or empty when it
+// holds a character no key byte can match (non-ASCII, control characters).
+std::string pinyin_key_query(QStringView typed);

@@ -1,0 +1,42 @@
+// Reads arbitrary bytes as a file name from the disk. Whatever the verdict, the text fits,
+// is terminated, and a name taken as text leads back to exactly its bytes; the pinyin key
+// of the text is built and searched without fault.
+#include "catalogue/native_names.h"
+#include "search/pinyin_key.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0 || size > 1024) return 0;
+    // A name has no zero byte and no separator.
+    std::vector<char> name(data, data + size);
+    for (char& c : name)
+        if (c == 0 || c == '/') c = 'x';
+    name.push_back(0);
+
+    char16_t out[260];
+    std::memset(out, 0xAB, sizeof out);
+    const name_decoding how = decode_native_name(name.data(), out, 260);
+    const char16_t* end = std::find(out, out + 260, char16_t{0});
+    if (end == out + 260) std::abort();
+    const QStringView text(out, end - out);
+    if (how == name_decoding::utf8 || how == name_decoding::gb18030) {
+        const QString path =
+            QStringLiteral("/d/") +
+            (how == name_decoding::gb18030 ? QString(gb18030_name_mark) : QString()) +
+            text.toString();
+        if (native_path(path) != QByteArray("/d/") + QByteArray(name.data())) std::abort();
+        if (shown_path(path) != QStringLiteral("/d/") + text.toString()) std::abort();
+    }
+    const std::uint32_t offset = 0;
+    const auto length = static_cast<std::uint16_t>(text.size());
+    const text_arena_view names{text.utf16(), static_cast<std::size_t>(text.size()), &offset,
+                                &length, true};
+    std::uint8_t hit = 0;
+    pinyin_key::build(names, 1).contains("ab", 0, 1, &hit);
+    return 0;
+}
