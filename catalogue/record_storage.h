@@ -129,6 +129,11 @@ class record_storage final : public filter_source {
     // it "pinyinkey". Rows added later have none until the next call.
     void build_pinyin_key();
     std::size_t pinyin_key_bytes() const { return pinyin_key_ ? pinyin_key_->memory_bytes() : 0; }
+    // True while the key covers every row and finds whatever the stored initials find, so a
+    // pinyin condition needs to search the key alone.
+    bool pinyin_key_answers_alone() const {
+        return pinyin_key_ && pinyin_key_covers_initials_ && pinyin_key_->rows() == rows();
+    }
 
     // filter_source
     std::uint32_t row_count() const override { return rows(); }
@@ -154,4 +159,5 @@ class record_storage final : public filter_source {
     text_dictionary_column fileext_;
     path_column filepath_;
     std::shared_ptr<const pinyin_key> pinyin_key_;
+    bool pinyin_key_covers_initials_ = false;
 };

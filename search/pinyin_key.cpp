@@ -214,6 +214,25 @@ bool pinyin_key::byte_matches(std::size_t position, std::uint8_t c) const {
     return (letters >> (c - 'a')) & 1u;
 }
 
+bool pinyin_key::covers(const text_arena_view& initials) const {
+    const auto printable = [](char16_t u) { return u >= 0x20 && u < 0x7F; };
+    for (std::uint32_t r = 0; r < rows(); ++r) {
+        const std::uint16_t len = initials.lengths ? initials.lengths[r] : null_text_length;
+        if (len == null_text_length || std::size_t{initials.offsets[r]} + len > initials.size)
+            continue;
+        const char16_t* s = initials.data + initials.offsets[r];
+        const std::size_t at = offsets_[r];
+        const std::size_t key_len = offsets_[r + 1] - at - 1; // less the closing 0
+        for (std::uint16_t i = 0; i < len; ++i) {
+            if (!printable(s[i])) continue;
+            if (key_len != len) return false;
+            const char16_t u = s[i] >= u'A' && s[i] <= u'Z' ? s[i] + 32 : s[i];
+            if (!byte_matches(at + i, static_cast<std::uint8_t>(u))) return false;
+        }
+    }
+    return true;
+}
+
 std::string pinyin_key_query(QStringView typed) {
     std::string q;
     q.reserve(static_cast<std::size_t>(typed.size()));

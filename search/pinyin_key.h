@@ -43,6 +43,12 @@ class pinyin_key {
     void contains(std::string_view query, std::uint32_t b, std::uint32_t e,
                   std::uint8_t* out) const;
 
+    // Whether every printable ASCII character of every row's `initials` (the stored
+    // `pinyinma`) is accepted by the key at the same place, so that a condition of printable
+    // ASCII that matches the initials also matches the key. A row whose initials do not line
+    // up with its key makes it false.
+    bool covers(const text_arena_view& initials) const;
+
   private:
     struct set_aside {
         std::uint32_t position;

@@ -1,7 +1,9 @@
 #include "search/query_engine.h"
 
 #include "catalogue/record_set.h"
+#include "catalogue/record_storage.h"
 #include "search/filter_language.h"
+#include "search/pinyin_key.h"
 
 namespace {
 
@@ -114,6 +116,10 @@ query_plan plan_query(QStringView c) {
     } else if (f >= u'a' && f <= u'z') {
         plan.picture_mode = picture_mode_change::turn_off;
         plan.filter = pinyin_contains_filter(c);
+        // The key answers plain contains only, so wildcards keep the stored initials in play.
+        if (!pinyin_key_query(c).empty() && !c.contains(u'%') && !c.contains(u'_'))
+            plan.key_only_filter = QStringLiteral("pinyinkey like '%' + '") + filter_escape(c) +
+                                   QStringLiteral("' + '%'");
     }
     return plan;
 }
@@ -121,7 +127,9 @@ query_plan plan_query(QStringView c) {
 query_outcome run_query(const query_plan& plan, record_set& catalogue, record_set& results) {
     results.setredraw(false);
     if (plan.filter) {
-        catalogue.setfilter(*plan.filter);
+        const bool key_alone =
+            plan.key_only_filter && catalogue.storage().pinyin_key_answers_alone();
+        catalogue.setfilter(key_alone ? *plan.key_only_filter : *plan.filter);
         catalogue.filter();
     }
     query_outcome out;

@@ -22,6 +22,9 @@ struct query_plan {
     std::optional<QString> filter; // nullopt: the catalogue keeps its filter
     picture_mode_change picture_mode = picture_mode_change::keep;
     bool copy_every_match = false; // show-all and picture conditions have no 100-row limit
+    // A pinyin condition of printable ASCII: the same answer from the search key alone, used
+    // while the catalogue's key covers its stored initials.
+    std::optional<QString> key_only_filter;
 };
 query_plan plan_query(QStringView condition);
 
