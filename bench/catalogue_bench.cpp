@@ -168,9 +168,12 @@ void pinyin_query(benchmark::State& state, const QString& typed) {
         return true;
     }();
     (void)keyed;
-    const QString e = QStringLiteral("pinyinma like '%' +'") + typed +
-                      QStringLiteral("' + '%' or pinyinkey like '%' + '") + typed +
-                      QStringLiteral("' + '%'");
+    // The filter the query engine sets for this condition on this catalogue.
+    const query_plan plan = plan_query(typed);
+    const bool key_alone =
+        plan.key_only_filter && loaded_catalogue().storage().pinyin_key_answers_alone();
+    const QString e = key_alone ? *plan.key_only_filter : *plan.filter;
+    state.counters["key_alone"] = key_alone ? 1 : 0;
     query(state, reinterpret_cast<const char16_t*>(e.utf16()));
 }
 void BM_query_pinyin_or_key_wd(benchmark::State& state) {

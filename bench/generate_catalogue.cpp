@@ -1,6 +1,7 @@
 // Writes a synthetic catalogue file: generate_catalogue OUT [RECORDS] [--utf8-names FILE]
 //
-// The same shape of data as generate_catalogue.py (Chinese and Latin names, numbered and
+// The same shape of data as generate_catalogue.py (Chinese names with Traditional,
+// polyphonic and rare characters mixed in, Latin names, numbered and
 // plain, runs of files in nested folders, the program's file format: UTF-16LE with a mark,
 // CR LF, heading line, nine TAB-separated fields), fast enough for ten million records:
 // one pass, text built straight into large UTF-16 blocks. With --utf8-names the
@@ -24,6 +25,13 @@ constexpr std::u16string_view hanzi =
     u"我的爱人你是心中月亮花开太阳天空大海小城故事朋友回家时间青春梦想快乐伤心雨夜星光"
     u"思念远方草原春天秋风情歌红豆明天相信未来美丽世界一生等待离别温柔眼泪童年老街山河"
     u"长江白云飞鸟江南烟雨父亲母亲姑娘少年征程千里故乡歌声灯火";
+// Mixed into names: Traditional characters, polyphones whose readings differ in their
+// initial, and rare ideographs of extensions A and B (one or two code units each).
+constexpr std::array<std::u16string_view, 41> mixed{
+    u"愛", u"後", u"來", u"聽", u"海", u"茉", u"莉", u"阙", u"歌", u"燈", u"話",
+    u"說", u"夢", u"樂", u"長", u"經", u"飛", u"鳥", u"雲", u"乐", u"长", u"行",
+    u"重", u"朝", u"觉", u"传", u"藏", u"会", u"还", u"和", u"曲", u"便", u"将",
+    u"调", u"㐀", u"㑇", u"㒳", u"𠀀", u"𠀁", u"𠂉", u"𠃌"};
 constexpr std::array<std::u16string_view, 20> latin{
     u"love",   u"song", u"night", u"dream", u"rain", u"star",  u"heart", u"road", u"home", u"blue",
     u"summer", u"fire", u"dance", u"river", u"moon", u"light", u"remix", u"live", u"DJ",   u"MTV"};
@@ -76,6 +84,14 @@ void append_utf8(std::string& out, std::u16string_view text) {
         } else if (u < 0x800) {
             out.push_back(static_cast<char>(0xC0 | (u >> 6)));
             out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+        } else if (u >= 0xD800 && u < 0xE000) {
+            // Half of a pair: the whole character goes out with its low half.
+            if (u >= 0xDC00) continue;
+            const char32_t cp = 0x10000 + ((char32_t{u} - 0xD800) << 10) + (*(&u + 1) - 0xDC00);
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
         } else {
             out.push_back(static_cast<char>(0xE0 | (u >> 12)));
             out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
@@ -109,6 +125,9 @@ int main(int argc, char** argv) {
     std::array<char16_t, 0x10000> initial{};
     for (const char16_t c : hanzi)
         initial[c] = gf_getfirstletter(QStringView(&c, 1)).at(0).unicode();
+    for (const std::u16string_view m : mixed)
+        if (m.size() == 1)
+            initial[m[0]] = gf_getfirstletter(QStringView(m.data(), 1)).at(0).unicode();
 
     random_stream rnd(20261208);
     std::vector<std::u16string> folders;
@@ -146,7 +165,10 @@ int main(int argc, char** argv) {
         if (rnd.unit() < 0.7) {
             const int n = rnd.between(2, 8);
             for (int k = 0; k < n; ++k)
-                name += hanzi[static_cast<std::size_t>(rnd.between(0, hanzi.size() - 1))];
+                if (rnd.unit() < 0.15)
+                    name += mixed[static_cast<std::size_t>(rnd.between(0, mixed.size() - 1))];
+                else
+                    name += hanzi[static_cast<std::size_t>(rnd.between(0, hanzi.size() - 1))];
             if (rnd.unit() < 0.3) {
                 name += u' ';
                 name += latin[static_cast<std::size_t>(rnd.between(0, latin.size() - 1))];
