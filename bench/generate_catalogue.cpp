@@ -78,22 +78,22 @@ void append_number(std::u16string& out, long long v, int width = 0) {
 }
 
 void append_utf8(std::string& out, std::u16string_view text) {
-    for (const char16_t u : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t u = text[i];
+        if (u >= 0xD800 && u < 0xDC00 && i + 1 < text.size()) // a pair: one character
+            u = 0x10000 + ((u - 0xD800) << 10) + (text[++i] - 0xDC00);
         if (u < 0x80) {
             out.push_back(static_cast<char>(u));
         } else if (u < 0x800) {
             out.push_back(static_cast<char>(0xC0 | (u >> 6)));
             out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-        } else if (u >= 0xD800 && u < 0xE000) {
-            // Half of a pair: the whole character goes out with its low half.
-            if (u >= 0xDC00) continue;
-            const char32_t cp = 0x10000 + ((char32_t{u} - 0xD800) << 10) + (*(&u + 1) - 0xDC00);
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
+        } else if (u < 0x10000) {
             out.push_back(static_cast<char>(0xE0 | (u >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (u >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((u >> 12) & 0x3F)));
             out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
             out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
         }

@@ -214,20 +214,32 @@ bool pinyin_key::byte_matches(std::size_t position, std::uint8_t c) const {
     return (letters >> (c - 'a')) & 1u;
 }
 
-bool pinyin_key::covers(const text_arena_view& initials) const {
+bool pinyin_key::covers(const text_arena_view& names, const text_arena_view& initials) const {
     const auto printable = [](char16_t u) { return u >= 0x20 && u < 0x7F; };
+    const auto text = [](const text_arena_view& v, std::uint32_t r) -> std::u16string_view {
+        const std::uint16_t len = v.lengths ? v.lengths[r] : null_text_length;
+        if (len == null_text_length || std::size_t{v.offsets[r]} + len > v.size) return {};
+        return {v.data + v.offsets[r], len};
+    };
     for (std::uint32_t r = 0; r < rows(); ++r) {
-        const std::uint16_t len = initials.lengths ? initials.lengths[r] : null_text_length;
-        if (len == null_text_length || std::size_t{initials.offsets[r]} + len > initials.size)
+        const std::u16string_view name = text(names, r), ini = text(initials, r);
+        // Initials are one unit per unit of the name; the key one byte per character.
+        if (ini.size() != name.size()) {
+            if (std::any_of(ini.begin(), ini.end(), printable)) return false;
             continue;
-        const char16_t* s = initials.data + initials.offsets[r];
-        const std::size_t at = offsets_[r];
-        const std::size_t key_len = offsets_[r + 1] - at - 1; // less the closing 0
-        for (std::uint16_t i = 0; i < len; ++i) {
-            if (!printable(s[i])) continue;
-            if (key_len != len) return false;
-            const char16_t u = s[i] >= u'A' && s[i] <= u'Z' ? s[i] + 32 : s[i];
-            if (!byte_matches(at + i, static_cast<std::uint8_t>(u))) return false;
+        }
+        std::size_t at = offsets_[r];
+        for (std::size_t i = 0; i < ini.size(); ++i, ++at) {
+            const bool pair = QChar::isHighSurrogate(name[i]) && i + 1 < name.size() &&
+                              QChar::isLowSurrogate(name[i + 1]);
+            if (pair) {
+                if (printable(ini[i]) || printable(ini[i + 1])) return false;
+                ++i;
+                continue;
+            }
+            if (!printable(ini[i])) continue;
+            const char16_t u = ini[i] >= u'A' && ini[i] <= u'Z' ? ini[i] + 32 : ini[i];
+            if (!byte_matches(at, static_cast<std::uint8_t>(u))) return false;
         }
     }
     return true;

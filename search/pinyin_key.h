@@ -44,10 +44,10 @@ class pinyin_key {
                   std::uint8_t* out) const;
 
     // Whether every printable ASCII character of every row's `initials` (the stored
-    // `pinyinma`) is accepted by the key at the same place, so that a condition of printable
-    // ASCII that matches the initials also matches the key. A row whose initials do not line
-    // up with its key makes it false.
-    bool covers(const text_arena_view& initials) const;
+    // `pinyinma`, one unit per unit of the name in `names`) is accepted by the key at the
+    // same character, so that a condition of printable ASCII that matches the initials also
+    // matches the key. A row whose initials do not line up with its name makes it false.
+    bool covers(const text_arena_view& names, const text_arena_view& initials) const;
 
   private:
     struct set_aside {
