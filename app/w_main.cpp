@@ -137,6 +137,9 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
     ddlb_1_->addItems(help_lines());
     ddlb_1_->setMaxVisibleItems(13);
     ddlb_1_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    // Completing from the help lines would turn a typed "12" into help line 12, and the
+    // quiet-time rule would then never see the typed length again.
+    ddlb_1_->setCompleter(nullptr);
     p_1_ = picture_band(this, QStringLiteral("p_1"));
     p_2_ = picture_band(this, QStringLiteral("p_2"));
     dw_1_ = new d_file_info_simp_view(dw_1_rows_, this);
@@ -164,6 +167,7 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
     }
     connect(cb_query_, &QPushButton::clicked, this, &w_main::cb_query_clicked);
     ddlb_1_->installEventFilter(this);
+    cb_clear_->installEventFilter(this);
     ddlb_1_->lineEdit()->installEventFilter(this);
     connect(dw_1_, &d_file_info_simp_view::key_pressed, this,
             [this](int key, Qt::KeyboardModifiers) { ue_keydown(key); });
@@ -506,6 +510,20 @@ void w_main::keyPressEvent(QKeyEvent* event) {
 // The condition box would take F4 for its drop-down list; the keys of the command table
 // belong to the window wherever the caret is.
 bool w_main::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == cb_clear_ && event->type() == QEvent::Shortcut) {
+        // ALT+X clears at once: the animated click would wait a moment and then wipe what
+        // was typed meanwhile (a scan or a copy delivers queued keys in bursts).
+        cb_clear_->click();
+        return true;
+    }
+    if ((watched == ddlb_1_ || watched == ddlb_1_->lineEdit()) &&
+        event->type() == QEvent::FocusIn && help_lines().contains(ddlb_1_->currentText())) {
+        // The caret arriving on a help line selects it, so typing replaces it. After the
+        // mouse press has placed the caret, which would undo a selection made now.
+        QTimer::singleShot(0, ddlb_1_->lineEdit(), [this] {
+            if (help_lines().contains(ddlb_1_->currentText())) ddlb_1_->lineEdit()->selectAll();
+        });
+    }
     if (event->type() == QEvent::KeyPress &&
         (watched == ddlb_1_ || watched == ddlb_1_->lineEdit())) {
         const int key = static_cast<QKeyEvent*>(event)->key();

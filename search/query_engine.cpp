@@ -120,6 +120,9 @@ query_outcome run_query(const query_plan& plan, record_set& catalogue, record_se
     if (plan.filter) {
         catalogue.setfilter(*plan.filter);
         catalogue.filter();
+    } else if (!catalogue.filter_text().isEmpty()) {
+        // A scan appends records past the filter; a search lists only records that match.
+        catalogue.filter();
     }
     query_outcome out;
     out.matches = catalogue.rowcount();
