@@ -26,6 +26,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QTableView>
 
@@ -154,8 +155,14 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
     setTabOrder(ddlb_1_, cb_query_);
     setTabOrder(cb_query_, cb_fileext_);
     setTabOrder(cb_fileext_, dw_1_->table());
-    setTabOrder(dw_1_->table(), cb_open_custdir_);
+    QWidget* dw_2_pages = dw_2_->findChild<QScrollArea*>();
+    setTabOrder(dw_1_->table(), dw_2_pages);
+    setTabOrder(dw_2_pages, cb_open_custdir_);
     setTabOrder(cb_open_custdir_, cb_selectdir_);
+    // The other controls take the focus by a click only, never by Tab.
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             rb_default_, rb_baofeng_, cb_clear_, cb_dowpath_, cb_clear_downpath_, cb_scandisk_})
+        w->setFocusPolicy(Qt::ClickFocus);
 
     timer_.setSingleShot(false);
     connect(&timer_, &QTimer::timeout, this, &w_main::on_timer);
@@ -203,6 +210,7 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
     connect(cb_open_custdir_, &QPushButton::clicked, this,
             [this] { downloads_->open_custom_dir(); });
     connect(dw_1_, &d_file_info_simp_view::clicked, this, &w_main::dw_1_clicked);
+    connect(dw_1_, &d_file_info_simp_view::pressed_anywhere, this, &w_player::minimize_if_open);
     connect(dw_2_, &d_file_pic_view::download_requested, this,
             [this](long, const QString& source, const QString& name) {
                 downloads_->download_picture(source, name);

@@ -77,6 +77,8 @@ d_file_info_simp_view::d_file_info_simp_view(record_set& rows, QWidget* parent)
     table_->setItemDelegateForColumn(model::button_down, buttons);
     table_->setItemDelegateForColumn(model::shown_machineid, new current_number_delegate(table_));
     table_->installEventFilter(this);
+    table_->viewport()->installEventFilter(this);
+    table_->horizontalHeader()->viewport()->installEventFilter(this);
 
     connect(table_, &QTableView::clicked, this, [this](const QModelIndex& index) {
         emit clicked(index.row() + 1, model::object_name(index.column()));
@@ -129,6 +131,9 @@ void d_file_info_simp_view::refresh_summary() {
 }
 
 bool d_file_info_simp_view::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress &&
+        (watched == table_->viewport() || watched == table_->horizontalHeader()->viewport()))
+        emit pressed_anywhere();
     if (watched == table_ && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() >= Qt::Key_F1 && key->key() <= Qt::Key_F35) {

@@ -23,6 +23,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -272,6 +273,23 @@ TEST_F(main_window, alt_x_clears_at_once_and_keeps_every_key_typed_next) {
     EXPECT_EQ(window->ddlb_1()->currentText(), u"wdar"_s);
 }
 
+TEST_F(main_window, tab_visits_only_the_controls_of_the_tab_order) {
+    open();
+    window->cb_open_custdir()->setEnabled(true);
+    QStringList order;
+    QWidget* w = window->ddlb_1();
+    do {
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && w->isVisibleTo(window.get()) &&
+            !w->focusProxy())
+            order << (w->objectName() == u"dw_table"_s      ? u"dw_1"_s
+                      : w->parentWidget() == window->dw_2() ? u"dw_2"_s
+                                                            : w->objectName());
+        w = w->nextInFocusChain();
+    } while (w != window->ddlb_1() && order.size() < 20);
+    EXPECT_EQ(order, (QStringList{u"ddlb_1"_s, u"cb_query"_s, u"cb_fileext"_s, u"dw_1"_s, u"dw_2"_s,
+                                  u"cb_open_custdir"_s, u"cb_selectdir"_s}));
+}
+
 TEST_F(main_window, the_condition_box_holds_exactly_what_is_typed_into_it) {
     write_catalogue(dir.path(), {{u"1201-歌"_s, u"g"_s}, {u"1302-歌"_s, u"g"_s}});
     open();
@@ -410,8 +428,23 @@ TEST_F(main_window, row_buttons_listen_where_the_choice_says_and_download_to_the
     click(1, u"b_ting"_s);
     ASSERT_NE(w_player::instance(), nullptr);
     EXPECT_EQ(w_player::instance()->windowTitle(), u"青石坊播放器—g1.mp3"_s);
-    click(2, u"filename"_s);
-    EXPECT_TRUE(w_player::instance()->isMinimized()) << "a click in the list minimises the player";
+    // Any press in the list minimises the player: a cell, empty space, a heading.
+    QTableView* table = window->dw_1()->table();
+    const std::function<void()> presses[] = {
+        [&] { click(2, u"filename"_s); },
+        [&] {
+            QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                              {5, table->viewport()->height() - 5});
+        },
+        [&] {
+            QTest::mouseClick(table->horizontalHeader()->viewport(), Qt::LeftButton, {},
+                              {table->columnViewportPosition(1) + 5, 5});
+        }};
+    for (const auto& press : presses) {
+        w_player::instance()->showNormal();
+        press();
+        EXPECT_TRUE(w_player::instance()->isMinimized()) << &press - presses;
+    }
     w_player::instance()->close();
     QCoreApplication::processEvents();
 
