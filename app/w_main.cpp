@@ -21,6 +21,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -216,6 +217,10 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
                 downloads_->download_picture(source, name);
             });
     apply_places();
+    // Every control whole, and a few rows of the list.
+    setMinimumSize(pack_bottom_row(true),
+                   units_to_px_y(180 + 120) +
+                       6 * dw_1_->table()->verticalHeader()->defaultSectionSize());
 }
 
 w_main::~w_main() = default;
@@ -450,18 +455,34 @@ void w_main::apply_places() {
         {dw_1_, u"dw_1"},
     };
     for (const auto& [w, name] : all) place(w, QString::fromUtf16(name));
-    // Captions wider in this font than their design width keep their whole text.
-    for (QWidget* w : {static_cast<QWidget*>(rb_default_), static_cast<QWidget*>(rb_baofeng_),
-                       static_cast<QWidget*>(st_scaned_qty_)})
-        if (w->width() < w->sizeHint().width()) w->resize(w->sizeHint().width(), w->height());
-    if (rb_default_->geometry().right() + 4 > rb_baofeng_->x())
-        rb_baofeng_->move(rb_default_->geometry().right() + 6, rb_baofeng_->y());
+    pack_bottom_row();
     // The condition box would reach under the query button by the width rule; stop short.
     QRect box = ddlb_1_->geometry();
     const int limit = cb_query_->geometry().left() - 8;
     if (box.right() > limit) box.setRight(limit);
     box.setHeight(std::max(box.height(), ddlb_1_->sizeHint().height()));
     ddlb_1_->setGeometry(box);
+}
+
+// The bottom row keeps its design order, packed left to right with every caption whole
+// (this font is wider than the design's); the query note gives way in a narrow window.
+int w_main::pack_bottom_row(bool at_minimum) {
+    QWidget* const row[] = {cb_scandisk_, st_scaned_qty_, st_query_note_,   cb_clear_downpath_,
+                            cb_dowpath_,  st_down_qty_,   cb_open_custdir_, cb_selectdir_,
+                            rb_default_,  rb_baofeng_};
+    constexpr int gap = 4, note_least = 90;
+    auto whole = [](QWidget* w) { return std::max(w->width(), w->sizeHint().width()); };
+    int needed = cb_scandisk_->x() + gap;
+    for (QWidget* w : row) needed += whole(w) + gap;
+    const int note = std::max(
+        note_least, at_minimum ? 0 : whole(st_query_note_) - std::max(0, needed - width()));
+    int x = cb_scandisk_->x();
+    for (QWidget* w : row) {
+        const int wide = w == st_query_note_ ? note : whole(w);
+        if (!at_minimum) w->setGeometry(x, w->y(), wide, w->height());
+        x += wide + gap;
+    }
+    return x;
 }
 
 void w_main::post_click(QPushButton* button) {

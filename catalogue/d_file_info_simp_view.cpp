@@ -72,6 +72,8 @@ d_file_info_simp_view::d_file_info_simp_view(record_set& rows, QWidget* parent)
     header->setMinimumHeight(38);
     const int widths[] = {58, 200, 56, 84, 330, 76, 60, 48, 58};
     for (int c = 0; c < model::display_column_count; ++c) table_->setColumnWidth(c, widths[c]);
+    // Long paths get the spare width instead of an empty band right of the buttons.
+    header->setSectionResizeMode(model::shown_filepath, QHeaderView::Stretch);
     auto* buttons = new row_button_delegate(table_);
     table_->setItemDelegateForColumn(model::button_ting, buttons);
     table_->setItemDelegateForColumn(model::button_down, buttons);

@@ -273,6 +273,28 @@ TEST_F(main_window, alt_x_clears_at_once_and_keeps_every_key_typed_next) {
     EXPECT_EQ(window->ddlb_1()->currentText(), u"wdar"_s);
 }
 
+TEST_F(main_window, every_control_is_whole_at_the_minimum_size_and_paths_take_spare_width) {
+    open();
+    for (const int width : {window->minimumWidth(), 1024, 1600}) {
+        window->resize(width, std::max(window->minimumHeight(), 600));
+        QCoreApplication::processEvents();
+        for (QWidget* w : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (!w->isVisible() || w == window->dw_2() || w->objectName().startsWith(u"p_"_s))
+                continue;
+            EXPECT_LE(w->geometry().right(), window->width())
+                << width << " " << w->objectName().toStdString();
+            if (qobject_cast<QAbstractButton*>(w) && w->y() > window->height() / 2) {
+                EXPECT_GE(w->width(), w->sizeHint().width())
+                    << width << " " << w->objectName().toStdString();
+            }
+        }
+    }
+    QTableView* table = window->dw_1()->table();
+    int columns = 0;
+    for (int c = 0; c < table->model()->columnCount(); ++c) columns += table->columnWidth(c);
+    EXPECT_GE(columns, table->viewport()->width() - 2) << "the path column takes the spare width";
+}
+
 TEST_F(main_window, tab_visits_only_the_controls_of_the_tab_order) {
     open();
     window->cb_open_custdir()->setEnabled(true);
