@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -95,6 +96,10 @@ TEST(on_screen, a_message_box_comes_over_the_wait_window_and_its_button_takes_a_
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box) return;
         QAbstractButton* ok = box->button(QMessageBox::Ok);
+        // For a look by eye: QM_SCREENSHOT_DIR=folder keeps a picture of the screen.
+        if (const QByteArray to = qgetenv("QM_SCREENSHOT_DIR"); !to.isEmpty())
+            QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromLocal8Bit(to) +
+                                                                 u"/message_over_wait.png"_s);
         // The box's OK button sits where the wait window lies too.
         click_on_screen(ok->mapToGlobal(ok->rect().center()));
         QTimer::singleShot(1500, [&, box = QPointer<QMessageBox>(box)] {
