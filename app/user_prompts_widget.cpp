@@ -4,7 +4,11 @@
 #include <QMessageBox>
 
 void user_prompts::message(QWidget* parent, const QString& title, const QString& text) {
-    QMessageBox::information(parent, title, text, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, parent);
+    // Above every window of the program, the always-on-top wait window included, so its
+    // OK button can always be reached.
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    box.exec();
 }
 
 QString user_prompts::choose_folder(QWidget* parent, const QString& caption) {

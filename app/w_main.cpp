@@ -21,11 +21,13 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QTableView>
 
@@ -139,6 +141,9 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
     ddlb_1_->addItems(help_lines());
     ddlb_1_->setMaxVisibleItems(13);
     ddlb_1_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    // Completing from the help lines would turn a typed "12" into help line 12, and the
+    // quiet-time rule would then never see the typed length again.
+    ddlb_1_->setCompleter(nullptr);
     p_1_ = picture_band(this, QStringLiteral("p_1"));
     p_2_ = picture_band(this, QStringLiteral("p_2"));
     dw_1_ = new d_file_info_simp_view(dw_1_rows_, this);
@@ -153,8 +158,14 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
     setTabOrder(ddlb_1_, cb_query_);
     setTabOrder(cb_query_, cb_fileext_);
     setTabOrder(cb_fileext_, dw_1_->table());
-    setTabOrder(dw_1_->table(), cb_open_custdir_);
+    QWidget* dw_2_pages = dw_2_->findChild<QScrollArea*>();
+    setTabOrder(dw_1_->table(), dw_2_pages);
+    setTabOrder(dw_2_pages, cb_open_custdir_);
     setTabOrder(cb_open_custdir_, cb_selectdir_);
+    // The other controls take the focus by a click only, never by Tab.
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             rb_default_, rb_baofeng_, cb_clear_, cb_dowpath_, cb_clear_downpath_, cb_scandisk_})
+        w->setFocusPolicy(Qt::ClickFocus);
 
     timer_.setSingleShot(false);
     connect(&timer_, &QTimer::timeout, this, &w_main::on_timer);
@@ -166,6 +177,7 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
     }
     connect(cb_query_, &QPushButton::clicked, this, &w_main::cb_query_clicked);
     ddlb_1_->installEventFilter(this);
+    cb_clear_->installEventFilter(this);
     ddlb_1_->lineEdit()->installEventFilter(this);
     connect(dw_1_, &d_file_info_simp_view::key_pressed, this,
             [this](int key, Qt::KeyboardModifiers) { ue_keydown(key); });
@@ -209,11 +221,16 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
     connect(cb_open_custdir_, &QPushButton::clicked, this,
             [this] { downloads_->open_custom_dir(); });
     connect(dw_1_, &d_file_info_simp_view::clicked, this, &w_main::dw_1_clicked);
+    connect(dw_1_, &d_file_info_simp_view::pressed_anywhere, this, &w_player::minimize_if_open);
     connect(dw_2_, &d_file_pic_view::download_requested, this,
             [this](long, const QString& source, const QString& name) {
                 downloads_->download_picture(source, name);
             });
     apply_places();
+    // Every control whole, and a few rows of the list.
+    setMinimumSize(pack_bottom_row(true),
+                   units_to_px_y(180 + 120) +
+                       6 * dw_1_->table()->verticalHeader()->defaultSectionSize());
 }
 
 w_main::~w_main() = default;
@@ -449,18 +466,34 @@ void w_main::apply_places() {
         {dw_1_, u"dw_1"},
     };
     for (const auto& [w, name] : all) place(w, QString::fromUtf16(name));
-    // Captions wider in this font than their design width keep their whole text.
-    for (QWidget* w : {static_cast<QWidget*>(rb_default_), static_cast<QWidget*>(rb_baofeng_),
-                       static_cast<QWidget*>(st_scaned_qty_)})
-        if (w->width() < w->sizeHint().width()) w->resize(w->sizeHint().width(), w->height());
-    if (rb_default_->geometry().right() + 4 > rb_baofeng_->x())
-        rb_baofeng_->move(rb_default_->geometry().right() + 6, rb_baofeng_->y());
+    pack_bottom_row();
     // The condition box would reach under the query button by the width rule; stop short.
     QRect box = ddlb_1_->geometry();
     const int limit = cb_query_->geometry().left() - 8;
     if (box.right() > limit) box.setRight(limit);
     box.setHeight(std::max(box.height(), ddlb_1_->sizeHint().height()));
     ddlb_1_->setGeometry(box);
+}
+
+// The bottom row keeps its design order, packed left to right with every caption whole
+// (this font is wider than the design's); the query note gives way in a narrow window.
+int w_main::pack_bottom_row(bool at_minimum) {
+    QWidget* const row[] = {cb_scandisk_, st_scaned_qty_, st_query_note_,   cb_clear_downpath_,
+                            cb_dowpath_,  st_down_qty_,   cb_open_custdir_, cb_selectdir_,
+                            rb_default_,  rb_baofeng_};
+    constexpr int gap = 4, note_least = 90;
+    auto whole = [](QWidget* w) { return std::max(w->width(), w->sizeHint().width()); };
+    int needed = cb_scandisk_->x() + gap;
+    for (QWidget* w : row) needed += whole(w) + gap;
+    const int note = std::max(
+        note_least, at_minimum ? 0 : whole(st_query_note_) - std::max(0, needed - width()));
+    int x = cb_scandisk_->x();
+    for (QWidget* w : row) {
+        const int wide = w == st_query_note_ ? note : whole(w);
+        if (!at_minimum) w->setGeometry(x, w->y(), wide, w->height());
+        x += wide + gap;
+    }
+    return x;
 }
 
 void w_main::post_click(QPushButton* button) {
@@ -517,6 +550,20 @@ void w_main::keyPressEvent(QKeyEvent* event) {
 // The condition box would take F4 for its drop-down list; the keys of the command table
 // belong to the window wherever the caret is.
 bool w_main::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == cb_clear_ && event->type() == QEvent::Shortcut) {
+        // ALT+X clears at once: the animated click would wait a moment and then wipe what
+        // was typed meanwhile (a scan or a copy delivers queued keys in bursts).
+        cb_clear_->click();
+        return true;
+    }
+    if ((watched == ddlb_1_ || watched == ddlb_1_->lineEdit()) &&
+        event->type() == QEvent::FocusIn && help_lines().contains(ddlb_1_->currentText())) {
+        // The caret arriving on a help line selects it, so typing replaces it. After the
+        // mouse press has placed the caret, which would undo a selection made now.
+        QTimer::singleShot(0, ddlb_1_->lineEdit(), [this] {
+            if (help_lines().contains(ddlb_1_->currentText())) ddlb_1_->lineEdit()->selectAll();
+        });
+    }
     if (event->type() == QEvent::KeyPress &&
         (watched == ddlb_1_ || watched == ddlb_1_->lineEdit())) {
         const int key = static_cast<QKeyEvent*>(event)->key();

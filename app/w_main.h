@@ -97,6 +97,9 @@ class w_main : public QWidget, private file_type_query_target {
     void place(QWidget* w, const QString& name);
     void apply_places();
     void place_folder_line();
+    // Places the bottom row; returns the width it needs (at its narrowest with `at_minimum`,
+    // which moves nothing).
+    int pack_bottom_row(bool at_minimum = false);
     void write_player_choice(int value, bool checked);
     void run_scan();
     void post_click(QPushButton* button);

@@ -22,6 +22,9 @@ QFont gb_font(const QString& family, int points) {
 w_wait_for3::w_wait_for3(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("w_wait_for3"));
+    // The keyboard stays with the main window: keys typed while an operation runs go to
+    // the condition box, not to this window.
+    setAttribute(Qt::WA_ShowWithoutActivating);
     setWindowIcon(application_icon());
     setFixedSize(units_to_px_x(1947), units_to_px_y(356));
     setAutoFillBackground(true);

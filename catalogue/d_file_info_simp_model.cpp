@@ -23,7 +23,9 @@ d_file_info_simp_model::d_file_info_simp_model(record_set& rows, QObject* parent
     : QAbstractTableModel(parent), rows_(rows) {
     rows_.set_change_listener([this] {
         beginResetModel();
-        if (current_row_ > rows_.rowcount()) current_row_ = 0;
+        // New rows have no current row until the user picks one: F3 must not download
+        // whatever now stands at the old place.
+        current_row_ = 0;
         endResetModel();
         emit rows_replaced();
     });

@@ -72,11 +72,15 @@ d_file_info_simp_view::d_file_info_simp_view(record_set& rows, QWidget* parent)
     header->setMinimumHeight(38);
     const int widths[] = {58, 200, 56, 84, 330, 76, 60, 48, 58};
     for (int c = 0; c < model::display_column_count; ++c) table_->setColumnWidth(c, widths[c]);
+    // Long paths get the spare width instead of an empty band right of the buttons.
+    header->setSectionResizeMode(model::shown_filepath, QHeaderView::Stretch);
     auto* buttons = new row_button_delegate(table_);
     table_->setItemDelegateForColumn(model::button_ting, buttons);
     table_->setItemDelegateForColumn(model::button_down, buttons);
     table_->setItemDelegateForColumn(model::shown_machineid, new current_number_delegate(table_));
     table_->installEventFilter(this);
+    table_->viewport()->installEventFilter(this);
+    table_->horizontalHeader()->viewport()->installEventFilter(this);
 
     connect(table_, &QTableView::clicked, this, [this](const QModelIndex& index) {
         emit clicked(index.row() + 1, model::object_name(index.column()));
@@ -129,6 +133,9 @@ void d_file_info_simp_view::refresh_summary() {
 }
 
 bool d_file_info_simp_view::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress &&
+        (watched == table_->viewport() || watched == table_->horizontalHeader()->viewport()))
+        emit pressed_anywhere();
     if (watched == table_ && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() >= Qt::Key_F1 && key->key() <= Qt::Key_F35) {

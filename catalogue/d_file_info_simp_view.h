@@ -27,6 +27,8 @@ class d_file_info_simp_view : public QWidget {
     // A click on a row (object: "b_ting", "b_down", a column name) or on the heading
     // button (row 0, "b_downall").
     void clicked(long row, const QString& object_name);
+    // A mouse press anywhere on the list: rows, empty space, headings.
+    void pressed_anywhere();
     // Keys pressed while the list has the focus.
     void key_pressed(int key, Qt::KeyboardModifiers modifiers);
 

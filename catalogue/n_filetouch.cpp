@@ -34,7 +34,8 @@ std::uint64_t to_filetime_ticks(const statx_timestamp& t) {
 
 struct n_filetouch::listing {
     DIR* dir = nullptr;
-    QByteArray mask; // empty: every entry
+    std::vector<QByteArray> names; // the matching entries, in name order
+    std::size_t next = 0;
     ~listing() {
         if (dir) ::closedir(dir);
     }
@@ -48,52 +49,79 @@ n_filetouch::~n_filetouch() = default;
 
 namespace {
 
-// Reads entries until one matches `mask` (empty: any) and fills `data` from it.
-bool next_entry(DIR* dir, const QByteArray& mask, win32_find_dataw& data) {
-    for (;;) {
-        const dirent* e = ::readdir(dir);
-        if (!e) return false;
-        if (!mask.isEmpty() && ::fnmatch(mask.constData(), e->d_name, FNM_PERIOD) != 0) continue;
+bool is_dot_entry(const QByteArray& name) {
+    return name == "." || name == "..";
+}
 
-        // The record is reused for every entry: only what varies is written.
-        data.nfilesizehigh = data.nfilesizelow = 0;
-        data.decoding = decode_native_name(e->d_name, data.cfilename, max_path);
-        const bool dot_entry =
-            std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0;
+} // namespace
 
-        struct statx st;
-        const unsigned mask_wanted =
-            STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_ATIME | STATX_BTIME;
-        // Follows links, as the listing of a junction shows its target.
-        if (::statx(::dirfd(dir), e->d_name, AT_STATX_SYNC_AS_STAT | AT_NO_AUTOMOUNT, mask_wanted,
-                    &st) != 0) {
-            // A link that leads nowhere, or an entry gone meanwhile: nothing to open.
-            data.dwfileattributes = file_attribute_system;
-            data.ftcreationtime = data.ftlastwritetime = data.ftlastaccesstime =
-                filetime::from_ticks(unconvertible_ticks);
-            return true;
-        }
-        std::uint32_t attributes = 0;
-        if (!dot_entry && e->d_name[0] == '.') attributes |= file_attribute_hidden;
-        if (S_ISDIR(st.stx_mode)) {
-            attributes |= file_attribute_directory;
-        } else if (S_ISREG(st.stx_mode)) {
-            data.nfilesizehigh = static_cast<std::uint32_t>(st.stx_size >> 32);
-            data.nfilesizelow = static_cast<std::uint32_t>(st.stx_size);
-        } else {
-            attributes |= file_attribute_system;
-        }
-        data.dwfileattributes = attributes ? attributes : file_attribute_normal;
+// The disks the program was made for list a folder in name order, and users expect their
+// numbered files so; this file system hands out hash order. "." and ".." stay first; then
+// names compare case-insensitively, then by UTF-16 code unit, then by their bytes.
+void sort_in_name_order(std::vector<QByteArray>& names) {
+    struct keyed {
+        bool dot;
+        QString key;
+        QByteArray name;
+    };
+    std::vector<keyed> all;
+    all.reserve(names.size());
+    for (auto& n : names) all.push_back({is_dot_entry(n), QString::fromUtf8(n), std::move(n)});
+    std::sort(all.begin(), all.end(), [](const keyed& a, const keyed& b) {
+        if (a.dot != b.dot) return a.dot;
+        if (const int c = QString::compare(a.key, b.key, Qt::CaseInsensitive); c != 0) return c < 0;
+        if (const int c = QString::compare(a.key, b.key, Qt::CaseSensitive); c != 0) return c < 0;
+        return a.name < b.name;
+    });
+    for (std::size_t i = 0; i < all.size(); ++i) names[i] = std::move(all[i].name);
+}
 
-        // Old files and some file systems have no birth time, or report it as 0.
-        const bool has_birth = (st.stx_mask & STATX_BTIME) != 0 &&
-                               (st.stx_btime.tv_sec != 0 || st.stx_btime.tv_nsec != 0);
-        data.ftlastwritetime = filetime::from_ticks(to_filetime_ticks(st.stx_mtime));
-        data.ftlastaccesstime = filetime::from_ticks(to_filetime_ticks(st.stx_atime));
-        data.ftcreationtime = has_birth ? filetime::from_ticks(to_filetime_ticks(st.stx_btime))
-                                        : data.ftlastwritetime;
+namespace {
+
+// Fills `data` from the listing's next name; the entry is looked at only now, so each one
+// costs its time at its own checkpoint.
+bool next_entry(DIR* dir, std::vector<QByteArray>& names, std::size_t& next,
+                win32_find_dataw& data) {
+    if (next >= names.size()) return false;
+    const QByteArray name = std::move(names[next++]);
+    const char* d_name = name.constData();
+
+    // The record is reused for every entry: only what varies is written.
+    data.nfilesizehigh = data.nfilesizelow = 0;
+    data.decoding = decode_native_name(d_name, data.cfilename, max_path);
+    const bool dot_entry = is_dot_entry(name);
+
+    struct statx st;
+    const unsigned mask_wanted = STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_ATIME | STATX_BTIME;
+    // Follows links, as the listing of a junction shows its target.
+    if (::statx(::dirfd(dir), d_name, AT_STATX_SYNC_AS_STAT | AT_NO_AUTOMOUNT, mask_wanted, &st) !=
+        0) {
+        // A link that leads nowhere, or an entry gone meanwhile: nothing to open.
+        data.dwfileattributes = file_attribute_system;
+        data.ftcreationtime = data.ftlastwritetime = data.ftlastaccesstime =
+            filetime::from_ticks(unconvertible_ticks);
         return true;
     }
+    std::uint32_t attributes = 0;
+    if (!dot_entry && d_name[0] == '.') attributes |= file_attribute_hidden;
+    if (S_ISDIR(st.stx_mode)) {
+        attributes |= file_attribute_directory;
+    } else if (S_ISREG(st.stx_mode)) {
+        data.nfilesizehigh = static_cast<std::uint32_t>(st.stx_size >> 32);
+        data.nfilesizelow = static_cast<std::uint32_t>(st.stx_size);
+    } else {
+        attributes |= file_attribute_system;
+    }
+    data.dwfileattributes = attributes ? attributes : file_attribute_normal;
+
+    // Old files and some file systems have no birth time, or report it as 0.
+    const bool has_birth =
+        (st.stx_mask & STATX_BTIME) != 0 && (st.stx_btime.tv_sec != 0 || st.stx_btime.tv_nsec != 0);
+    data.ftlastwritetime = filetime::from_ticks(to_filetime_ticks(st.stx_mtime));
+    data.ftlastaccesstime = filetime::from_ticks(to_filetime_ticks(st.stx_atime));
+    data.ftcreationtime =
+        has_birth ? filetime::from_ticks(to_filetime_ticks(st.stx_btime)) : data.ftlastwritetime;
+    return true;
 }
 
 } // namespace
@@ -115,8 +143,12 @@ find_handle n_filetouch::findfirstfile(const QString& pattern, win32_find_dataw&
     auto l = std::make_unique<listing>();
     l->dir = dir;
     // "*.*" takes names without a dot too, as on the platform that coined it.
-    if (mask != "*.*" && mask != "*") l->mask = mask;
-    if (!next_entry(l->dir, l->mask, data)) return invalid_find_handle;
+    const bool every = mask == "*.*" || mask == "*";
+    while (const dirent* e = ::readdir(dir))
+        if (every || ::fnmatch(mask.constData(), e->d_name, FNM_PERIOD) == 0)
+            l->names.emplace_back(e->d_name);
+    sort_in_name_order(l->names);
+    if (!next_entry(l->dir, l->names, l->next, data)) return invalid_find_handle;
 
     for (std::size_t i = 0; i < listings_.size(); ++i) {
         if (!listings_[i]) {
@@ -131,7 +163,7 @@ find_handle n_filetouch::findfirstfile(const QString& pattern, win32_find_dataw&
 bool n_filetouch::findnextfile(find_handle handle, win32_find_dataw& data) {
     if (handle < 1 || static_cast<std::size_t>(handle) > listings_.size()) return false;
     const auto& l = listings_[static_cast<std::size_t>(handle - 1)];
-    return l && next_entry(l->dir, l->mask, data);
+    return l && next_entry(l->dir, l->names, l->next, data);
 }
 
 bool n_filetouch::findclose(find_handle handle) {

@@ -82,6 +82,10 @@ struct win32_find_dataw {
 using find_handle = std::intptr_t;
 inline constexpr find_handle invalid_find_handle = -1;
 
+// Puts a folder's entry names (as the file system stores them) in the order a listing
+// returns them.
+void sort_in_name_order(std::vector<QByteArray>& names);
+
 class n_filetouch {
   public:
     // `st_scaned_qty` receives the main window's counter text.
@@ -92,8 +96,8 @@ class n_filetouch {
     n_filetouch& operator=(const n_filetouch&) = delete;
 
     // Operating-system listing: `pattern` is a folder, a separator and a name mask
-    // ("*.*" or "*" take every entry). Entries come in the file system's own order,
-    // "." and ".." included. Links are followed; a link that leads nowhere is a
+    // ("*.*" or "*" take every entry). Entries come in name order (sort_in_name_order),
+    // "." and ".." first. Links are followed; a link that leads nowhere is a
     // system entry.
     find_handle findfirstfile(const QString& pattern, win32_find_dataw& data);
     bool findnextfile(find_handle handle, win32_find_dataw& data);

@@ -34,9 +34,12 @@ constexpr open_time_property open_time_properties[] = {
 w_player::w_player(QWidget* owner)
     : QWidget(owner, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                         Qt::WindowCloseButtonHint),
+                         Qt::WindowCloseButtonHint | Qt::WindowDoesNotAcceptFocus),
       tag_(u"青石坊播放器"_s) {
     setAttribute(Qt::WA_DeleteOnClose);
+    // It plays, and takes no keyboard (also with the flag above): keys stay with the main
+    // window's condition box and list.
+    setAttribute(Qt::WA_ShowWithoutActivating);
     setWindowTitle(tag_);
     setWindowIcon(style()->standardIcon(QStyle::SP_FileDialogInfoView));
 
@@ -65,7 +68,6 @@ w_player::~w_player() {
 w_player* w_player::open(QWidget* owner) {
     if (the_player) {
         the_player->raise();
-        the_player->activateWindow();
         return the_player;
     }
     auto* player = new w_player(owner);

@@ -131,6 +131,9 @@ query_outcome run_query(const query_plan& plan, record_set& catalogue, record_se
             plan.key_only_filter && catalogue.storage().pinyin_key_answers_alone();
         catalogue.setfilter(key_alone ? *plan.key_only_filter : *plan.filter);
         catalogue.filter();
+    } else if (!catalogue.filter_text().isEmpty()) {
+        // A scan appends records past the filter; a search lists only records that match.
+        catalogue.filter();
     }
     query_outcome out;
     out.matches = catalogue.rowcount();

@@ -319,6 +319,23 @@ TEST_F(filetouch, masks_and_failed_listings) {
     EXPECT_FALSE(ft.findclose(-1));
 }
 
+TEST_F(filetouch, entries_come_in_name_order_dots_first) {
+    for (const auto* n : {u"深3", u"b.mp3", u"深5", u"A.mp3", u"10.mp3", u"深2", u"a.mp3", u"深6",
+                          u"B.mp3", u"9.mp3", u"深4"})
+        tree.file(QString::fromUtf16(n));
+    tree.folder(u"Sub"_s);
+    QStringList order;
+    win32_find_dataw d;
+    const find_handle h = ft.findfirstfile(tree.root() + u"*.*"_s, d);
+    ASSERT_GE(h, 1);
+    do order << d.name().toString();
+    while (ft.findnextfile(h, d));
+    ft.findclose(h);
+    EXPECT_EQ(order, (QStringList{u"."_s, u".."_s, u"10.mp3"_s, u"9.mp3"_s, u"A.mp3"_s, u"a.mp3"_s,
+                                  u"B.mp3"_s, u"b.mp3"_s, u"Sub"_s, u"深2"_s, u"深3"_s, u"深4"_s,
+                                  u"深5"_s, u"深6"_s}));
+}
+
 TEST_F(filetouch, nested_listings_have_their_own_handles) {
     tree.file(u"a/1.mp3"_s);
     tree.file(u"b/2.mp3"_s);

@@ -120,6 +120,7 @@ TEST(query_engine, a_condition_that_sets_no_filter_shows_the_previous_filters_re
     add(catalogue, u"ab2"_s);
     run_query(plan_query(u"ab"), catalogue, results);
     ASSERT_EQ(results.rowcount(), 2);
+    add(catalogue, u"ef"_s); // a running scan appends past the filter
     run_query(plan_query(u"Xyz"), catalogue, results);
     EXPECT_EQ(results.rowcount(), 2);
     EXPECT_EQ(results.getitemstring(2, col_filenamewithno), u"ab2"_s);

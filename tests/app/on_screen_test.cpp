@@ -1,0 +1,118 @@
+// The main window on a real X server with a window manager, where stacking and keyboard
+// focus are decided as a user meets them. Skipped when no X server can start here.
+#include "app/user_prompts.h"
+#include "app/w_main.h"
+#include "app/w_wait_for3.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <csignal>
+#include <cstdlib>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Starts Xvfb and openbox before the test main makes the application, and points Qt at
+// them; leaves everything alone when either is missing.
+struct x_server {
+    pid_t xvfb = -1, wm = -1;
+    std::string why_not;
+
+    x_server() {
+        if (::access("/usr/bin/Xvfb", X_OK) != 0 || ::access("/usr/bin/openbox", X_OK) != 0 ||
+            ::access("/usr/bin/xdotool", X_OK) != 0) {
+            why_not = "Xvfb, openbox or xdotool is not installed (scripts/setup installs them)";
+            return;
+        }
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        xvfb = ::fork();
+        if (xvfb == 0) {
+            ::dup2(fds[1], 3);
+            ::execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1280x800x24",
+                    "-nolisten", "tcp", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        char number[16] = {};
+        const ssize_t n = ::read(fds[0], number, sizeof number - 1);
+        ::close(fds[0]);
+        if (n <= 0) {
+            why_not = "Xvfb did not start";
+            return;
+        }
+        const std::string display = ":" + std::to_string(std::strtol(number, nullptr, 10));
+        ::setenv("DISPLAY", display.c_str(), 1);
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+        wm = ::fork();
+        if (wm == 0) {
+            ::execl("/usr/bin/openbox", "openbox", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::usleep(500'000);
+    }
+    ~x_server() {
+        for (const pid_t p : {wm, xvfb})
+            if (p > 0) {
+                ::kill(p, SIGTERM);
+                ::waitpid(p, nullptr, 0);
+            }
+    }
+    bool up() const { return why_not.empty() && xvfb > 0; }
+} screen_server;
+
+// A real mouse click at a point of the screen: it lands on whatever window is on top there.
+void click_on_screen(const QPoint& global) {
+    QProcess::execute(u"xdotool"_s, {u"mousemove"_s, QString::number(global.x()),
+                                     QString::number(global.y()), u"click"_s, u"1"_s});
+}
+
+TEST(on_screen, a_message_box_comes_over_the_wait_window_and_its_button_takes_a_click) {
+    if (!screen_server.up() || QGuiApplication::platformName() != u"xcb"_s)
+        GTEST_SKIP() << "no X server with a window manager: " << screen_server.why_not;
+    QTemporaryDir dir;
+    w_main window;
+    window.showMaximized();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    window.wait_window()->open_window();
+    QTest::qWait(300);
+
+    bool clicked_through = false;
+    QTimer::singleShot(800, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        QAbstractButton* ok = box->button(QMessageBox::Ok);
+        // For a look by eye: QM_SCREENSHOT_DIR=folder keeps a picture of the screen.
+        if (const QByteArray to = qgetenv("QM_SCREENSHOT_DIR"); !to.isEmpty())
+            QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromLocal8Bit(to) +
+                                                                 u"/message_over_wait.png"_s);
+        // The box's OK button sits where the wait window lies too.
+        click_on_screen(ok->mapToGlobal(ok->rect().center()));
+        QTimer::singleShot(1500, [&, box = QPointer<QMessageBox>(box)] {
+            if (box) box->reject(); // the click did not reach it: unblock, and fail below
+        });
+        clicked_through = true;
+    });
+    QElapsedTimer shown;
+    shown.start();
+    prompts().message(&window, u"提示"_s, u"文件清单已经存放在: \n\n/tmp/x.xls"_s);
+    EXPECT_TRUE(clicked_through);
+    EXPECT_LT(shown.elapsed(), 2000) << "the OK button did not take the click";
+    window.wait_window()->close_window();
+}
+
+} // namespace
