@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <thread>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -139,26 +140,34 @@ std::uint32_t pinyin_initials_of(char32_t cp) {
     return 0;
 }
 
-pinyin_key pinyin_key::build(const text_arena_view& names, std::uint32_t rows) {
-    pinyin_key k;
-    k.offsets_.reserve(std::size_t{rows} + 1);
-    k.data_.reserve(names.size + rows);
-    // Set of the table -> its code here; 0 while unassigned.
+namespace {
+
+// Rows [b, e) keyed on their own: a character with several initials is written as a local
+// code (first_code + index into `sets`), or as set_aside_code with its letters in `aside`
+// once 127 local codes are taken. Joining the parts gives the codes their final values.
+struct key_part {
+    std::uint32_t b = 0, e = 0;
+    std::vector<std::uint8_t> data;
+    std::vector<std::uint32_t> offsets; // row starts within `data`
+    std::vector<std::uint16_t> sets;    // local code -> index into pinyin_key_sets
+    std::vector<std::uint32_t> aside;   // letters of each set_aside_code, in order
+};
+
+void key_rows(const text_arena_view& names, key_part& part) {
     std::vector<std::uint8_t> code_of_set(std::size(pinyin_key_sets), 0);
-    unsigned next_code = first_code;
-    k.code_letters_[set_aside_code - first_code] = every_letter;
-    for (std::uint32_t r = 0; r < rows; ++r) {
-        k.offsets_.push_back(static_cast<std::uint32_t>(k.data_.size()));
+    part.offsets.reserve(part.e - part.b);
+    for (std::uint32_t r = part.b; r < part.e; ++r) {
+        part.offsets.push_back(static_cast<std::uint32_t>(part.data.size()));
         const std::uint16_t len = names.lengths ? names.lengths[r] : null_text_length;
         if (len != null_text_length && std::size_t{names.offsets[r]} + len <= names.size) {
             const char16_t* s = names.data + names.offsets[r];
             for (std::uint16_t i = 0; i < len; ++i) {
                 char32_t cp = s[i];
                 if (cp < 0x80) {
-                    k.data_.push_back(cp < 0x20 ? other_character
-                                      : (cp >= u'A' && cp <= u'Z')
-                                          ? static_cast<std::uint8_t>(cp + 32)
-                                          : static_cast<std::uint8_t>(cp));
+                    part.data.push_back(cp < 0x20 ? other_character
+                                        : (cp >= u'A' && cp <= u'Z')
+                                            ? static_cast<std::uint8_t>(cp + 32)
+                                            : static_cast<std::uint8_t>(cp));
                     continue;
                 }
                 if (QChar::isHighSurrogate(cp) && i + 1 < len && QChar::isLowSurrogate(s[i + 1])) {
@@ -167,31 +176,108 @@ pinyin_key pinyin_key::build(const text_arena_view& names, std::uint32_t rows) {
                 }
                 const char16_t code = table_code(cp);
                 if (code >= u'a' && code <= u'z') {
-                    k.data_.push_back(static_cast<std::uint8_t>(code));
+                    part.data.push_back(static_cast<std::uint8_t>(code));
                 } else if (code >= pinyin_key_first_set) {
                     const std::size_t set = code - pinyin_key_first_set;
-                    if (code_of_set[set] == 0 && next_code < set_aside_code) {
-                        code_of_set[set] = static_cast<std::uint8_t>(next_code);
-                        k.code_letters_[next_code - first_code] = pinyin_key_sets[set];
-                        ++next_code;
+                    if (code_of_set[set] == 0 && part.sets.size() < set_aside_code - first_code) {
+                        code_of_set[set] = static_cast<std::uint8_t>(first_code + part.sets.size());
+                        part.sets.push_back(static_cast<std::uint16_t>(set));
                     }
                     if (code_of_set[set] == 0) {
-                        k.set_aside_.push_back(
-                            {static_cast<std::uint32_t>(k.data_.size()), pinyin_key_sets[set]});
-                        k.data_.push_back(set_aside_code);
+                        part.aside.push_back(pinyin_key_sets[set]);
+                        part.data.push_back(set_aside_code);
                     } else {
-                        k.data_.push_back(code_of_set[set]);
+                        part.data.push_back(code_of_set[set]);
                     }
                 } else {
-                    k.data_.push_back(other_character);
+                    part.data.push_back(other_character);
                 }
             }
         }
-        k.data_.push_back(0);
+        part.data.push_back(0);
     }
-    k.offsets_.push_back(static_cast<std::uint32_t>(k.data_.size()));
-    k.data_.shrink_to_fit();
-    k.set_aside_.shrink_to_fit();
+}
+
+// Runs fn(part index, b, e) over `parts` ranges of [0, rows) on as many threads.
+template <typename Fn> void on_parts(std::uint32_t rows, unsigned parts, Fn fn) {
+    const auto bound = [&](unsigned i) {
+        return static_cast<std::uint32_t>(std::uint64_t{rows} * i / parts);
+    };
+    std::vector<std::thread> workers;
+    for (unsigned i = 1; i < parts; ++i) workers.emplace_back(fn, i, bound(i), bound(i + 1));
+    fn(0u, bound(0), bound(1));
+    for (std::thread& w : workers) w.join();
+}
+
+unsigned part_count(std::uint32_t rows, unsigned threads) {
+    if (threads) return std::max(1u, std::min(threads, rows));
+    // Below this many rows a thread costs more than it saves.
+    constexpr std::uint32_t rows_per_part = 65536;
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    return std::max(1u, std::min(cores, rows / rows_per_part));
+}
+
+} // namespace
+
+pinyin_key pinyin_key::build(const text_arena_view& names, std::uint32_t rows, unsigned threads) {
+    const unsigned n = part_count(rows, threads);
+    std::vector<key_part> parts(n);
+    on_parts(rows, n, [&](unsigned i, std::uint32_t b, std::uint32_t e) {
+        parts[i].b = b;
+        parts[i].e = e;
+        key_rows(names, parts[i]);
+    });
+
+    // Codes in the order the sets first occur, part after part; a part's own code becomes the
+    // final one, or set_aside_code with its letters kept by position once codes run out.
+    pinyin_key k;
+    k.code_letters_[set_aside_code - first_code] = every_letter;
+    std::vector<std::uint8_t> code_of_set(std::size(pinyin_key_sets), 0);
+    unsigned next_code = first_code;
+    std::vector<std::array<std::uint8_t, 128>> remap(n);
+    std::vector<std::size_t> base(n + 1, 0);
+    for (unsigned i = 0; i < n; ++i) {
+        remap[i].fill(set_aside_code);
+        for (std::size_t c = 0; c < parts[i].sets.size(); ++c) {
+            const std::uint16_t set = parts[i].sets[c];
+            if (code_of_set[set] == 0 && next_code < set_aside_code) {
+                code_of_set[set] = static_cast<std::uint8_t>(next_code);
+                k.code_letters_[next_code - first_code] = pinyin_key_sets[set];
+                ++next_code;
+            }
+            if (code_of_set[set] != 0) remap[i][c] = code_of_set[set];
+        }
+        base[i + 1] = base[i] + parts[i].data.size();
+    }
+    k.data_.resize(base[n]);
+    k.offsets_.resize(std::size_t{rows} + 1);
+    k.offsets_[rows] = static_cast<std::uint32_t>(base[n]);
+    std::vector<std::vector<set_aside>> aside(n);
+    on_parts(rows, n, [&](unsigned i, std::uint32_t, std::uint32_t) {
+        const key_part& part = parts[i];
+        for (std::size_t r = 0; r < part.offsets.size(); ++r)
+            k.offsets_[part.b + r] = static_cast<std::uint32_t>(base[i] + part.offsets[r]);
+        std::uint8_t* out = k.data_.data() + base[i];
+        std::size_t next_aside = 0;
+        for (std::size_t j = 0; j < part.data.size(); ++j) {
+            const std::uint8_t c = part.data[j];
+            if (c < first_code) {
+                out[j] = c;
+                continue;
+            }
+            std::uint32_t letters;
+            if (c == set_aside_code) {
+                letters = part.aside[next_aside++];
+            } else {
+                out[j] = remap[i][c - first_code];
+                if (out[j] != set_aside_code) continue;
+                letters = pinyin_key_sets[part.sets[c - first_code]];
+            }
+            out[j] = set_aside_code;
+            aside[i].push_back({static_cast<std::uint32_t>(base[i] + j), letters});
+        }
+    });
+    for (const auto& a : aside) k.set_aside_.insert(k.set_aside_.end(), a.begin(), a.end());
     return k;
 }
 
@@ -221,28 +307,35 @@ bool pinyin_key::covers(const text_arena_view& names, const text_arena_view& ini
         if (len == null_text_length || std::size_t{v.offsets[r]} + len > v.size) return {};
         return {v.data + v.offsets[r], len};
     };
-    for (std::uint32_t r = 0; r < rows(); ++r) {
-        const std::u16string_view name = text(names, r), ini = text(initials, r);
-        // Initials are one unit per unit of the name; the key one byte per character.
-        if (ini.size() != name.size()) {
-            if (std::any_of(ini.begin(), ini.end(), printable)) return false;
-            continue;
-        }
-        std::size_t at = offsets_[r];
-        for (std::size_t i = 0; i < ini.size(); ++i, ++at) {
-            const bool pair = QChar::isHighSurrogate(name[i]) && i + 1 < name.size() &&
-                              QChar::isLowSurrogate(name[i + 1]);
-            if (pair) {
-                if (printable(ini[i]) || printable(ini[i + 1])) return false;
-                ++i;
+    const auto covers_rows = [&](std::uint32_t b, std::uint32_t e) {
+        for (std::uint32_t r = b; r < e; ++r) {
+            const std::u16string_view name = text(names, r), ini = text(initials, r);
+            // Initials are one unit per unit of the name; the key one byte per character.
+            if (ini.size() != name.size()) {
+                if (std::any_of(ini.begin(), ini.end(), printable)) return false;
                 continue;
             }
-            if (!printable(ini[i])) continue;
-            const char16_t u = ini[i] >= u'A' && ini[i] <= u'Z' ? ini[i] + 32 : ini[i];
-            if (!byte_matches(at, static_cast<std::uint8_t>(u))) return false;
+            std::size_t at = offsets_[r];
+            for (std::size_t i = 0; i < ini.size(); ++i, ++at) {
+                const bool pair = QChar::isHighSurrogate(name[i]) && i + 1 < name.size() &&
+                                  QChar::isLowSurrogate(name[i + 1]);
+                if (pair) {
+                    if (printable(ini[i]) || printable(ini[i + 1])) return false;
+                    ++i;
+                    continue;
+                }
+                if (!printable(ini[i])) continue;
+                const char16_t u = ini[i] >= u'A' && ini[i] <= u'Z' ? ini[i] + 32 : ini[i];
+                if (!byte_matches(at, static_cast<std::uint8_t>(u))) return false;
+            }
         }
-    }
-    return true;
+        return true;
+    };
+    const unsigned n = part_count(rows(), 0);
+    std::vector<std::uint8_t> covered(n, 0);
+    on_parts(rows(), n,
+             [&](unsigned i, std::uint32_t b, std::uint32_t e) { covered[i] = covers_rows(b, e); });
+    return std::all_of(covered.begin(), covered.end(), [](std::uint8_t c) { return c != 0; });
 }
 
 std::string pinyin_key_query(QStringView typed) {

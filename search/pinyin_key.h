@@ -32,7 +32,8 @@ std::uint32_t pinyin_initials_of(char32_t cp);
 class pinyin_key {
   public:
     // Keys of rows [0, rows) of the name column `names`; a null name has an empty key.
-    static pinyin_key build(const text_arena_view& names, std::uint32_t rows);
+    // Parts of the rows are keyed on `threads` threads (0: every core, for large sets only).
+    static pinyin_key build(const text_arena_view& names, std::uint32_t rows, unsigned threads = 0);
     std::uint32_t rows() const {
         return offsets_.empty() ? 0 : static_cast<std::uint32_t>(offsets_.size() - 1);
     }

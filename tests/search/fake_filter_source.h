@@ -130,7 +130,8 @@ class fake_filter_source final : public filter_source {
             for (std::size_t r = 0; r < n; ++r) append(texts, r, col.values[r]);
             const text_arena_view names{texts.data.data(), texts.data.size(), texts.offsets.data(),
                                         texts.lengths.data(), true};
-            s.key = ::pinyin_key::build(names, static_cast<std::uint32_t>(n));
+            // Three parts, so codes are joined across parts as in a large catalogue.
+            s.key = ::pinyin_key::build(names, static_cast<std::uint32_t>(n), 3);
             break;
         }
         }
