@@ -1,6 +1,7 @@
 #include "search/filter_evaluator.h"
 
 #include "search/pinyin_key.h"
+#include "search/row_at_offset.h"
 
 #include <algorithm>
 #include <bit>
@@ -155,26 +156,6 @@ bool any_matches(const std::vector<const text_matcher*>& ms, const char16_t* s, 
     for (const text_matcher* m : ms)
         if (m->matches(s, n)) return true;
     return false;
-}
-
-// The last row of [from, e) whose text starts at or before `pos`, given that row `from` does.
-// Offsets of an ordered arena never decrease, and hits come in increasing order, so a gallop
-// forward from the row of the previous hit takes a few steps, not a pass over every row.
-std::uint32_t row_at(const std::uint32_t* offsets, std::uint32_t from, std::uint32_t e,
-                     std::size_t pos) {
-    std::uint32_t lo = from;
-    std::uint32_t step = 1;
-    std::uint32_t hi = e;
-    while (e - lo > step) {
-        if (offsets[lo + step] > pos) {
-            hi = lo + step;
-            break;
-        }
-        lo += step;
-        step *= 2;
-    }
-    return static_cast<std::uint32_t>(std::upper_bound(offsets + lo + 1, offsets + hi, pos) -
-                                      offsets - 1);
 }
 
 // One search for the matcher's first literal over the arena span of rows [b, e): each hit

@@ -1,4 +1,5 @@
 #include "search/pinyin_key.h"
+#include "search/row_at_offset.h"
 
 #include <algorithm>
 #include <bit>
@@ -110,24 +111,6 @@ bool has_avx2() {
     return yes;
 }
 #endif
-
-// The row of [from, e) whose key holds `pos`, given that row `from` starts at or before it.
-std::uint32_t row_of(const std::uint32_t* offsets, std::uint32_t from, std::uint32_t e,
-                     std::size_t pos) {
-    std::uint32_t lo = from;
-    std::uint32_t step = 1;
-    std::uint32_t hi = e;
-    while (e - lo > step) {
-        if (offsets[lo + step] > pos) {
-            hi = lo + step;
-            break;
-        }
-        lo += step;
-        step *= 2;
-    }
-    return static_cast<std::uint32_t>(std::upper_bound(offsets + lo + 1, offsets + hi, pos) -
-                                      offsets - 1);
-}
 
 } // namespace
 
@@ -372,7 +355,7 @@ void pinyin_key::contains(std::string_view query, std::uint32_t b, std::uint32_t
     };
     std::uint32_t row = b;
     auto take = [&](std::size_t i) {
-        row = row_of(offsets_.data(), row, e, i);
+        row = row_at(offsets_.data(), row, e, i);
         out[row] = 1;
         return std::size_t{offsets_[row + 1]}; // the row's other hits add nothing
     };
