@@ -1,5 +1,6 @@
 // Scanning a generated tree of 200k files with of_directory, beside find and fd on the same
-// tree, warm cache, in one run.
+// tree, in one run: warm cache, and cold (the page cache dropped before each tool's turn, as
+// root only). The scanner runs with its read-ahead workers and without (0 threads).
 #include "bench/bench_support.h"
 #include "catalogue/n_filetouch.h"
 #include "catalogue/operation_feedback.h"
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
+#include <fstream>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -84,65 +86,111 @@ void warm_cache(const QString& root) {
     warm = true;
 }
 
-void BM_of_directory(benchmark::State& state) {
-    const QString root = scan_tree();
-    warm_cache(root);
+scan_options bench_options(int threads) {
     scan_options options;
     options.gs_cut_splitter = u"-"_s;
     options.gi_cut_splitter_len = 1;
+    options.read_ahead_threads = threads;
+    return options;
+}
+
+long scan_once(const QString& root, int threads) {
+    record_set rs;
+    clock_feedback feedback;
+    n_filetouch ft(feedback, bench_options(threads), [](const QString&) {});
+    ft.of_directory(root, u"*.*"_s, rs, 1);
+    return rs.rowcount();
+}
+
+void BM_of_directory(benchmark::State& state) {
+    const QString root = scan_tree();
+    warm_cache(root);
     long records = 0;
-    for (auto _ : state) {
-        record_set rs;
-        clock_feedback feedback;
-        n_filetouch ft(feedback, options, [](const QString&) {});
-        ft.of_directory(root, u"*.*"_s, rs, 1);
-        records = rs.rowcount();
-    }
+    for (auto _ : state) records = scan_once(root, static_cast<int>(state.range(0)));
     state.counters["records"] = static_cast<double>(records);
 }
 BENCHMARK(BM_of_directory)
+    ->ArgName("threads")
+    ->Arg(0)
+    ->Arg(2)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->Repetitions(7)
     ->ReportAggregatesOnly();
 
+bool drop_page_cache() {
+    ::sync();
+    std::ofstream drop("/proc/sys/vm/drop_caches");
+    drop << "3\n";
+    drop.flush();
+    return static_cast<bool>(drop);
+}
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 // The tools take turns inside each repetition, so a busy machine slows them alike; the
-// median of the ratio is the figure to read.
+// median of the ratio is the figure to read. Arguments: read-ahead threads, cold or warm.
 void BM_side_by_side(benchmark::State& state) {
     const QString root = scan_tree();
+    const int threads = static_cast<int>(state.range(0));
+    const bool cold = state.range(1) != 0;
+    if (cold && ::geteuid() != 0) {
+        state.SkipWithError("dropping the page cache needs root");
+        return;
+    }
     warm_cache(root);
-    scan_options options;
-    options.gs_cut_splitter = u"-"_s;
-    options.gi_cut_splitter_len = 1;
     const std::string find = "find " + quoted(root) + " -printf '%s %B@ %p\\n' >/dev/null";
     const std::string fd = "fdfind -u . " + quoted(root) + " >/dev/null";
     const std::string fd_one = "fdfind -u -j1 . " + quoted(root) + " >/dev/null";
-    double scan_s = 0, find_s = 0, fd_s = 0, fd_one_s = 0;
+    const auto turn = [&] {
+        if (cold) drop_page_cache();
+    };
+    double scan_s = 0, alone_s = 0, find_s = 0, fd_s = 0, fd_one_s = 0;
     for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        {
-            record_set rs;
-            clock_feedback feedback;
-            n_filetouch ft(feedback, options, [](const QString&) {});
-            ft.of_directory(root, u"*.*"_s, rs, 1);
-        }
-        scan_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        turn();
+        auto start = std::chrono::steady_clock::now();
+        scan_once(root, threads);
+        scan_s = seconds_since(start);
+        turn();
+        start = std::chrono::steady_clock::now();
+        scan_once(root, 0);
+        alone_s = seconds_since(start);
+        turn();
         find_s = time_command(find);
+        turn();
         fd_s = time_command(fd);
+        turn();
         fd_one_s = time_command(fd_one);
         state.SetIterationTime(scan_s);
     }
     state.counters["of_directory_ms"] = scan_s * 1000;
+    state.counters["without_read_ahead_ms"] = alone_s * 1000;
     state.counters["find_ms"] = find_s * 1000;
     state.counters["fdfind_ms"] = fd_s * 1000;
     state.counters["fdfind_j1_ms"] = fd_one_s * 1000;
     state.counters["ratio_to_find"] = scan_s / find_s;
+    state.counters["ratio_without_to_find"] = alone_s / find_s;
 }
 BENCHMARK(BM_side_by_side)
+    ->ArgNames({"threads", "cold"})
+    ->Args({1, 0})
+    ->Args({2, 0})
+    ->Args({4, 0})
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime()
     ->Iterations(1)
-    ->Repetitions(9)
+    ->Repetitions(7)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_side_by_side)
+    ->ArgNames({"threads", "cold"})
+    ->Args({2, 1})
+    ->Args({8, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(3)
     ->ReportAggregatesOnly();
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "catalogue/n_filetouch.h"
 
+#include "catalogue/folder_read_ahead.h"
 #include "catalogue/operation_feedback.h"
 
 #include <QDate>
@@ -9,7 +10,6 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,22 +19,12 @@ constexpr std::int64_t ticks_per_second = 10'000'000;
 constexpr std::int64_t ticks_per_day = ticks_per_second * 86'400;
 // Seconds from 1601-01-01 to 1970-01-01.
 constexpr std::int64_t unix_epoch_in_1601_seconds = 11'644'473'600;
-// No conversion accepts a file time with the top bit set.
-constexpr std::uint64_t unconvertible_ticks = ~std::uint64_t{0};
-
-std::uint64_t to_filetime_ticks(const statx_timestamp& t) {
-    constexpr std::int64_t max_seconds = INT64_MAX / ticks_per_second - unix_epoch_in_1601_seconds;
-    if (t.tv_sec < -unix_epoch_in_1601_seconds || t.tv_sec > max_seconds)
-        return unconvertible_ticks;
-    return static_cast<std::uint64_t>((t.tv_sec + unix_epoch_in_1601_seconds) * ticks_per_second +
-                                      t.tv_nsec / 100);
-}
-
 } // namespace
 
 struct n_filetouch::listing {
     DIR* dir = nullptr;
-    std::vector<QByteArray> names; // the matching entries, in name order
+    std::vector<QByteArray> names;                    // the matching entries, in name order
+    std::shared_ptr<folder_read_ahead::folder> ahead; // instead of the two above
     std::size_t next = 0;
     ~listing() {
         if (dir) ::closedir(dir);
@@ -45,7 +35,13 @@ n_filetouch::n_filetouch(operation_feedback& feedback, scan_options options,
                          std::function<void(const QString&)> st_scaned_qty)
     : feedback_(feedback), options_(std::move(options)), st_scaned_qty_(std::move(st_scaned_qty)) {}
 
-n_filetouch::~n_filetouch() = default;
+n_filetouch::~n_filetouch() {
+    stop_read_ahead();
+}
+
+void n_filetouch::stop_read_ahead() {
+    if (read_ahead_) read_ahead_->stop();
+}
 
 namespace {
 
@@ -78,77 +74,70 @@ void sort_in_name_order(std::vector<QByteArray>& names) {
 
 namespace {
 
-// Fills `data` from the listing's next name; the entry is looked at only now, so each one
-// costs its time at its own checkpoint.
-bool next_entry(DIR* dir, std::vector<QByteArray>& names, std::size_t& next,
+void fill(win32_find_dataw& data, const entry_facts& e) {
+    data.decoding = decode_native_name(e.name.constData(), data.cfilename, max_path);
+    data.dwfileattributes = e.attributes;
+    data.nfilesizehigh = static_cast<std::uint32_t>(e.size >> 32);
+    data.nfilesizelow = static_cast<std::uint32_t>(e.size);
+    data.ftcreationtime = filetime::from_ticks(e.created);
+    data.ftlastwritetime = filetime::from_ticks(e.written);
+    data.ftlastaccesstime = filetime::from_ticks(e.accessed);
+}
+
+// Fills `data` from the listing's next name. Read now, the entry is looked at only now, so
+// each one costs its time at its own checkpoint.
+bool next_entry(folder_read_ahead* read_ahead, DIR* dir, std::vector<QByteArray>& names,
+                const std::shared_ptr<folder_read_ahead::folder>& ahead, std::size_t& next,
                 win32_find_dataw& data) {
-    if (next >= names.size()) return false;
-    const QByteArray name = std::move(names[next++]);
-    const char* d_name = name.constData();
-
-    // The record is reused for every entry: only what varies is written.
-    data.nfilesizehigh = data.nfilesizelow = 0;
-    data.decoding = decode_native_name(d_name, data.cfilename, max_path);
-    const bool dot_entry = is_dot_entry(name);
-
-    struct statx st;
-    const unsigned mask_wanted = STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_ATIME | STATX_BTIME;
-    // Follows links, as the listing of a junction shows its target.
-    if (::statx(::dirfd(dir), d_name, AT_STATX_SYNC_AS_STAT | AT_NO_AUTOMOUNT, mask_wanted, &st) !=
-        0) {
-        // A link that leads nowhere, or an entry gone meanwhile: nothing to open.
-        data.dwfileattributes = file_attribute_system;
-        data.ftcreationtime = data.ftlastwritetime = data.ftlastaccesstime =
-            filetime::from_ticks(unconvertible_ticks);
-        return true;
-    }
-    std::uint32_t attributes = 0;
-    if (!dot_entry && d_name[0] == '.') attributes |= file_attribute_hidden;
-    if (S_ISDIR(st.stx_mode)) {
-        attributes |= file_attribute_directory;
-    } else if (S_ISREG(st.stx_mode)) {
-        data.nfilesizehigh = static_cast<std::uint32_t>(st.stx_size >> 32);
-        data.nfilesizelow = static_cast<std::uint32_t>(st.stx_size);
+    entry_facts e;
+    if (ahead) {
+        if (!read_ahead->entry(*ahead, next, e)) return false;
+        ++next;
     } else {
-        attributes |= file_attribute_system;
+        if (next >= names.size()) return false;
+        e.name = std::move(names[next++]);
+        look_at_entry(::dirfd(dir), e);
     }
-    data.dwfileattributes = attributes ? attributes : file_attribute_normal;
-
-    // Old files and some file systems have no birth time, or report it as 0.
-    const bool has_birth =
-        (st.stx_mask & STATX_BTIME) != 0 && (st.stx_btime.tv_sec != 0 || st.stx_btime.tv_nsec != 0);
-    data.ftlastwritetime = filetime::from_ticks(to_filetime_ticks(st.stx_mtime));
-    data.ftlastaccesstime = filetime::from_ticks(to_filetime_ticks(st.stx_atime));
-    data.ftcreationtime =
-        has_birth ? filetime::from_ticks(to_filetime_ticks(st.stx_btime)) : data.ftlastwritetime;
+    fill(data, e);
     return true;
 }
 
 } // namespace
 
 find_handle n_filetouch::findfirstfile(const QString& pattern, win32_find_dataw& data) {
+    return open_listing(pattern, data, 0);
+}
+
+find_handle n_filetouch::open_listing(const QString& pattern, win32_find_dataw& data, int layers) {
     const qsizetype cut = pattern.lastIndexOf(path_separator);
     const QByteArray folder =
         cut < 0 ? QByteArrayLiteral(".") : native_path(QStringView(pattern).left(cut + 1));
     const QByteArray mask = pattern.mid(cut + 1).toUtf8();
     if (mask.isEmpty()) return invalid_find_handle;
 
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return invalid_find_handle;
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return invalid_find_handle;
-    }
-    auto l = std::make_unique<listing>();
-    l->dir = dir;
     // "*.*" takes names without a dot too, as on the platform that coined it.
     const bool every = mask == "*.*" || mask == "*";
-    while (const dirent* e = ::readdir(dir))
-        if (every || ::fnmatch(mask.constData(), e->d_name, FNM_PERIOD) == 0)
-            l->names.emplace_back(e->d_name);
-    sort_in_name_order(l->names);
-    if (!next_entry(l->dir, l->names, l->next, data)) return invalid_find_handle;
+    auto l = std::make_unique<listing>();
+    if (layers > 0 && every && cut >= 0 && options_.read_ahead_threads > 0) {
+        if (!read_ahead_)
+            read_ahead_ = std::make_unique<folder_read_ahead>(options_.read_ahead_threads,
+                                                              options_.ii_scan_layers);
+        l->ahead = read_ahead_->open(folder, layers);
+        if (!l->ahead) return invalid_find_handle;
+    } else {
+        const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return invalid_find_handle;
+        l->dir = ::fdopendir(fd);
+        if (!l->dir) {
+            ::close(fd);
+            return invalid_find_handle;
+        }
+        l->names = read_names_in_order(l->dir, every ? QByteArray() : mask);
+    }
+    if (!next_entry(read_ahead_.get(), l->dir, l->names, l->ahead, l->next, data)) {
+        if (l->ahead) read_ahead_->close(l->ahead);
+        return invalid_find_handle;
+    }
 
     for (std::size_t i = 0; i < listings_.size(); ++i) {
         if (!listings_[i]) {
@@ -163,13 +152,14 @@ find_handle n_filetouch::findfirstfile(const QString& pattern, win32_find_dataw&
 bool n_filetouch::findnextfile(find_handle handle, win32_find_dataw& data) {
     if (handle < 1 || static_cast<std::size_t>(handle) > listings_.size()) return false;
     const auto& l = listings_[static_cast<std::size_t>(handle - 1)];
-    return l && next_entry(l->dir, l->names, l->next, data);
+    return l && next_entry(read_ahead_.get(), l->dir, l->names, l->ahead, l->next, data);
 }
 
 bool n_filetouch::findclose(find_handle handle) {
     if (handle < 1 || static_cast<std::size_t>(handle) > listings_.size()) return false;
     auto& l = listings_[static_cast<std::size_t>(handle - 1)];
     if (!l) return false;
+    if (l->ahead) read_ahead_->close(l->ahead);
     l.reset();
     while (!listings_.empty() && !listings_.back()) listings_.pop_back();
     return true;

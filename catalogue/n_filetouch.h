@@ -18,6 +18,7 @@
 #include <optional>
 #include <vector>
 
+class folder_read_ahead;
 class operation_feedback;
 class record_set;
 
@@ -139,6 +140,12 @@ class n_filetouch {
   private:
     struct listing;
 
+    // findfirstfile for the walk: with read-ahead on, a folder at depth `layers` comes from
+    // the workers.
+    find_handle open_listing(const QString& pattern, win32_find_dataw& data, int layers);
+    // Ends the read-ahead and joins its workers.
+    void stop_read_ahead();
+
     void make_record(const QString& ls_directory, const win32_find_dataw& data, record_set& dw_1);
     // Counts the entry when the catalogue cannot hold `path` (built from its name).
     bool storable(const win32_find_dataw& data, qsizetype path_size);
@@ -150,4 +157,6 @@ class n_filetouch {
     left_out_counts left_out_;
     QString filepath_;                               // reused for every file
     std::vector<std::unique_ptr<listing>> listings_; // handle n is slot n - 1
+    std::unique_ptr<folder_read_ahead> read_ahead_;  // null with read-ahead off
+    int walk_depth_ = 0;                             // of_directory calls under way
 };

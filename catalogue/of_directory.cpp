@@ -69,14 +69,24 @@ int n_filetouch::of_directory(const QString& as_filespec, const QString& as_ext,
         pattern = as_filespec + path_separator + as_ext;
     }
 
+    // The scan's outermost call joins the read-ahead workers whichever way it ends.
+    struct walk_level {
+        n_filetouch& scan;
+        explicit walk_level(n_filetouch& s) : scan(s) { ++scan.walk_depth_; }
+        ~walk_level() {
+            if (--scan.walk_depth_ == 0) scan.stop_read_ahead();
+        }
+    } level(*this);
+
     win32_find_dataw data;
-    const find_handle handle = findfirstfile(pattern, data);
+    const find_handle handle = open_listing(pattern, data, li_layers);
     if (handle < 1) return -1;
 
     do {
         feedback_.process_events();
         if (feedback_.ib_stop()) {
             feedback_.of_setmessage(u"正从递归扫描中退出,请稍候..."_s);
+            stop_read_ahead();
             findclose(handle);
             return -100;
         }

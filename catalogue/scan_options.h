@@ -10,4 +10,6 @@ struct scan_options {
     int gi_filetype_upperbound = 0; // entries of gs_filetype in use; 0 takes every file
     QString gs_cut_splitter;        // divides a file's own number from the rest of its name
     int gi_cut_splitter_len = 0;    // 0: no number is taken from names
+    // Worker threads listing folders ahead of the walk; 0 lists each as the walk reaches it.
+    int read_ahead_threads = 2;
 };

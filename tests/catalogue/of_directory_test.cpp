@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <algorithm>
 #include <unistd.h>
@@ -406,6 +407,56 @@ TEST_F(scanner, paths_longer_than_the_column_are_skipped_and_counted) {
     EXPECT_EQ(paths(), QStringList{folder + fits});
     EXPECT_EQ(item(folder + fits, col_filepath).size(), 1024);
     EXPECT_EQ(unstorable, 2);
+}
+
+TEST_F(scanner, read_ahead_gives_the_records_and_checkpoints_of_a_walk_alone) {
+    // Files at five levels, a hidden folder, a pipe and a loop.
+    for (int a = 0; a < 3; ++a) {
+        tree.file(QStringLiteral("%1.mp3").arg(a), a);
+        for (int b = 0; b < 3; ++b)
+            for (int c = 0; c < 3; ++c)
+                for (int f = 0; f < 4; ++f)
+                    tree.file(QStringLiteral("a%1/b%2/c%3/d/%4.mp3").arg(a).arg(b).arg(c).arg(f));
+    }
+    tree.file(u".hidden/x.mp3"_s);
+    tree.fifo(u"a1/pipe"_s);
+    tree.symlink(u"a2/loop"_s, tree.path(u"a1"_s));
+    const auto task_count = [] { return QDir(u"/proc/self/task"_s).entryList(QDir::Dirs).size(); };
+    options.read_ahead_threads = 0;
+    scan(); // whatever the process starts once is running before the count
+    const qsizetype tasks_before = task_count();
+
+    struct outcome {
+        int result;
+        std::uint32_t find_qty;
+        long events;
+        QStringList messages;
+        QStringList rows; // every column, in record order
+        bool operator==(const outcome&) const = default;
+    };
+    const auto run = [&](int threads, long stop_after) {
+        rs.reset();
+        feedback.messages.clear();
+        feedback.events = 0;
+        feedback.stop_after = stop_after;
+        options.read_ahead_threads = threads;
+        outcome o{scan(), find_qty, feedback.events, {}, {}};
+        o.messages = feedback.messages;
+        for (long r = 1; r <= rs.rowcount(); ++r)
+            for (int c = 1; c <= catalogue_column_count; ++c) o.rows << rs.getitemstring(r, c);
+        // No worker outlives the scan, stopped or not.
+        EXPECT_EQ(task_count(), tasks_before) << threads << " threads, stop " << stop_after;
+        return o;
+    };
+    for (const int layers : {1, 3, 6}) {
+        options.ii_scan_layers = layers;
+        for (const long stop_after : {-1L, 0L, 7L, 60L, 150L}) {
+            const outcome alone = run(0, stop_after);
+            for (const int threads : {1, 3})
+                EXPECT_TRUE(run(threads, stop_after) == alone)
+                    << threads << " threads, layers " << layers << ", stop " << stop_after;
+        }
+    }
 }
 
 } // namespace

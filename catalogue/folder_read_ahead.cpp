@@ -1,0 +1,263 @@
+#include "catalogue/folder_read_ahead.h"
+
+#include "catalogue/n_filetouch.h"
+
+#include <climits>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::int64_t ticks_per_second = 10'000'000;
+// Seconds from 1601-01-01 to 1970-01-01.
+constexpr std::int64_t unix_epoch_in_1601_seconds = 11'644'473'600;
+// No conversion accepts a file time with the top bit set.
+constexpr std::uint64_t unconvertible_ticks = ~std::uint64_t{0};
+
+std::uint64_t to_filetime_ticks(const statx_timestamp& t) {
+    constexpr std::int64_t max_seconds = INT64_MAX / ticks_per_second - unix_epoch_in_1601_seconds;
+    if (t.tv_sec < -unix_epoch_in_1601_seconds || t.tv_sec > max_seconds)
+        return unconvertible_ticks;
+    return static_cast<std::uint64_t>((t.tv_sec + unix_epoch_in_1601_seconds) * ticks_per_second +
+                                      t.tv_nsec / 100);
+}
+
+bool is_dot_entry(const QByteArray& name) {
+    return name == "." || name == "..";
+}
+
+} // namespace
+
+void look_at_entry(int dirfd, entry_facts& e) {
+    e.size = 0;
+    struct statx st;
+    const unsigned mask_wanted = STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_ATIME | STATX_BTIME;
+    // Follows links, as the listing of a junction shows its target.
+    if (::statx(dirfd, e.name.constData(), AT_STATX_SYNC_AS_STAT | AT_NO_AUTOMOUNT, mask_wanted,
+                &st) != 0) {
+        // A link that leads nowhere, or an entry gone meanwhile: nothing to open.
+        e.attributes = file_attribute_system;
+        e.created = e.written = e.accessed = unconvertible_ticks;
+        return;
+    }
+    std::uint32_t attributes = 0;
+    if (e.name.startsWith('.') && !is_dot_entry(e.name)) attributes |= file_attribute_hidden;
+    if (S_ISDIR(st.stx_mode))
+        attributes |= file_attribute_directory;
+    else if (S_ISREG(st.stx_mode))
+        e.size = st.stx_size;
+    else
+        attributes |= file_attribute_system;
+    e.attributes = attributes ? attributes : file_attribute_normal;
+
+    // Old files and some file systems have no birth time, or report it as 0.
+    const bool has_birth =
+        (st.stx_mask & STATX_BTIME) != 0 && (st.stx_btime.tv_sec != 0 || st.stx_btime.tv_nsec != 0);
+    e.written = to_filetime_ticks(st.stx_mtime);
+    e.accessed = to_filetime_ticks(st.stx_atime);
+    e.created = has_birth ? to_filetime_ticks(st.stx_btime) : e.written;
+}
+
+std::vector<QByteArray> read_names_in_order(DIR* dir, const QByteArray& mask) {
+    std::vector<QByteArray> names;
+    while (const dirent* e = ::readdir(dir))
+        if (mask.isEmpty() || ::fnmatch(mask.constData(), e->d_name, FNM_PERIOD) == 0)
+            names.emplace_back(e->d_name);
+    sort_in_name_order(names);
+    return names;
+}
+
+struct folder_read_ahead::folder {
+    QByteArray path;                // ends in a separator
+    std::vector<std::uint32_t> key; // entry numbers from the area down: depth-first order
+    int layers = 0;
+    enum class phase { queued, reading, listed, done };
+    // Guarded by the mutex.
+    bool wanted = false; // the walk waits for it
+    phase state = phase::queued;
+    bool failed = false;
+    bool counted = false; // its entries count as held
+    // Sized once when listed; entry i is the walk's once `ready` passes it.
+    std::vector<entry_facts> entries;
+    std::atomic<std::size_t> ready{0};
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> waiting{false};
+};
+
+bool folder_read_ahead::order::operator()(const std::shared_ptr<folder>& a,
+                                          const std::shared_ptr<folder>& b) const {
+    if (a->wanted != b->wanted) return a->wanted;
+    if (a->key != b->key) return a->key < b->key;
+    return a.get() < b.get();
+}
+
+folder_read_ahead::folder_read_ahead(int threads, int max_layers)
+    : threads_(threads), max_layers_(max_layers) {}
+
+folder_read_ahead::~folder_read_ahead() {
+    stop();
+}
+
+void folder_read_ahead::start() {
+    for (int i = 0; i < threads_; ++i) workers_.emplace_back([this] { work(); });
+}
+
+std::shared_ptr<folder_read_ahead::folder> folder_read_ahead::open(const QByteArray& path,
+                                                                   int layers) {
+    std::unique_lock lock(mutex_);
+    if (workers_.empty()) start();
+    std::shared_ptr<folder> f;
+    if (const auto it = known_.find(path); it != known_.end()) {
+        f = std::move(it->second);
+        known_.erase(it);
+        if (f->state == folder::phase::queued) {
+            queue_.erase(f);
+            f->wanted = true;
+            queue_.insert(f);
+        }
+    } else {
+        // Not foreseen: read it before anything else.
+        f = std::make_shared<folder>();
+        f->path = path;
+        f->layers = layers;
+        f->wanted = true;
+        queue_.insert(f);
+    }
+    work_ready_.notify_all();
+    f->waiting = true;
+    progress_.wait(lock, [&] { return f->state >= folder::phase::listed; });
+    f->waiting = false;
+    if (f->failed) return nullptr;
+    return f;
+}
+
+bool folder_read_ahead::entry(folder& f, std::size_t i, entry_facts& out) {
+    if (i >= f.entries.size()) return false;
+    if (f.ready.load() <= i) {
+        std::unique_lock lock(mutex_);
+        f.waiting = true;
+        progress_.wait(lock, [&] { return f.ready.load() > i || f.state == folder::phase::done; });
+        f.waiting = false;
+        if (f.ready.load() <= i) return false;
+    }
+    out = std::move(f.entries[i]);
+    return true;
+}
+
+void folder_read_ahead::forget(const std::shared_ptr<folder>& f) {
+    f->cancelled = true;
+    if (f->counted) held_ -= f->entries.size();
+    f->counted = false;
+}
+
+void folder_read_ahead::drop_below(const QByteArray& path) {
+    for (auto it = known_.lower_bound(path); it != known_.end() && it->first.startsWith(path);) {
+        queue_.erase(it->second);
+        forget(it->second);
+        it = known_.erase(it);
+    }
+}
+
+void folder_read_ahead::close(const std::shared_ptr<folder>& f) {
+    {
+        const std::lock_guard lock(mutex_);
+        forget(f);
+        drop_below(f->path);
+    }
+    work_ready_.notify_all();
+}
+
+void folder_read_ahead::stop() {
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+        for (auto& [path, f] : known_) forget(f);
+        known_.clear();
+        queue_.clear();
+    }
+    work_ready_.notify_all();
+    for (auto& t : workers_) t.join();
+    workers_.clear();
+    const std::lock_guard lock(mutex_);
+    stopping_ = false;
+    held_ = 0;
+}
+
+void folder_read_ahead::work() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        work_ready_.wait(lock, [&] {
+            return stopping_ ||
+                   (!queue_.empty() && ((*queue_.begin())->wanted || held_ < held_limit));
+        });
+        if (stopping_) return;
+        const std::shared_ptr<folder> f = *queue_.begin();
+        queue_.erase(queue_.begin());
+        f->state = folder::phase::reading;
+        lock.unlock();
+        read(f);
+        lock.lock();
+    }
+}
+
+void folder_read_ahead::read(const std::shared_ptr<folder>& f) {
+    const int fd = ::open(f->path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (!dir) {
+        if (fd >= 0) ::close(fd);
+        const std::lock_guard lock(mutex_);
+        f->failed = true;
+        f->state = folder::phase::done;
+        progress_.notify_all();
+        return;
+    }
+    std::vector<QByteArray> names = read_names_in_order(dir, {});
+    std::vector<entry_facts> entries(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) entries[i].name = std::move(names[i]);
+    {
+        const std::lock_guard lock(mutex_);
+        if (f->cancelled || stopping_) {
+            ::closedir(dir);
+            return;
+        }
+        f->entries = std::move(entries);
+        held_ += f->entries.size();
+        f->counted = true;
+        f->state = folder::phase::listed;
+        progress_.notify_all();
+    }
+
+    const bool read_below = f->layers <= max_layers_;
+    for (std::size_t i = 0; i < f->entries.size(); ++i) {
+        // Stopped, or the walk has left the folder: nothing more is looked at.
+        if (f->cancelled.load(std::memory_order_relaxed) ||
+            stopping_.load(std::memory_order_relaxed))
+            break;
+        entry_facts& e = f->entries[i];
+        look_at_entry(::dirfd(dir), e);
+        // Only what the walk would enter; hidden and system folders it passes by.
+        if (read_below && e.attributes == file_attribute_directory && !is_dot_entry(e.name)) {
+            auto below = std::make_shared<folder>();
+            below->path = f->path + e.name + '/';
+            below->key = f->key;
+            below->key.push_back(static_cast<std::uint32_t>(i));
+            below->layers = f->layers + 1;
+            const std::lock_guard lock(mutex_);
+            if (!f->cancelled && !stopping_ && known_.emplace(below->path, below).second) {
+                queue_.insert(below);
+                work_ready_.notify_one();
+            }
+        }
+        f->ready.store(i + 1);
+        if (f->waiting.load()) {
+            { const std::lock_guard lock(mutex_); }
+            progress_.notify_all();
+        }
+    }
+    ::closedir(dir);
+    const std::lock_guard lock(mutex_);
+    f->state = folder::phase::done;
+    progress_.notify_all();
+}

@@ -1,0 +1,79 @@
+#pragma once
+// Folders listed and their entries looked at ahead of the scanner's walk, on worker threads.
+//
+// The walk asks for one folder at a time and takes its entries in the listing's order; the
+// workers list the folders it will enter next, in the walk's own depth-first order, and
+// look at each entry (statx) before the walk reaches it. The walk never sees an entry before
+// its facts are complete. At most `held_limit` entries wait unread, so a large disk costs
+// bounded memory. stop() ends all work and joins every worker; nothing runs after it.
+#include <QByteArray>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <dirent.h>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+// What one look at a folder entry tells, links followed.
+struct entry_facts {
+    QByteArray name;              // as the file system stores it
+    std::uint32_t attributes = 0; // file_attribute_* of n_filetouch.h
+    std::uint64_t size = 0;
+    std::uint64_t created = 0, written = 0, accessed = 0; // file time ticks
+};
+
+// Looks at `e.name` in the folder open as `dirfd`; an entry that leads nowhere or is gone
+// becomes a system entry with unconvertible times.
+void look_at_entry(int dirfd, entry_facts& e);
+
+// Reads the names of the folder open as `dir` that match `mask` (every name when empty),
+// in name order. Closes nothing.
+std::vector<QByteArray> read_names_in_order(DIR* dir, const QByteArray& mask);
+
+class folder_read_ahead {
+  public:
+    // A folder on its way to the walk.
+    struct folder;
+    // Entries held ready beyond which the workers wait for the walk.
+    static constexpr std::size_t held_limit = 1 << 15;
+
+    // `threads` workers; folders of `max_layers` or less have their subfolders read ahead.
+    folder_read_ahead(int threads, int max_layers);
+    ~folder_read_ahead();
+    folder_read_ahead(const folder_read_ahead&) = delete;
+    folder_read_ahead& operator=(const folder_read_ahead&) = delete;
+
+    // The folder `path` (native, ending in a separator) at depth `layers`, read ahead or
+    // read now. Null when it cannot be listed.
+    std::shared_ptr<folder> open(const QByteArray& path, int layers);
+    // Entry `i` of `f`, waiting for its facts; false past the end.
+    bool entry(folder& f, std::size_t i, entry_facts& out);
+    // The walk is done with `f` and with every folder below it.
+    void close(const std::shared_ptr<folder>& f);
+    // Ends all work and joins the workers; open() starts them again.
+    void stop();
+
+  private:
+    struct order {
+        bool operator()(const std::shared_ptr<folder>& a, const std::shared_ptr<folder>& b) const;
+    };
+    void start();
+    void work();
+    void read(const std::shared_ptr<folder>& f);
+    void drop_below(const QByteArray& path);
+    void forget(const std::shared_ptr<folder>& f);
+
+    const int threads_, max_layers_;
+    std::mutex mutex_;
+    std::condition_variable work_ready_, progress_;
+    std::map<QByteArray, std::shared_ptr<folder>> known_; // by path: queued, read or reading
+    std::set<std::shared_ptr<folder>, order> queue_;      // not yet begun, most wanted first
+    std::size_t held_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::vector<std::thread> workers_;
+};
