@@ -1,10 +1,9 @@
 // Writes a synthetic catalogue file: generate_catalogue OUT [RECORDS] [--utf8-names FILE]
 //
-// The same shape of data as generate_catalogue.py (Chinese names with Traditional,
-// polyphonic and rare characters mixed in, Latin names, numbered and
-// plain, runs of files in nested folders, the program's file format: UTF-16LE with a mark,
-// CR LF, heading line, nine TAB-separated fields), fast enough for ten million records:
-// one pass, text built straight into large UTF-16 blocks. With --utf8-names the
+// Chinese names with Traditional, polyphonic and rare characters mixed in, Latin names,
+// numbered and plain, runs of files in nested folders, in the program's file format (UTF-16LE
+// with a mark, CR LF, heading line, nine TAB-separated fields); fast enough for ten million
+// records: one pass, text built straight into large UTF-16 blocks. With --utf8-names the
 // filenamewithno and pinyinma columns also go to a UTF-8 file for text-search tools.
 #include "search/gf_getfirstletter.h"
 
