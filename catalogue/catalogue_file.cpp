@@ -60,6 +60,17 @@ struct part_result {
     std::int64_t skipped = 0;
 };
 
+// A line handler that stores each record line and counts what was stored and what was not.
+auto storing(record_storage& storage, std::int64_t& loaded, std::int64_t& skipped) {
+    return [&storage, &loaded, &skipped](std::span<const QStringView> fields,
+                                         const text_line_info& info) {
+        if (store_record(storage, fields, info))
+            ++loaded;
+        else
+            ++skipped;
+    };
+}
+
 // Room is made for `reserve_units` of text and a record per 50 of them (address space only
 // until written).
 void load_part(record_storage& storage, std::u16string_view units, std::size_t reserve_units,
@@ -68,15 +79,8 @@ void load_part(record_storage& storage, std::u16string_view units, std::size_t r
     options.first_line = first_line;
     options.max_line_units = longest_record_units;
     storage.reserve(reserve_units / 50, reserve_units);
-    const text_table_result read = read_text_table_units(
-        units,
-        [&](std::span<const QStringView> fields, const text_line_info& info) {
-            if (store_record(storage, fields, info))
-                ++out.loaded;
-            else
-                ++out.skipped;
-        },
-        options);
+    const text_table_result read =
+        read_text_table_units(units, storing(storage, out.loaded, out.skipped), options);
     out.skipped += read.lines_over_long;
 }
 
@@ -180,15 +184,7 @@ catalogue_import_result import_catalogue_file(record_set& target, const QString&
             const auto units = static_cast<std::size_t>(bytes / 2);
             storage.reserve(units / 50, units);
         }
-        read = read_text_table(
-            path,
-            [&](std::span<const QStringView> fields, const text_line_info& info) {
-                if (store_record(storage, fields, info))
-                    ++result.loaded;
-                else
-                    ++result.skipped;
-            },
-            options);
+        read = read_text_table(path, storing(storage, result.loaded, result.skipped), options);
     });
     target.setredraw(true);
     result.file_found = read.status != text_table_status::missing;

@@ -1,5 +1,6 @@
 #include "search/filter_evaluator.h"
 
+#include "search/cpu_avx2.h"
 #include "search/pinyin_key.h"
 #include "search/row_at_offset.h"
 
@@ -318,10 +319,6 @@ __attribute__((target("avx2"))) std::size_t find_avx2(const char16_t* h, std::si
     return i;
 }
 
-bool has_avx2() {
-    static const bool yes = __builtin_cpu_supports("avx2");
-    return yes;
-}
 #endif
 
 } // namespace
@@ -335,7 +332,7 @@ std::size_t filter_find_literal(const char16_t* h, std::size_t from, std::size_t
     const std::size_t last = limit - m; // the last place a hit may start
     std::size_t i = from;
 #ifdef QM_FILTER_AVX2
-    if (has_avx2()) {
+    if (cpu_has_avx2()) {
         bool found = false;
         i = find_avx2(h, i, last, p, m, found);
         if (found) return i;

@@ -1,4 +1,5 @@
 #include "search/pinyin_key.h"
+#include "search/cpu_avx2.h"
 #include "search/row_at_offset.h"
 
 #include <algorithm>
@@ -106,10 +107,6 @@ candidates_avx2(const std::uint8_t* d, std::size_t i, std::size_t last, std::siz
     return i;
 }
 
-bool has_avx2() {
-    static const bool yes = __builtin_cpu_supports("avx2");
-    return yes;
-}
 #endif
 
 } // namespace
@@ -361,7 +358,7 @@ void pinyin_key::contains(std::string_view query, std::uint32_t b, std::uint32_t
     };
     std::size_t i = offsets_[b];
 #ifdef QM_KEY_AVX2
-    if (has_avx2()) {
+    if (cpu_has_avx2()) {
         const nibble_tables first = tables_of(accept.front());
         const nibble_tables final = tables_of(accept.back());
         while (i <= last) {
