@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,12 +28,16 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // Starts Xvfb and openbox before the test main makes the application, and points Qt at
-// them; leaves everything alone when either is missing.
+// them; leaves everything offscreen when either is missing or does not come up.
 struct x_server {
     pid_t xvfb = -1, wm = -1;
     std::string why_not;
 
     x_server() {
+        if (listing_tests()) {
+            why_not = "listing tests only";
+            return;
+        }
         if (::access("/usr/bin/Xvfb", X_OK) != 0 || ::access("/usr/bin/openbox", X_OK) != 0 ||
             ::access("/usr/bin/xdotool", X_OK) != 0) {
             why_not = "Xvfb, openbox or xdotool is not installed (scripts/setup installs them)";
@@ -48,22 +53,38 @@ struct x_server {
             ::_exit(127);
         }
         ::close(fds[1]);
-        char number[16] = {};
-        const ssize_t n = ::read(fds[0], number, sizeof number - 1);
+        // Xvfb writes the number and its newline separately and dies if the pipe is
+        // closed between the two.
+        std::string number;
+        char c = 0;
+        while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
         ::close(fds[0]);
-        if (n <= 0) {
+        if (c != '\n' || number.empty() || !alive(xvfb)) {
             why_not = "Xvfb did not start";
             return;
         }
-        const std::string display = ":" + std::to_string(std::strtol(number, nullptr, 10));
+        const std::string display = ":" + number;
         ::setenv("DISPLAY", display.c_str(), 1);
-        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
         wm = ::fork();
         if (wm == 0) {
             ::execl("/usr/bin/openbox", "openbox", static_cast<char*>(nullptr));
             ::_exit(127);
         }
         ::usleep(500'000);
+        if (!alive(wm)) {
+            why_not = "openbox did not start";
+            return;
+        }
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    }
+    static bool alive(pid_t p) { return ::waitpid(p, nullptr, WNOHANG) == 0; }
+    // Test discovery runs the program only to list the tests: no server needed.
+    static bool listing_tests() {
+        std::ifstream cmdline("/proc/self/cmdline");
+        std::string arg;
+        while (std::getline(cmdline, arg, '\0'))
+            if (arg.starts_with("--gtest_list_tests")) return true;
+        return false;
     }
     ~x_server() {
         for (const pid_t p : {wm, xvfb})
@@ -72,7 +93,7 @@ struct x_server {
                 ::waitpid(p, nullptr, 0);
             }
     }
-    bool up() const { return why_not.empty() && xvfb > 0; }
+    bool up() const { return why_not.empty() && xvfb > 0 && wm > 0; }
 } screen_server;
 
 // A real mouse click at a point of the screen: it lands on whatever window is on top there.
