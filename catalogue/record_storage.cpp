@@ -401,8 +401,10 @@ int record_storage::column_number(QStringView name) const {
 }
 
 void record_storage::build_pinyin_key() {
-    pinyin_key_ = std::make_shared<const pinyin_key>(pinyin_key::build(filename_.view(), rows()));
-    pinyin_key_covers_initials_ = pinyin_key_->covers(filename_.view(), pinyinma_.view());
+    const text_arena_view initials = pinyinma_.view();
+    pinyin_key_ = std::make_shared<const pinyin_key>(
+        pinyin_key::build(filename_.view(), rows(), 0, &initials));
+    pinyin_key_covers_initials_ = pinyin_key_->covers_initials();
 }
 
 column_access record_storage::access(int column) const {
