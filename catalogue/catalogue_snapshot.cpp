@@ -105,15 +105,18 @@ class payload_writer {
   public:
     payload_writer(QSaveFile& f, const std::atomic<bool>* stop) : file_(f), stop_(stop) {}
     void raw(const void* p, std::size_t n) {
-        // In pieces, so a stop request is seen within one piece's time.
+        if (!ok || n == 0) return;
+        // Hashed whole, as the reader hashes it; written in pieces, so a stop request is seen
+        // within one piece's time.
+        auto* c = static_cast<const char*>(p);
+        hash = content_hash(QByteArrayView(c, static_cast<qsizetype>(n)), hash);
         constexpr std::size_t piece = std::size_t{8} << 20;
-        for (auto* c = static_cast<const char*>(p); ok && n > 0;) {
+        while (ok && n > 0) {
             if (stop_ && stop_->load(std::memory_order_relaxed)) {
                 ok = false;
                 return;
             }
             const std::size_t k = std::min(n, piece);
-            hash = content_hash(QByteArrayView(c, static_cast<qsizetype>(k)), hash);
             ok = file_.write(c, static_cast<qint64>(k)) == static_cast<qint64>(k);
             c += k;
             n -= k;
