@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <future>
 
 QString default_snapshot_folder() {
     return QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
@@ -40,9 +41,12 @@ catalogue_import_result load_records(record_set& catalogue, const QString& progr
         catalogue.setredraw(true);
         return *counts;
     }
-    // Known before the read, checked after it: a file that changes meanwhile gets no snapshot.
-    const auto before = identify_catalogue_file(path);
+    // Hashed while it is read, its size and time checked after: a file that changes
+    // meanwhile gets no snapshot.
+    auto identity =
+        std::async(std::launch::async, [path] { return identify_catalogue_file(path); });
     const catalogue_import_result result = import_catalogue_file(catalogue, path);
+    const auto before = identity.get();
     if (before && !result.read_error && catalogue.storage().rows() == result.loaded) {
         const auto after = stat_catalogue_file(path);
         if (after && after->size == before->size && after->modified_ns == before->modified_ns &&

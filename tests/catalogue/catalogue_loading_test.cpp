@@ -131,6 +131,23 @@ TEST_F(catalogue_loading, a_change_at_once_after_a_load_leaves_no_half_snapshot)
     EXPECT_TRUE(QFileInfo::exists(snapshot()));
 }
 
+// The file is hashed in pieces as it is read: the same value as the bytes hashed at once,
+// and a change of one byte anywhere is seen.
+TEST_F(catalogue_loading, a_file_read_in_pieces_hashes_as_its_bytes_at_once) {
+    QByteArray bytes((256 << 10) * 3 + 37, '\0');
+    for (qsizetype i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 300);
+    write_all_bytes(file(), bytes);
+    const auto whole = identify_catalogue_file(file());
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->content_hash, content_hash(bytes));
+    for (const qsizetype at : {qsizetype{0}, qsizetype{256 << 10}, bytes.size() - 1}) {
+        QByteArray changed = bytes;
+        changed[at] = static_cast<char>(changed[at] ^ 1);
+        write_all_bytes(file(), changed);
+        EXPECT_NE(identify_catalogue_file(file())->content_hash, whole->content_hash) << at;
+    }
+}
+
 // Every prefix of a good snapshot is refused whole, and the storage stays empty.
 TEST_F(catalogue_loading, a_damaged_snapshot_never_gives_records) {
     write_all_bytes(file(), utf16le(heading + line(u"甲"_s) + line(u"乙乙"_s), true));
