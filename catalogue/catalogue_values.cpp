@@ -69,16 +69,28 @@ std::optional<local_datetime> parse_local_datetime(QStringView text) {
     if (text.size() != 19 && text.size() != 10) return std::nullopt;
     if (text[4] != u'-' || text[7] != u'-') return std::nullopt;
     const int y = digits(text, 0, 4), mo = digits(text, 5, 2), d = digits(text, 8, 2);
-    if (y < 0 || mo < 0 || d < 0 || !QDate::isValid(y, mo, d)) return std::nullopt;
+    // Proleptic Gregorian without a year 0, as QDate; done here because a catalogue holds
+    // millions of dates.
+    static constexpr int month_days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = y % 4 == 0 && (y % 100 != 0 || y % 400 == 0);
+    if (y < 1 || mo < 1 || mo > 12 || d < 1 || d > month_days[mo - 1] + (mo == 2 && leap))
+        return std::nullopt;
     int h = 0, mi = 0, s = 0;
     if (text.size() == 19) {
         if (text[10] != u' ' || text[13] != u':' || text[16] != u':') return std::nullopt;
         h = digits(text, 11, 2);
         mi = digits(text, 14, 2);
         s = digits(text, 17, 2);
-        if (h < 0 || mi < 0 || s < 0 || !QTime::isValid(h, mi, s)) return std::nullopt;
+        if (h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59) return std::nullopt;
     }
-    return local_datetime::from(QDate(y, mo, d), QTime(h, mi, s));
+    // Days since 1970-01-01 by the civil calendar's 400-year eras, March first.
+    const int yy = mo <= 2 ? y - 1 : y;
+    const int era = yy / 400;
+    const int year_of_era = yy - era * 400;
+    const int day_of_year = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    const std::int64_t days = std::int64_t{era} * 146097 + day_of_era - 719468;
+    return local_datetime{days * seconds_per_day + h * 3600 + mi * 60 + s};
 }
 
 std::optional<decimal2> parse_decimal2(QStringView text) {

@@ -100,6 +100,13 @@ TEST(record_set, setitem_parses_text_forms_and_stores_null_for_bad_ones) {
         {col_createdate, u"2023-02-30 00:00:00"_s, false, u""_s},
         {col_createdate, u"2023-12-31 24:00:00"_s, false, u""_s},
         {col_createdate, u"yesterday"_s, false, u""_s},
+        {col_createdate, u"2024-02-29"_s, true, u"2024-02-29 00:00:00"_s},
+        {col_createdate, u"1900-02-29 00:00:00"_s, false, u""_s},
+        {col_createdate, u"2000-02-29 12:00:00"_s, true, u"2000-02-29 12:00:00"_s},
+        {col_createdate, u"0000-01-01 00:00:00"_s, false, u""_s},
+        {col_createdate, u"2023-13-01 00:00:00"_s, false, u""_s},
+        {col_createdate, u"2023-04-31 00:00:00"_s, false, u""_s},
+        {col_createdate, u"2023-01-01 00:60:00"_s, false, u""_s},
         {col_filename, u"any text"_s, true, u"any text"_s},
     };
     for (const auto& c : cases) {
@@ -108,6 +115,20 @@ TEST(record_set, setitem_parses_text_forms_and_stores_null_for_bad_ones) {
         EXPECT_EQ(rs.setitem(1, c.column, c.text), c.ok) << c.text.toStdString();
         EXPECT_EQ(rs.getitemstring(1, c.column), c.stored) << c.text.toStdString();
         EXPECT_EQ(rs.isnull(1, c.column), !c.ok);
+    }
+}
+
+// Dates are read without the calendar classes: every day of five centuries as they count it.
+TEST(record_set, dates_read_from_text_are_the_calendar_days) {
+    record_set rs;
+    rs.insertrow(0);
+    for (QDate d(1601, 1, 1); d.year() < 2101; d = d.addDays(1)) {
+        const QTime t(static_cast<int>(d.toJulianDay() % 24), 59, 58);
+        const QString text =
+            d.toString(u"yyyy-MM-dd hh:mm:ss"_s.left(10)) + u" "_s + t.toString(u"hh:mm:ss"_s);
+        ASSERT_TRUE(rs.setitem(1, static_cast<int>(col_createdate), QStringView(text)));
+        ASSERT_EQ(rs.get_datetime(1, col_createdate)->seconds, local_datetime::from(d, t).seconds)
+            << d.toString(Qt::ISODate).toStdString();
     }
 }
 
