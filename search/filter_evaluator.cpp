@@ -148,6 +148,9 @@ struct column_plan {
     column_access access;
     std::vector<text_matcher> matchers;
     std::vector<const text_matcher*> whole_arena; // "contains" over an ordered arena
+    // whole_arena as the wide scan takes it: every "contains" together (a few to a group),
+    // each other pattern alone.
+    std::vector<std::vector<const text_matcher*>> arena_groups;
     std::vector<const text_matcher*> per_row;
     std::vector<std::uint8_t> dictionary_pass; // per distinct text
     std::vector<std::string> key_queries;      // pinyin key: its "contains" literals
@@ -162,7 +165,7 @@ bool any_matches(const std::vector<const text_matcher*>& ms, const char16_t* s, 
 // One search for the matcher's first literal over the arena span of rows [b, e): each hit
 // is mapped to its row, and counts only when it lies wholly inside that row's text and the
 // rest of the pattern matches after it. The first hit in a row is its leftmost, which
-// decides the row, so the search goes on at the next row either way.
+// decides the row, so the search goes on at the next row either way. out[r - b] is row r's.
 void ordered_contains(const text_arena_view& a, const text_matcher& matcher, std::uint32_t b,
                       std::uint32_t e, std::uint8_t* out) {
     const std::u16string& literal = matcher.first_literal();
@@ -186,7 +189,8 @@ void ordered_contains(const text_arena_view& a, const text_matcher& matcher, std
         const std::uint16_t len = a.lengths[row];
         const std::size_t end = std::size_t{a.offsets[row]} + (len == null_text_length ? 0 : len);
         if (hit + m <= end) {
-            if (!out[row] && matcher.rest_matches(a.data + hit + m, end - (hit + m))) out[row] = 1;
+            if (!out[row - b] && matcher.rest_matches(a.data + hit + m, end - (hit + m)))
+                out[row - b] = 1;
             pos = end;
         } else {
             pos = hit + 1; // across the end of a row's text
@@ -194,18 +198,110 @@ void ordered_contains(const text_arena_view& a, const text_matcher& matcher, std
     }
 }
 
+// Literals one wide scan looks for at once.
+constexpr std::size_t max_group = 8;
+
+#ifdef QM_FILTER_AVX2
+// The first literals of `group` looked for in one pass over the arena span of rows [b, e):
+// sixteen places at a time are tested against every literal's first and last unit, so a
+// few terms cost about what one does, and a hit costs no new call. A group is any number of
+// "contains" (up to max_group) or one matcher of another kind. A row's first place where a
+// literal lies wholly inside its text decides it (the leftmost place decides a pattern,
+// see ordered_contains), and the scan goes on after that row. out[r - b] is row r's.
+__attribute__((target("avx2"))) void scan_arena_avx2(const text_arena_view& a,
+                                                     const std::vector<const text_matcher*>& group,
+                                                     std::uint32_t b, std::uint32_t e,
+                                                     std::uint8_t* out) {
+    if (b >= e || group.empty()) return;
+    const std::size_t n = std::min(group.size(), max_group);
+    const char16_t* literals[max_group];
+    std::size_t lengths[max_group];
+    __m256i firsts[max_group];
+    __m256i lasts[max_group];
+    std::size_t longest = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::u16string& l = group[k]->first_literal();
+        if (l.empty()) return; // not searchable this way (never built so)
+        literals[k] = l.data();
+        lengths[k] = l.size();
+        firsts[k] = _mm256_set1_epi16(static_cast<short>(l.front()));
+        lasts[k] = _mm256_set1_epi16(static_cast<short>(l.back()));
+        longest = std::max(longest, l.size());
+    }
+    std::size_t limit = 0;
+    for (std::uint32_t r = e; r > b; --r) {
+        const std::uint16_t len = a.lengths[r - 1];
+        if (len != null_text_length && len != 0) {
+            limit = std::size_t{a.offsets[r - 1]} + len;
+            break;
+        }
+    }
+    limit = std::min(limit, a.size);
+    const char16_t* h = a.data;
+    std::uint32_t row = b;
+    // Decides place p; answers where the scan goes on: after the row when it decided one.
+    auto place = [&](std::size_t p) {
+        bool row_known = false;
+        std::size_t end = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            const std::size_t m = lengths[k];
+            if (limit - p < m || !same_units(h + p, literals[k], m)) continue;
+            if (!row_known) {
+                row = row_at(a.offsets, row, e, p);
+                const std::uint16_t len = a.lengths[row];
+                end = std::size_t{a.offsets[row]} + (len == null_text_length ? 0 : len);
+                row_known = true;
+            }
+            if (end < p + m) continue; // across the end of a row's text
+            if (!out[row - b] && group[k]->rest_matches(h + p + m, end - (p + m))) out[row - b] = 1;
+            return end;
+        }
+        return p + 1;
+    };
+    std::size_t i = a.offsets[b];
+    while (i < limit && limit - i >= longest + 15) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + i));
+        std::uint32_t mask = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            const __m256i z =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + i + lengths[k] - 1));
+            mask |= static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(
+                _mm256_cmpeq_epi16(x, firsts[k]), _mm256_cmpeq_epi16(z, lasts[k]))));
+        }
+        std::size_t next = i + 16;
+        while (mask != 0) {
+            const std::size_t lane = static_cast<std::size_t>(std::countr_zero(mask)) / 2;
+            const std::size_t resume = place(i + lane);
+            if (resume >= i + 16) {
+                next = resume;
+                break;
+            }
+            mask &= ~((std::uint32_t{1} << ((resume - i) * 2)) - 1);
+        }
+        i = next;
+    }
+    while (i < limit) i = place(i);
+}
+#endif
+
+// Rows [b, e) of one column; out[r - b] is row r's.
 void evaluate_rows(const column_plan& plan, std::uint32_t b, std::uint32_t e, std::uint8_t* out) {
     switch (plan.access.how) {
     case column_access::kind::arena: {
         const text_arena_view& a = plan.access.arena;
-        for (const text_matcher* m : plan.whole_arena) ordered_contains(a, *m, b, e, out);
+#ifdef QM_FILTER_AVX2
+        if (cpu_has_avx2())
+            for (const auto& group : plan.arena_groups) scan_arena_avx2(a, group, b, e, out);
+        else
+#endif
+            for (const text_matcher* m : plan.whole_arena) ordered_contains(a, *m, b, e, out);
         if (plan.per_row.empty()) break;
         for (std::uint32_t r = b; r < e; ++r) {
             const std::uint16_t len = a.lengths[r];
-            if (out[r] || len == null_text_length) continue;
+            if (out[r - b] || len == null_text_length) continue;
             const std::size_t s = a.offsets[r];
             if (s + len > a.size) continue;
-            if (any_matches(plan.per_row, a.data + s, len)) out[r] = 1;
+            if (any_matches(plan.per_row, a.data + s, len)) out[r - b] = 1;
         }
         break;
     }
@@ -215,7 +311,7 @@ void evaluate_rows(const column_plan& plan, std::uint32_t b, std::uint32_t e, st
         const std::uint8_t* pass = plan.dictionary_pass.data();
         for (std::uint32_t r = b; r < e; ++r) {
             const std::uint32_t id = ids[r];
-            if (id < known) out[r] |= pass[id];
+            if (id < known) out[r - b] |= pass[id];
         }
         break;
     }
@@ -227,10 +323,10 @@ void evaluate_rows(const column_plan& plan, std::uint32_t b, std::uint32_t e, st
         if (!plan.access.text_of) break;
         QString text;
         for (std::uint32_t r = b; r < e; ++r) {
-            if (out[r] || !plan.access.text_of(r, text)) continue;
+            if (out[r - b] || !plan.access.text_of(r, text)) continue;
             const QStringView v(text);
             if (any_matches(plan.per_row, v.utf16(), static_cast<std::size_t>(v.size())))
-                out[r] = 1;
+                out[r - b] = 1;
         }
         break;
     }
@@ -270,6 +366,19 @@ std::vector<column_plan> make_plans(const filter_expr& expr, const filter_source
                                plan.access.arena.ordered && m.searchable_over_arena();
             (whole ? plan.whole_arena : plan.per_row).push_back(&m);
         }
+        std::vector<const text_matcher*> together;
+        for (const text_matcher* m : plan.whole_arena) {
+            if (m->how != text_matcher::mode::contains) {
+                plan.arena_groups.push_back({m});
+                continue;
+            }
+            together.push_back(m);
+            if (together.size() == max_group) {
+                plan.arena_groups.push_back(std::move(together));
+                together.clear();
+            }
+        }
+        if (!together.empty()) plan.arena_groups.push_back(std::move(together));
         if (plan.access.how == column_access::kind::dictionary) {
             const auto texts = plan.access.dictionary.texts;
             plan.dictionary_pass.assign(texts.size(), 0);
@@ -361,26 +470,39 @@ std::size_t filter_find_literal(const char16_t* h, std::size_t from, std::size_t
     return filter_not_found;
 }
 
-std::vector<std::uint8_t> evaluate_filter(const filter_expr& expr, const filter_source& source,
-                                          unsigned threads) {
-    const std::uint32_t rows = source.row_count();
-    if (expr.passes_everything()) return std::vector<std::uint8_t>(rows, 1);
-    std::vector<std::uint8_t> out(rows, 0);
-    if (rows == 0) return out;
-    const std::vector<column_plan> plans = make_plans(expr, source);
+namespace {
 
-    auto run = [&](std::uint32_t b, std::uint32_t e) {
-        for (const column_plan& plan : plans) evaluate_rows(plan, b, e, out.data());
-    };
-    const unsigned n = choose_threads(rows, threads);
-    if (n == 1) {
-        run(0, rows);
-        return out;
+// Rows are decided a block at a time, every term of every column over the block before the
+// next: a block's texts stay in the cache, so several terms on one column cost about one
+// pass over its memory instead of one each.
+constexpr std::uint32_t block_rows = 8192;
+
+// Decides rows [b, e) block by block into `scratch` (block_rows bytes), then hands each
+// block to `take(first row, bytes, count)`.
+template <class Take>
+void evaluate_range(const std::vector<column_plan>& plans, std::uint32_t b, std::uint32_t e,
+                    std::uint8_t* scratch, Take&& take) {
+    for (std::uint32_t s = b; s < e;) {
+        const std::uint32_t t = s + std::min(block_rows, e - s);
+        std::memset(scratch, 0, t - s);
+        for (const column_plan& plan : plans) evaluate_rows(plan, s, t, scratch);
+        take(s, static_cast<const std::uint8_t*>(scratch), t - s);
+        s = t;
     }
-    // Contiguous row ranges: for an ordered arena each range's texts are one span.
+}
+
+// Runs part(k, b, e) for the n contiguous row ranges of [0, rows) (for an ordered arena each
+// range's texts are one span), part 0 here and the others on threads as far as the system
+// gives them; a part whose thread could not start runs here too. A part's exception is
+// thrown here once every thread has ended.
+template <class Part> void run_parts(std::uint32_t rows, unsigned n, Part&& part) {
     auto bound = [&](unsigned k) {
         return static_cast<std::uint32_t>(std::uint64_t{rows} * k / n);
     };
+    if (n == 1) {
+        part(0u, 0u, rows);
+        return;
+    }
     std::vector<std::thread> workers;
     std::vector<std::exception_ptr> failures(n);
     workers.reserve(n - 1);
@@ -389,7 +511,7 @@ std::vector<std::uint8_t> evaluate_filter(const filter_expr& expr, const filter_
         try {
             workers.emplace_back([&, k] {
                 try {
-                    run(bound(k), bound(k + 1));
+                    part(k, bound(k), bound(k + 1));
                 } catch (...) {
                     failures[k] = std::current_exception();
                 }
@@ -400,14 +522,80 @@ std::vector<std::uint8_t> evaluate_filter(const filter_expr& expr, const filter_
         }
     }
     try {
-        run(bound(0), bound(1));
-        run(bound(started), rows);
+        part(0u, bound(0), bound(1));
+        for (unsigned k = started; k < n; ++k) part(k, bound(k), bound(k + 1));
     } catch (...) {
         failures[0] = std::current_exception();
     }
     for (std::thread& w : workers) w.join();
     for (const std::exception_ptr& f : failures)
         if (f) std::rethrow_exception(f);
+}
+
+// Appends first + i for every non-zero byte i of bytes[0, n), in order.
+void append_passing(std::uint32_t first, const std::uint8_t* bytes, std::uint32_t n,
+                    std::vector<std::uint32_t>& out) {
+    std::uint32_t i = 0;
+#ifdef QM_FILTER_SSE2
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        auto mask =
+            static_cast<std::uint32_t>(~_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))) & 0xFFFFu;
+        while (mask != 0) {
+            out.push_back(first + i + static_cast<std::uint32_t>(std::countr_zero(mask)));
+            mask &= mask - 1;
+        }
+    }
+#endif
+    for (; i < n; ++i)
+        if (bytes[i]) out.push_back(first + i);
+}
+
+} // namespace
+
+std::vector<std::uint8_t> evaluate_filter(const filter_expr& expr, const filter_source& source,
+                                          unsigned threads) {
+    const std::uint32_t rows = source.row_count();
+    if (expr.passes_everything()) return std::vector<std::uint8_t>(rows, 1);
+    std::vector<std::uint8_t> out(rows, 0);
+    if (rows == 0) return out;
+    const std::vector<column_plan> plans = make_plans(expr, source);
+    run_parts(rows, choose_threads(rows, threads), [&](unsigned, std::uint32_t b, std::uint32_t e) {
+        std::vector<std::uint8_t> scratch(block_rows);
+        evaluate_range(plans, b, e, scratch.data(),
+                       [&](std::uint32_t first, const std::uint8_t* bytes, std::uint32_t n) {
+                           std::memcpy(out.data() + first, bytes, n);
+                       });
+    });
+    return out;
+}
+
+std::vector<std::uint32_t> filter_passing_rows(const filter_expr& expr, const filter_source& source,
+                                               unsigned threads) {
+    const std::uint32_t rows = source.row_count();
+    std::vector<std::uint32_t> out;
+    if (expr.passes_everything()) {
+        out.resize(rows);
+        for (std::uint32_t r = 0; r < rows; ++r) out[r] = r;
+        return out;
+    }
+    if (rows == 0) return out;
+    const std::vector<column_plan> plans = make_plans(expr, source);
+    const unsigned n = choose_threads(rows, threads);
+    std::vector<std::vector<std::uint32_t>> parts(n);
+    run_parts(rows, n, [&](unsigned k, std::uint32_t b, std::uint32_t e) {
+        std::vector<std::uint8_t> scratch(block_rows);
+        evaluate_range(plans, b, e, scratch.data(),
+                       [&](std::uint32_t first, const std::uint8_t* bytes, std::uint32_t count) {
+                           append_passing(first, bytes, count, parts[k]);
+                       });
+    });
+    if (n == 1) return std::move(parts[0]);
+    std::size_t total = 0;
+    for (const auto& p : parts) total += p.size();
+    out.reserve(total);
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
     return out;
 }
 
