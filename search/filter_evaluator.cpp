@@ -202,6 +202,66 @@ void ordered_contains(const text_arena_view& a, const text_matcher& matcher, std
 constexpr std::size_t max_group = 8;
 
 #ifdef QM_FILTER_AVX2
+// The units a wide scan compares at each place, per literal: the first, the second (any
+// unit for a literal of one) and the last.
+struct wide_probe {
+    __m256i first;
+    __m256i second;
+    __m256i any_second; // all ones when the literal has no second unit
+    __m256i last;
+    std::size_t last_at;
+};
+
+// Sixteen places from `at`: two bits for each where some literal's first, second and last
+// units match (the second keeps common pairs such as "live" for "love" out of the slow part).
+__attribute__((target("avx2"))) inline std::uint64_t
+chunk_mask(const char16_t* at, std::size_t count, const wide_probe* probes) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
+    std::uint32_t mask = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        const wide_probe& p = probes[k];
+        const __m256i z = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + p.last_at));
+        const __m256i two = _mm256_or_si256(_mm256_cmpeq_epi16(y, p.second), p.any_second);
+        mask |= static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(
+            _mm256_and_si256(_mm256_cmpeq_epi16(x, p.first), two), _mm256_cmpeq_epi16(z, p.last))));
+    }
+    return mask;
+}
+
+// The places of h[i, limit) where some literal's first and last unit match, 32 at a time
+// while every literal fits, each handed to `place`, which answers where to go on. Answers
+// where the rest must be looked at one place at a time. N literals (0: n of them, known at
+// run time only; a known count keeps the loop's values in registers).
+template <std::size_t N, class Place>
+__attribute__((target("avx2"))) inline std::size_t
+wide_scan(const char16_t* h, std::size_t i, std::size_t limit, std::size_t longest,
+          const wide_probe* given, std::size_t n, Place& place) {
+    const std::size_t count = N == 0 ? n : N;
+    // Copies of their own, which `place`'s stores cannot be taken to change.
+    constexpr std::size_t room = N == 0 ? max_group : N;
+    wide_probe probes[room];
+    for (std::size_t k = 0; k < count; ++k) probes[k] = given[k];
+    // The loads reach 31 + the longest literal (at least 2, for the second unit) units on.
+    const std::size_t reach = std::max<std::size_t>(longest, 2) + 31;
+    while (i < limit && limit - i >= reach) {
+        std::uint64_t mask =
+            chunk_mask(h + i, count, probes) | (chunk_mask(h + i + 16, count, probes) << 32);
+        std::size_t next = i + 32;
+        while (mask != 0) {
+            const std::size_t lane = static_cast<std::size_t>(std::countr_zero(mask)) / 2;
+            const std::size_t resume = place(i + lane);
+            if (resume >= i + 32) {
+                next = resume;
+                break;
+            }
+            mask &= ~((std::uint64_t{1} << ((resume - i) * 2)) - 1);
+        }
+        i = next;
+    }
+    return i;
+}
+
 // The first literals of `group` looked for in one pass over the arena span of rows [b, e):
 // sixteen places at a time are tested against every literal's first and last unit, so a
 // few terms cost about what one does, and a hit costs no new call. A group is any number of
@@ -216,16 +276,18 @@ __attribute__((target("avx2"))) void scan_arena_avx2(const text_arena_view& a,
     const std::size_t n = std::min(group.size(), max_group);
     const char16_t* literals[max_group];
     std::size_t lengths[max_group];
-    __m256i firsts[max_group];
-    __m256i lasts[max_group];
+    wide_probe probes[max_group];
     std::size_t longest = 0;
     for (std::size_t k = 0; k < n; ++k) {
         const std::u16string& l = group[k]->first_literal();
         if (l.empty()) return; // not searchable this way (never built so)
         literals[k] = l.data();
         lengths[k] = l.size();
-        firsts[k] = _mm256_set1_epi16(static_cast<short>(l.front()));
-        lasts[k] = _mm256_set1_epi16(static_cast<short>(l.back()));
+        probes[k].first = _mm256_set1_epi16(static_cast<short>(l.front()));
+        probes[k].second = _mm256_set1_epi16(static_cast<short>(l.size() > 1 ? l[1] : 0));
+        probes[k].any_second = _mm256_set1_epi16(static_cast<short>(l.size() > 1 ? 0 : -1));
+        probes[k].last = _mm256_set1_epi16(static_cast<short>(l.back()));
+        probes[k].last_at = l.size() - 1;
         longest = std::max(longest, l.size());
     }
     std::size_t limit = 0;
@@ -240,7 +302,7 @@ __attribute__((target("avx2"))) void scan_arena_avx2(const text_arena_view& a,
     const char16_t* h = a.data;
     std::uint32_t row = b;
     // Decides place p; answers where the scan goes on: after the row when it decided one.
-    auto place = [&](std::size_t p) {
+    auto place = [&](std::size_t p) __attribute__((always_inline)) {
         bool row_known = false;
         std::size_t end = 0;
         for (std::size_t k = 0; k < n; ++k) {
@@ -259,26 +321,18 @@ __attribute__((target("avx2"))) void scan_arena_avx2(const text_arena_view& a,
         return p + 1;
     };
     std::size_t i = a.offsets[b];
-    while (i < limit && limit - i >= longest + 15) {
-        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + i));
-        std::uint32_t mask = 0;
-        for (std::size_t k = 0; k < n; ++k) {
-            const __m256i z =
-                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + i + lengths[k] - 1));
-            mask |= static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(
-                _mm256_cmpeq_epi16(x, firsts[k]), _mm256_cmpeq_epi16(z, lasts[k]))));
-        }
-        std::size_t next = i + 16;
-        while (mask != 0) {
-            const std::size_t lane = static_cast<std::size_t>(std::countr_zero(mask)) / 2;
-            const std::size_t resume = place(i + lane);
-            if (resume >= i + 16) {
-                next = resume;
-                break;
-            }
-            mask &= ~((std::uint32_t{1} << ((resume - i) * 2)) - 1);
-        }
-        i = next;
+    switch (n) {
+    case 1:
+        i = wide_scan<1>(h, i, limit, longest, probes, n, place);
+        break;
+    case 2:
+        i = wide_scan<2>(h, i, limit, longest, probes, n, place);
+        break;
+    case 3:
+        i = wide_scan<3>(h, i, limit, longest, probes, n, place);
+        break;
+    default:
+        i = wide_scan<0>(h, i, limit, longest, probes, n, place);
     }
     while (i < limit) i = place(i);
 }
