@@ -46,6 +46,46 @@ std::uint64_t load64(const unsigned char* p) {
     return v;
 }
 
+// content_hash of bytes given in pieces: four lanes over 32-byte chunks (independent lanes
+// keep the multiplier busy), then the length and the last bytes that fill no chunk.
+class content_hasher {
+  public:
+    explicit content_hasher(std::uint64_t seed)
+        : lane_{seed ^ k1, seed + k2, seed ^ (k1 >> 1), seed - k2} {}
+    void add(QByteArrayView bytes) {
+        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+        std::size_t n = static_cast<std::size_t>(bytes.size());
+        length_ += n;
+        while (held_ > 0 && n > 0) {
+            held_bytes_[held_++] = *p++;
+            --n;
+            if (held_ == 32) {
+                chunk(held_bytes_.data());
+                held_ = 0;
+            }
+        }
+        for (; n >= 32; p += 32, n -= 32) chunk(p);
+        for (; n > 0; --n) held_bytes_[held_++] = *p++;
+    }
+    std::uint64_t value() const {
+        std::uint64_t h = length_;
+        for (const std::uint64_t l : lane_) h = mix(h ^ l) * k1;
+        for (std::size_t i = 0; i < held_; ++i) h = (h ^ held_bytes_[i]) * k2;
+        return mix(h);
+    }
+
+  private:
+    static constexpr std::uint64_t k1 = 0x9E3779B185EBCA87ull, k2 = 0xC2B2AE3D27D4EB4Full;
+    void chunk(const unsigned char* p) {
+        for (int l = 0; l < 4; ++l)
+            lane_[l] = std::rotl(lane_[l] + load64(p + 8 * l) * k2, 31) * k1;
+    }
+    std::uint64_t lane_[4];
+    std::uint64_t length_ = 0;
+    std::array<unsigned char, 32> held_bytes_{};
+    std::size_t held_ = 0;
+};
+
 // Where the payload comes from; every read is hashed into `hash`.
 class byte_source {
   public:
@@ -103,13 +143,24 @@ class memory_source final : public byte_source {
 
 class payload_writer {
   public:
-    explicit payload_writer(QSaveFile& f) : file_(f) {}
+    payload_writer(QSaveFile& f, const std::atomic<bool>* stop) : file_(f), stop_(stop) {}
     void raw(const void* p, std::size_t n) {
         if (!ok || n == 0) return;
-        hash = content_hash(QByteArrayView(static_cast<const char*>(p), static_cast<qsizetype>(n)),
-                            hash);
-        ok = file_.write(static_cast<const char*>(p), static_cast<qint64>(n)) ==
-             static_cast<qint64>(n);
+        // Hashed whole, as the reader hashes it; written in pieces, so a stop request is seen
+        // within one piece's time.
+        auto* c = static_cast<const char*>(p);
+        hash = content_hash(QByteArrayView(c, static_cast<qsizetype>(n)), hash);
+        constexpr std::size_t piece = std::size_t{8} << 20;
+        while (ok && n > 0) {
+            if (stop_ && stop_->load(std::memory_order_relaxed)) {
+                ok = false;
+                return;
+            }
+            const std::size_t k = std::min(n, piece);
+            ok = file_.write(c, static_cast<qint64>(k)) == static_cast<qint64>(k);
+            c += k;
+            n -= k;
+        }
     }
     template <typename T> void value(T v) { raw(&v, sizeof v); }
     template <typename V> void array(const V& v) {
@@ -121,6 +172,7 @@ class payload_writer {
 
   private:
     QSaveFile& file_;
+    const std::atomic<bool>* stop_;
 };
 
 } // namespace
@@ -265,32 +317,35 @@ std::optional<std::pair<std::int64_t, std::int64_t>> size_and_time(const QString
 std::optional<std::uint64_t> hash_file(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return std::nullopt;
-    std::vector<char> block(hash_block);
+    // Read in pieces that stay in the core's cache while they are hashed; every block of
+    // hash_block bytes is one content_hash, seeded with the blocks before it.
+    constexpr std::size_t piece = std::size_t{256} << 10;
+    static_assert(hash_block % piece == 0);
+    std::vector<char> buffer(piece);
     std::uint64_t h = 0;
+    content_hasher block(h);
+    std::size_t in_block = 0;
     for (;;) {
-        const qint64 n = f.read(block.data(), static_cast<qint64>(block.size()));
+        const qint64 n =
+            f.read(buffer.data(), static_cast<qint64>(std::min(piece, hash_block - in_block)));
         if (n < 0) return std::nullopt;
-        if (n == 0) return h;
-        h = content_hash(QByteArrayView(block.data(), n), h);
+        if (n == 0) return in_block == 0 ? h : block.value();
+        block.add(QByteArrayView(buffer.data(), n));
+        in_block += static_cast<std::size_t>(n);
+        if (in_block >= hash_block) {
+            h = block.value();
+            block = content_hasher(h);
+            in_block = 0;
+        }
     }
 }
 
 } // namespace
 
 std::uint64_t content_hash(QByteArrayView bytes, std::uint64_t seed) {
-    constexpr std::uint64_t k1 = 0x9E3779B185EBCA87ull, k2 = 0xC2B2AE3D27D4EB4Full;
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t n = static_cast<std::size_t>(bytes.size());
-    std::uint64_t lane[4] = {seed ^ k1, seed + k2, seed ^ (k1 >> 1), seed - k2};
-    std::size_t i = 0;
-    // Four independent lanes keep the multiplier busy.
-    for (; i + 32 <= n; i += 32)
-        for (int l = 0; l < 4; ++l)
-            lane[l] = std::rotl(lane[l] + load64(p + i + 8 * l) * k2, 31) * k1;
-    std::uint64_t h = n;
-    for (const std::uint64_t l : lane) h = mix(h ^ l) * k1;
-    for (; i < n; ++i) h = (h ^ p[i]) * k2;
-    return mix(h);
+    content_hasher h(seed);
+    h.add(bytes);
+    return h.value();
 }
 
 std::optional<catalogue_file_identity> stat_catalogue_file(const QString& path) {
@@ -308,7 +363,8 @@ std::optional<catalogue_file_identity> identify_catalogue_file(const QString& pa
 
 bool save_catalogue_snapshot(const QString& snapshot_path, const record_storage& storage,
                              const catalogue_import_result& counts,
-                             const catalogue_file_identity& made_from) {
+                             const catalogue_file_identity& made_from,
+                             const std::atomic<bool>* stop) {
     QSaveFile f(snapshot_path);
     if (!f.open(QIODevice::WriteOnly)) return false;
     header h;
@@ -321,7 +377,7 @@ bool save_catalogue_snapshot(const QString& snapshot_path, const record_storage&
     h.skipped = counts.skipped;
     // The payload's hash is known only at the end: the header is written again then.
     if (f.write(reinterpret_cast<const char*>(&h), sizeof h) != sizeof h) return false;
-    payload_writer w(f);
+    payload_writer w(f, stop);
     catalogue_snapshot_io::write(w, storage);
     if (!w.ok) {
         f.cancelWriting();

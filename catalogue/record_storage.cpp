@@ -400,9 +400,15 @@ int record_storage::column_number(QStringView name) const {
     return catalogue_column_number(name);
 }
 
-void record_storage::build_pinyin_key() {
-    pinyin_key_ = std::make_shared<const pinyin_key>(pinyin_key::build(filename_.view(), rows()));
-    pinyin_key_covers_initials_ = pinyin_key_->covers(filename_.view(), pinyinma_.view());
+std::shared_ptr<const pinyin_key> record_storage::make_pinyin_key() const {
+    const text_arena_view initials = pinyinma_.view();
+    return std::make_shared<const pinyin_key>(
+        pinyin_key::build(filename_.view(), rows(), 0, &initials));
+}
+
+void record_storage::install_pinyin_key(std::shared_ptr<const pinyin_key> key) {
+    pinyin_key_ = std::move(key);
+    pinyin_key_covers_initials_ = pinyin_key_ && pinyin_key_->covers_initials();
 }
 
 column_access record_storage::access(int column) const {

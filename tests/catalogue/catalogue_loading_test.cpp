@@ -52,6 +52,7 @@ class catalogue_loading : public ::testing::Test {
     QStringList load() {
         record_set rs;
         load_catalogue(rs, program.path() + u'/', cache.path());
+        rs.finish_background_work(); // the snapshot is written meanwhile
         return names(rs);
     }
 };
@@ -109,6 +110,41 @@ TEST_F(catalogue_loading, a_snapshot_is_read_only_while_it_matches_the_file) {
         if (std::string_view(c.what).starts_with("snapshot")) {
             EXPECT_EQ(read_all(file()), file_before) << c.what;
         }
+    }
+}
+
+// A scan that starts while the snapshot of a freshly read file is written stops the writing;
+// no half snapshot is left for the next start.
+TEST_F(catalogue_loading, a_change_at_once_after_a_load_leaves_no_half_snapshot) {
+    QString text = heading;
+    for (int i = 0; i < 20000; ++i) text += line(u"歌"_s + QString::number(i));
+    write_all_bytes(file(), utf16le(text, true));
+    {
+        record_set rs;
+        load_catalogue(rs, program.path() + u'/', cache.path());
+        rs.insertrow(0);
+        EXPECT_EQ(rs.rowcount(), 20001);
+    }
+    const QStringList again = load();
+    EXPECT_EQ(again.size(), 20000);
+    EXPECT_EQ(again.back(), u"歌19999"_s);
+    EXPECT_TRUE(QFileInfo::exists(snapshot()));
+}
+
+// The file is hashed in pieces as it is read: the same value as the bytes hashed at once,
+// and a change of one byte anywhere is seen.
+TEST_F(catalogue_loading, a_file_read_in_pieces_hashes_as_its_bytes_at_once) {
+    QByteArray bytes((256 << 10) * 3 + 37, '\0');
+    for (qsizetype i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 300);
+    write_all_bytes(file(), bytes);
+    const auto whole = identify_catalogue_file(file());
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->content_hash, content_hash(bytes));
+    for (const qsizetype at : {qsizetype{0}, qsizetype{256 << 10}, bytes.size() - 1}) {
+        QByteArray changed = bytes;
+        changed[at] = static_cast<char>(changed[at] ^ 1);
+        write_all_bytes(file(), changed);
+        EXPECT_NE(identify_catalogue_file(file())->content_hash, whole->content_hash) << at;
     }
 }
 
