@@ -6,6 +6,11 @@
 #include <QColor>
 #include <QFont>
 
+#include <algorithm>
+#include <system_error>
+#include <thread>
+#include <vector>
+
 namespace {
 struct shown_column {
     int record_column;
@@ -126,12 +131,46 @@ QString d_file_info_simp_model::summary_count() const {
     return QString::number(rows_.rowcount());
 }
 
-QString d_file_info_simp_model::summary_total_size() const {
-    const long n = rows_.rowcount();
+namespace {
+// Sizes of rows [first, last] in cents.
+std::int64_t cents_of(const record_set& rows, long first, long last) {
+    const record_storage& storage = rows.storage();
     std::int64_t cents = 0;
-    const record_storage& storage = rows_.storage();
-    for (long r = 1; r <= n; ++r)
-        if (const auto v = storage.get_decimal(rows_.row_id(r), col_filesizedec)) cents += v->cents;
+    for (long r = first; r <= last; ++r)
+        if (const auto v = storage.get_decimal(rows.row_id(r), col_filesizedec)) cents += v->cents;
+    return cents;
+}
+
+// Show-all lists millions of rows: their sum is shared among the cores (reading only, while
+// the caller waits).
+std::int64_t total_cents(const record_set& rows) {
+    constexpr long rows_per_thread = 250'000;
+    const long n = rows.rowcount();
+    const long parts = std::min<long>(std::max(1u, std::thread::hardware_concurrency()),
+                                      std::max(1L, n / rows_per_thread));
+    if (parts <= 1) return cents_of(rows, 1, n);
+    std::vector<std::int64_t> sums(static_cast<std::size_t>(parts), 0);
+    auto bound = [&](long k) { return n * k / parts; };
+    std::vector<std::thread> workers;
+    for (long k = 1; k < parts; ++k) {
+        try {
+            workers.emplace_back([&, k] {
+                sums[static_cast<std::size_t>(k)] = cents_of(rows, bound(k) + 1, bound(k + 1));
+            });
+        } catch (const std::system_error&) {
+            sums[static_cast<std::size_t>(k)] = cents_of(rows, bound(k) + 1, bound(k + 1));
+        }
+    }
+    sums[0] = cents_of(rows, 1, bound(1));
+    for (std::thread& w : workers) w.join();
+    std::int64_t cents = 0;
+    for (const std::int64_t s : sums) cents += s;
+    return cents;
+}
+} // namespace
+
+QString d_file_info_simp_model::summary_total_size() const {
+    const std::int64_t cents = total_cents(rows_);
     const std::int64_t tenths = cents >= 0 ? (cents + 5) / 10 : (cents - 5) / 10;
     const std::int64_t magnitude = tenths < 0 ? -tenths : tenths;
     return QStringLiteral("%1%2.%3")

@@ -2,12 +2,12 @@
 
 #include "catalogue/background_readers.h"
 #include "catalogue/record_storage.h"
+#include "search/filter_evaluator.h"
 #include "search/filter_expr.h"
 #include "search/filter_language.h"
 #include "search/pinyin_key.h"
 
 #include <algorithm>
-#include <cstring>
 
 record_set::record_set()
     : storage_(std::make_shared<record_storage>()),
@@ -63,7 +63,6 @@ void record_set::reset() {
     order_.clear();
     visible_.clear();
     setaside_.clear();
-    order_is_storage_order_ = true;
     changed();
 }
 
@@ -71,7 +70,6 @@ long record_set::insertrow(long before_row) {
     if (before_row != 0) return -1;
     before_change_in_place();
     const std::uint32_t id = storage_->add_row();
-    order_is_storage_order_ = order_is_storage_order_ && id == order_.size();
     order_.push_back(id);
     visible_.push_back(id);
     changed();
@@ -82,7 +80,6 @@ void record_set::append_rows(const std::function<void(record_storage&)>& fill) {
     before_change_in_place();
     const std::uint32_t first = storage_->rows();
     auto adopt = [&] {
-        order_is_storage_order_ = order_is_storage_order_ && first == order_.size();
         order_.reserve(order_.size() + (storage_->rows() - first));
         visible_.reserve(visible_.size() + (storage_->rows() - first));
         for (std::uint32_t id = first; id < storage_->rows(); ++id) {
@@ -233,24 +230,6 @@ int record_set::setfilter(QStringView expression) {
     return 1;
 }
 
-namespace {
-// The places of the non-zero bytes, in order; most searches pass few rows, so whole words of
-// zeros are passed over eight bytes at a time.
-void append_passing_places(const std::vector<std::uint8_t>& pass, std::vector<std::uint32_t>& out) {
-    const std::size_t n = pass.size();
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, pass.data() + i, sizeof word);
-        if (word == 0) continue;
-        for (std::size_t k = i; k < i + 8; ++k)
-            if (pass[k]) out.push_back(static_cast<std::uint32_t>(k));
-    }
-    for (; i < n; ++i)
-        if (pass[i]) out.push_back(static_cast<std::uint32_t>(i));
-}
-} // namespace
-
 int record_set::filter() {
     if (!filter_ || filter_text_.trimmed().isEmpty()) {
         visible_ = order_;
@@ -260,13 +239,15 @@ int record_set::filter() {
             await_pinyin_key();
         // A freshly loaded catalogue is in order already: nothing changes under a reader.
         storage_->prepare_for_search();
-        const std::vector<std::uint8_t> pass = evaluate_filter(*filter_, *storage_);
-        visible_.clear();
-        if (order_is_storage_order_ && order_.size() == pass.size())
-            append_passing_places(pass, visible_);
-        else
-            for (const std::uint32_t id : order_)
-                if (pass[id]) visible_.push_back(id);
+        if (order_.is_identity() && order_.size() == storage_->rows()) {
+            visible_ = row_list(filter_passing_rows(*filter_, *storage_, 0));
+        } else {
+            const std::vector<std::uint8_t> pass = evaluate_filter(*filter_, *storage_);
+            std::vector<std::uint32_t> ids;
+            for (std::size_t i = 0; i < order_.size(); ++i)
+                if (pass[order_[i]]) ids.push_back(order_[i]);
+            visible_ = row_list(std::move(ids));
+        }
     }
     changed();
     return 1;
@@ -276,21 +257,21 @@ void record_set::rowscopy(long first, long last, record_set& target) const {
     first = std::max(first, 1L);
     last = std::min(last, rowcount());
     if (first > last) return;
-    const auto begin = visible_.begin() + (first - 1);
-    const auto end = visible_.begin() + last;
     if (target.storage_ == storage_ || target.storage_->rows() == 0) {
-        // Share the values: only row ids are copied.
+        // Share the values and, when it is all of it, the list of ids too.
         target.storage_ = storage_;
         storage_->shared_rows = storage_->rows();
-        target.order_is_storage_order_ = false;
-        target.order_.insert(target.order_.end(), begin, end);
-        target.visible_.insert(target.visible_.end(), begin, end);
+        const row_list ids =
+            visible_.slice(static_cast<std::size_t>(first - 1), static_cast<std::size_t>(last));
+        target.order_.append(ids);
+        target.visible_.append(ids);
     } else {
         QString text;
-        for (auto it = begin; it != end; ++it) {
+        for (long r = first; r <= last; ++r) {
+            const std::uint32_t id = row_id(r);
             const long row = target.insertrow(0);
             for (const auto& c : catalogue_columns) {
-                if (storage_->text_form(*it, c.number, text))
+                if (storage_->text_form(id, c.number, text))
                     target.setitem(row, c.number, text);
                 else
                     target.set_null(row, c.number);
@@ -314,11 +295,10 @@ void record_set::move_to_setaside(long first, long last) {
     first = std::max(first, 1L);
     last = std::min(last, rowcount());
     if (first > last) return;
-    const std::vector<std::uint32_t> moving(visible_.begin() + (first - 1),
-                                            visible_.begin() + last);
-    visible_.erase(visible_.begin() + (first - 1), visible_.begin() + last);
-    remove_ids(order_, moving, storage_->rows());
-    order_is_storage_order_ = false;
+    std::vector<std::uint32_t>& visible = visible_.writable();
+    const std::vector<std::uint32_t> moving(visible.begin() + (first - 1), visible.begin() + last);
+    visible.erase(visible.begin() + (first - 1), visible.begin() + last);
+    remove_ids(order_.writable(), moving, storage_->rows());
     setaside_.insert(setaside_.begin(), moving.begin(), moving.end());
     changed();
 }
@@ -330,9 +310,10 @@ void record_set::move_from_setaside(long first, long last) {
     const std::vector<std::uint32_t> moving(setaside_.begin() + (first - 1),
                                             setaside_.begin() + last);
     setaside_.erase(setaside_.begin() + (first - 1), setaside_.begin() + last);
-    visible_.insert(visible_.begin(), moving.begin(), moving.end());
-    order_.insert(order_.begin(), moving.begin(), moving.end());
-    order_is_storage_order_ = false;
+    std::vector<std::uint32_t>& visible = visible_.writable();
+    visible.insert(visible.begin(), moving.begin(), moving.end());
+    std::vector<std::uint32_t>& order = order_.writable();
+    order.insert(order.begin(), moving.begin(), moving.end());
     changed();
 }
 

@@ -4,9 +4,11 @@
 // Rows are numbered from 1 within the visible store. A record is in exactly one of
 // three stores: visible, hidden by the filter, or set aside. Setting a filter never
 // touches set-aside records. Values live in a shared columnar storage; copying rows
-// into another record set shares that storage instead of copying text.
+// into another record set shares that storage instead of copying text, and copying every
+// visible row shares the list of rows too (see row_list.h: no cost per row).
 #include "catalogue/catalogue_columns.h"
 #include "catalogue/catalogue_values.h"
+#include "catalogue/row_list.h"
 
 #include <QString>
 #include <QStringView>
@@ -114,11 +116,9 @@ class record_set {
     void changed();
 
     std::shared_ptr<record_storage> storage_;
-    std::vector<std::uint32_t> order_;    // visible + filtered, catalogue order
-    std::vector<std::uint32_t> visible_;  // subset of order_, same order
+    row_list order_;                      // visible + filtered, catalogue order
+    row_list visible_;                    // subset of order_, same order
     std::vector<std::uint32_t> setaside_; // set-aside order
-    // order_ is 0, 1, 2, ...: a filter's passing rows are then found without walking order_.
-    bool order_is_storage_order_ = true;
     std::shared_ptr<const filter_expr> filter_;
     QString filter_text_;
     bool redraw_ = true;

@@ -148,6 +148,9 @@ struct column_plan {
     column_access access;
     std::vector<text_matcher> matchers;
     std::vector<const text_matcher*> whole_arena; // "contains" over an ordered arena
+    // whole_arena as the wide scan takes it: every "contains" together (a few to a group),
+    // each other pattern alone.
+    std::vector<std::vector<const text_matcher*>> arena_groups;
     std::vector<const text_matcher*> per_row;
     std::vector<std::uint8_t> dictionary_pass; // per distinct text
     std::vector<std::string> key_queries;      // pinyin key: its "contains" literals
@@ -162,7 +165,7 @@ bool any_matches(const std::vector<const text_matcher*>& ms, const char16_t* s, 
 // One search for the matcher's first literal over the arena span of rows [b, e): each hit
 // is mapped to its row, and counts only when it lies wholly inside that row's text and the
 // rest of the pattern matches after it. The first hit in a row is its leftmost, which
-// decides the row, so the search goes on at the next row either way.
+// decides the row, so the search goes on at the next row either way. out[r - b] is row r's.
 void ordered_contains(const text_arena_view& a, const text_matcher& matcher, std::uint32_t b,
                       std::uint32_t e, std::uint8_t* out) {
     const std::u16string& literal = matcher.first_literal();
@@ -186,7 +189,8 @@ void ordered_contains(const text_arena_view& a, const text_matcher& matcher, std
         const std::uint16_t len = a.lengths[row];
         const std::size_t end = std::size_t{a.offsets[row]} + (len == null_text_length ? 0 : len);
         if (hit + m <= end) {
-            if (!out[row] && matcher.rest_matches(a.data + hit + m, end - (hit + m))) out[row] = 1;
+            if (!out[row - b] && matcher.rest_matches(a.data + hit + m, end - (hit + m)))
+                out[row - b] = 1;
             pos = end;
         } else {
             pos = hit + 1; // across the end of a row's text
@@ -194,18 +198,168 @@ void ordered_contains(const text_arena_view& a, const text_matcher& matcher, std
     }
 }
 
+// Literals one wide scan looks for at once.
+constexpr std::size_t max_group = 8;
+// How far ahead of the wide scan memory is asked for.
+constexpr std::size_t prefetch_bytes = 2048;
+
+#ifdef QM_FILTER_AVX2
+// The units a wide scan compares at each place, per literal: the first, the second (any
+// unit for a literal of one) and the last.
+struct wide_probe {
+    __m256i first;
+    __m256i second;
+    __m256i any_second; // all ones when the literal has no second unit
+    __m256i last;
+    std::size_t last_at;
+};
+
+// Sixteen places from `at`: two bits for each where some literal's first, second and last
+// units match (the second keeps common pairs such as "live" for "love" out of the slow part).
+__attribute__((target("avx2"))) inline std::uint64_t
+chunk_mask(const char16_t* at, std::size_t count, const wide_probe* probes) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
+    std::uint32_t mask = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        const wide_probe& p = probes[k];
+        const __m256i z = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + p.last_at));
+        const __m256i two = _mm256_or_si256(_mm256_cmpeq_epi16(y, p.second), p.any_second);
+        mask |= static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(
+            _mm256_and_si256(_mm256_cmpeq_epi16(x, p.first), two), _mm256_cmpeq_epi16(z, p.last))));
+    }
+    return mask;
+}
+
+// The places of h[i, limit) where some literal's first and last unit match, 32 at a time
+// while every literal fits, each handed to `place`, which answers where to go on. Answers
+// where the rest must be looked at one place at a time. N literals (0: n of them, known at
+// run time only; a known count keeps the loop's values in registers).
+template <std::size_t N, class Place>
+__attribute__((target("avx2"))) inline std::size_t
+wide_scan(const char16_t* h, std::size_t i, std::size_t limit, std::size_t longest,
+          const wide_probe* given, std::size_t n, Place& place) {
+    const std::size_t count = N == 0 ? n : N;
+    // Copies of their own, which `place`'s stores cannot be taken to change.
+    constexpr std::size_t room = N == 0 ? max_group : N;
+    wide_probe probes[room];
+    for (std::size_t k = 0; k < count; ++k) probes[k] = given[k];
+    // The loads reach 31 + the longest literal (at least 2, for the second unit) units on.
+    const std::size_t reach = std::max<std::size_t>(longest, 2) + 31;
+    while (i < limit && limit - i >= reach) {
+        // Frequent hits jump about; asking for the memory well ahead keeps it streaming.
+        _mm_prefetch(reinterpret_cast<const char*>(h + i) + prefetch_bytes, _MM_HINT_T0);
+        std::uint64_t mask =
+            chunk_mask(h + i, count, probes) | (chunk_mask(h + i + 16, count, probes) << 32);
+        std::size_t next = i + 32;
+        while (mask != 0) {
+            const std::size_t lane = static_cast<std::size_t>(std::countr_zero(mask)) / 2;
+            const std::size_t resume = place(i + lane);
+            if (resume >= i + 32) {
+                next = resume;
+                break;
+            }
+            mask &= ~((std::uint64_t{1} << ((resume - i) * 2)) - 1);
+        }
+        i = next;
+    }
+    return i;
+}
+
+// The first literals of `group` looked for in one pass over the arena span of rows [b, e):
+// sixteen places at a time are tested against every literal's first and last unit, so a
+// few terms cost about what one does, and a hit costs no new call. A group is any number of
+// "contains" (up to max_group) or one matcher of another kind. A row's first place where a
+// literal lies wholly inside its text decides it (the leftmost place decides a pattern,
+// see ordered_contains), and the scan goes on after that row. out[r - b] is row r's.
+__attribute__((target("avx2"))) void scan_arena_avx2(const text_arena_view& a,
+                                                     const std::vector<const text_matcher*>& group,
+                                                     std::uint32_t b, std::uint32_t e,
+                                                     std::uint8_t* out) {
+    if (b >= e || group.empty()) return;
+    const std::size_t n = std::min(group.size(), max_group);
+    const char16_t* literals[max_group];
+    std::size_t lengths[max_group];
+    wide_probe probes[max_group];
+    std::size_t longest = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::u16string& l = group[k]->first_literal();
+        if (l.empty()) return; // not searchable this way (never built so)
+        literals[k] = l.data();
+        lengths[k] = l.size();
+        probes[k].first = _mm256_set1_epi16(static_cast<short>(l.front()));
+        probes[k].second = _mm256_set1_epi16(static_cast<short>(l.size() > 1 ? l[1] : 0));
+        probes[k].any_second = _mm256_set1_epi16(static_cast<short>(l.size() > 1 ? 0 : -1));
+        probes[k].last = _mm256_set1_epi16(static_cast<short>(l.back()));
+        probes[k].last_at = l.size() - 1;
+        longest = std::max(longest, l.size());
+    }
+    std::size_t limit = 0;
+    for (std::uint32_t r = e; r > b; --r) {
+        const std::uint16_t len = a.lengths[r - 1];
+        if (len != null_text_length && len != 0) {
+            limit = std::size_t{a.offsets[r - 1]} + len;
+            break;
+        }
+    }
+    limit = std::min(limit, a.size);
+    const char16_t* h = a.data;
+    std::uint32_t row = b;
+    // Decides place p; answers where the scan goes on: after the row when it decided one.
+    auto place = [&](std::size_t p) __attribute__((always_inline)) {
+        bool row_known = false;
+        std::size_t end = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            const std::size_t m = lengths[k];
+            if (limit - p < m || !same_units(h + p, literals[k], m)) continue;
+            if (!row_known) {
+                row = row_at(a.offsets, row, e, p);
+                const std::uint16_t len = a.lengths[row];
+                end = std::size_t{a.offsets[row]} + (len == null_text_length ? 0 : len);
+                row_known = true;
+            }
+            if (end < p + m) continue; // across the end of a row's text
+            if (!out[row - b] && group[k]->rest_matches(h + p + m, end - (p + m))) out[row - b] = 1;
+            return end;
+        }
+        return p + 1;
+    };
+    std::size_t i = a.offsets[b];
+    switch (n) {
+    case 1:
+        i = wide_scan<1>(h, i, limit, longest, probes, n, place);
+        break;
+    case 2:
+        i = wide_scan<2>(h, i, limit, longest, probes, n, place);
+        break;
+    case 3:
+        i = wide_scan<3>(h, i, limit, longest, probes, n, place);
+        break;
+    default:
+        i = wide_scan<0>(h, i, limit, longest, probes, n, place);
+    }
+    while (i < limit) i = place(i);
+}
+#endif
+
+// Rows [b, e) of one column; out[r - b] is row r's.
 void evaluate_rows(const column_plan& plan, std::uint32_t b, std::uint32_t e, std::uint8_t* out) {
     switch (plan.access.how) {
     case column_access::kind::arena: {
         const text_arena_view& a = plan.access.arena;
-        for (const text_matcher* m : plan.whole_arena) ordered_contains(a, *m, b, e, out);
+#ifdef QM_FILTER_AVX2
+        if (cpu_has_avx2())
+            for (const auto& group : plan.arena_groups) scan_arena_avx2(a, group, b, e, out);
+        else
+#endif
+            for (const text_matcher* m : plan.whole_arena) ordered_contains(a, *m, b, e, out);
         if (plan.per_row.empty()) break;
         for (std::uint32_t r = b; r < e; ++r) {
             const std::uint16_t len = a.lengths[r];
-            if (out[r] || len == null_text_length) continue;
+            if (out[r - b] || len == null_text_length) continue;
             const std::size_t s = a.offsets[r];
             if (s + len > a.size) continue;
-            if (any_matches(plan.per_row, a.data + s, len)) out[r] = 1;
+            if (any_matches(plan.per_row, a.data + s, len)) out[r - b] = 1;
         }
         break;
     }
@@ -215,7 +369,7 @@ void evaluate_rows(const column_plan& plan, std::uint32_t b, std::uint32_t e, st
         const std::uint8_t* pass = plan.dictionary_pass.data();
         for (std::uint32_t r = b; r < e; ++r) {
             const std::uint32_t id = ids[r];
-            if (id < known) out[r] |= pass[id];
+            if (id < known) out[r - b] |= pass[id];
         }
         break;
     }
@@ -227,10 +381,10 @@ void evaluate_rows(const column_plan& plan, std::uint32_t b, std::uint32_t e, st
         if (!plan.access.text_of) break;
         QString text;
         for (std::uint32_t r = b; r < e; ++r) {
-            if (out[r] || !plan.access.text_of(r, text)) continue;
+            if (out[r - b] || !plan.access.text_of(r, text)) continue;
             const QStringView v(text);
             if (any_matches(plan.per_row, v.utf16(), static_cast<std::size_t>(v.size())))
-                out[r] = 1;
+                out[r - b] = 1;
         }
         break;
     }
@@ -270,6 +424,19 @@ std::vector<column_plan> make_plans(const filter_expr& expr, const filter_source
                                plan.access.arena.ordered && m.searchable_over_arena();
             (whole ? plan.whole_arena : plan.per_row).push_back(&m);
         }
+        std::vector<const text_matcher*> together;
+        for (const text_matcher* m : plan.whole_arena) {
+            if (m->how != text_matcher::mode::contains) {
+                plan.arena_groups.push_back({m});
+                continue;
+            }
+            together.push_back(m);
+            if (together.size() == max_group) {
+                plan.arena_groups.push_back(std::move(together));
+                together.clear();
+            }
+        }
+        if (!together.empty()) plan.arena_groups.push_back(std::move(together));
         if (plan.access.how == column_access::kind::dictionary) {
             const auto texts = plan.access.dictionary.texts;
             plan.dictionary_pass.assign(texts.size(), 0);
@@ -361,26 +528,39 @@ std::size_t filter_find_literal(const char16_t* h, std::size_t from, std::size_t
     return filter_not_found;
 }
 
-std::vector<std::uint8_t> evaluate_filter(const filter_expr& expr, const filter_source& source,
-                                          unsigned threads) {
-    const std::uint32_t rows = source.row_count();
-    if (expr.passes_everything()) return std::vector<std::uint8_t>(rows, 1);
-    std::vector<std::uint8_t> out(rows, 0);
-    if (rows == 0) return out;
-    const std::vector<column_plan> plans = make_plans(expr, source);
+namespace {
 
-    auto run = [&](std::uint32_t b, std::uint32_t e) {
-        for (const column_plan& plan : plans) evaluate_rows(plan, b, e, out.data());
-    };
-    const unsigned n = choose_threads(rows, threads);
-    if (n == 1) {
-        run(0, rows);
-        return out;
+// Rows are decided a block at a time, every term of every column over the block before the
+// next: a block's texts stay in the cache, so several terms on one column cost about one
+// pass over its memory instead of one each.
+constexpr std::uint32_t block_rows = 8192;
+
+// Decides rows [b, e) block by block into `scratch` (block_rows bytes), then hands each
+// block to `take(first row, bytes, count)`.
+template <class Take>
+void evaluate_range(const std::vector<column_plan>& plans, std::uint32_t b, std::uint32_t e,
+                    std::uint8_t* scratch, Take&& take) {
+    for (std::uint32_t s = b; s < e;) {
+        const std::uint32_t t = s + std::min(block_rows, e - s);
+        std::memset(scratch, 0, t - s);
+        for (const column_plan& plan : plans) evaluate_rows(plan, s, t, scratch);
+        take(s, static_cast<const std::uint8_t*>(scratch), t - s);
+        s = t;
     }
-    // Contiguous row ranges: for an ordered arena each range's texts are one span.
+}
+
+// Runs part(k, b, e) for the n contiguous row ranges of [0, rows) (for an ordered arena each
+// range's texts are one span), part 0 here and the others on threads as far as the system
+// gives them; a part whose thread could not start runs here too. A part's exception is
+// thrown here once every thread has ended.
+template <class Part> void run_parts(std::uint32_t rows, unsigned n, Part&& part) {
     auto bound = [&](unsigned k) {
         return static_cast<std::uint32_t>(std::uint64_t{rows} * k / n);
     };
+    if (n == 1) {
+        part(0u, 0u, rows);
+        return;
+    }
     std::vector<std::thread> workers;
     std::vector<std::exception_ptr> failures(n);
     workers.reserve(n - 1);
@@ -389,7 +569,7 @@ std::vector<std::uint8_t> evaluate_filter(const filter_expr& expr, const filter_
         try {
             workers.emplace_back([&, k] {
                 try {
-                    run(bound(k), bound(k + 1));
+                    part(k, bound(k), bound(k + 1));
                 } catch (...) {
                     failures[k] = std::current_exception();
                 }
@@ -400,14 +580,80 @@ std::vector<std::uint8_t> evaluate_filter(const filter_expr& expr, const filter_
         }
     }
     try {
-        run(bound(0), bound(1));
-        run(bound(started), rows);
+        part(0u, bound(0), bound(1));
+        for (unsigned k = started; k < n; ++k) part(k, bound(k), bound(k + 1));
     } catch (...) {
         failures[0] = std::current_exception();
     }
     for (std::thread& w : workers) w.join();
     for (const std::exception_ptr& f : failures)
         if (f) std::rethrow_exception(f);
+}
+
+// Appends first + i for every non-zero byte i of bytes[0, n), in order.
+void append_passing(std::uint32_t first, const std::uint8_t* bytes, std::uint32_t n,
+                    std::vector<std::uint32_t>& out) {
+    std::uint32_t i = 0;
+#ifdef QM_FILTER_SSE2
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        auto mask =
+            static_cast<std::uint32_t>(~_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))) & 0xFFFFu;
+        while (mask != 0) {
+            out.push_back(first + i + static_cast<std::uint32_t>(std::countr_zero(mask)));
+            mask &= mask - 1;
+        }
+    }
+#endif
+    for (; i < n; ++i)
+        if (bytes[i]) out.push_back(first + i);
+}
+
+} // namespace
+
+std::vector<std::uint8_t> evaluate_filter(const filter_expr& expr, const filter_source& source,
+                                          unsigned threads) {
+    const std::uint32_t rows = source.row_count();
+    if (expr.passes_everything()) return std::vector<std::uint8_t>(rows, 1);
+    std::vector<std::uint8_t> out(rows, 0);
+    if (rows == 0) return out;
+    const std::vector<column_plan> plans = make_plans(expr, source);
+    run_parts(rows, choose_threads(rows, threads), [&](unsigned, std::uint32_t b, std::uint32_t e) {
+        std::vector<std::uint8_t> scratch(block_rows);
+        evaluate_range(plans, b, e, scratch.data(),
+                       [&](std::uint32_t first, const std::uint8_t* bytes, std::uint32_t n) {
+                           std::memcpy(out.data() + first, bytes, n);
+                       });
+    });
+    return out;
+}
+
+std::vector<std::uint32_t> filter_passing_rows(const filter_expr& expr, const filter_source& source,
+                                               unsigned threads) {
+    const std::uint32_t rows = source.row_count();
+    std::vector<std::uint32_t> out;
+    if (expr.passes_everything()) {
+        out.resize(rows);
+        for (std::uint32_t r = 0; r < rows; ++r) out[r] = r;
+        return out;
+    }
+    if (rows == 0) return out;
+    const std::vector<column_plan> plans = make_plans(expr, source);
+    const unsigned n = choose_threads(rows, threads);
+    std::vector<std::vector<std::uint32_t>> parts(n);
+    run_parts(rows, n, [&](unsigned k, std::uint32_t b, std::uint32_t e) {
+        std::vector<std::uint8_t> scratch(block_rows);
+        evaluate_range(plans, b, e, scratch.data(),
+                       [&](std::uint32_t first, const std::uint8_t* bytes, std::uint32_t count) {
+                           append_passing(first, bytes, count, parts[k]);
+                       });
+    });
+    if (n == 1) return std::move(parts[0]);
+    std::size_t total = 0;
+    for (const auto& p : parts) total += p.size();
+    out.reserve(total);
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
     return out;
 }
 

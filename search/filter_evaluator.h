@@ -13,6 +13,11 @@
 std::vector<std::uint8_t> evaluate_filter(const filter_expr& expr, const filter_source& source,
                                           unsigned threads);
 
+// The rows that pass, in increasing order: the same answer as evaluate_filter's non-zero
+// bytes, without a byte per row.
+std::vector<std::uint32_t> filter_passing_rows(const filter_expr& expr, const filter_source& source,
+                                               unsigned threads);
+
 inline constexpr std::size_t filter_not_found = static_cast<std::size_t>(-1);
 
 // First position p in [from, limit) where `literal` lies wholly inside text[from, limit),

@@ -363,7 +363,7 @@ void pinyin_key::contains(std::string_view query, std::uint32_t b, std::uint32_t
     std::uint32_t row = b;
     auto take = [&](std::size_t i) {
         row = row_at(offsets_.data(), row, e, i);
-        out[row] = 1;
+        out[row - b] = 1;
         return std::size_t{offsets_[row + 1]}; // the row's other hits add nothing
     };
     std::size_t i = offsets_[b];

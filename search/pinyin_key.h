@@ -42,8 +42,8 @@ class pinyin_key {
     }
     std::size_t memory_bytes() const;
 
-    // Sets out[r] = 1 for every row r in [b, e) whose key holds `query` (a pinyin_key_query
-    // result, not empty), a polyphone matching any of its letters.
+    // Sets out[r - b] = 1 for every row r in [b, e) whose key holds `query` (a
+    // pinyin_key_query result, not empty), a polyphone matching any of its letters.
     void contains(std::string_view query, std::uint32_t b, std::uint32_t e,
                   std::uint8_t* out) const;
 

@@ -1,6 +1,7 @@
 #include "catalogue/d_file_info_simp_model.h"
 
 #include "catalogue/record_set.h"
+#include "catalogue/record_storage.h"
 #include "tests/support/qt_printers.h"
 
 #include <gtest/gtest.h>
@@ -78,6 +79,25 @@ TEST(d_file_info_simp_model, the_summary_follows_the_rows_copied_in) {
     list.reset();
     EXPECT_EQ(m.summary_count(), u"0"_s);
     EXPECT_EQ(m.summary_total_size(), u"0.0"_s);
+}
+
+// Hundreds of thousands of rows are summed in parts on several threads: every row counts once.
+TEST(d_file_info_simp_model, the_summary_of_very_many_rows_counts_each_once) {
+    record_set catalogue, list;
+    model m(list);
+    constexpr std::int64_t rows = 600'001;
+    catalogue.append_rows([&](record_storage& s) {
+        for (std::int64_t r = 0; r < rows; ++r) {
+            const std::uint32_t id = s.add_row();
+            if (r % 7 != 0) s.set_decimal(id, col_filesizedec, decimal2{r % 1000});
+        }
+    });
+    std::int64_t cents = 0;
+    for (std::int64_t r = 0; r < rows; ++r)
+        if (r % 7 != 0) cents += r % 1000;
+    catalogue.rowscopy(1, rows, list);
+    const std::int64_t tenths = (cents + 5) / 10;
+    EXPECT_EQ(m.summary_total_size(), QStringLiteral("%1.%2").arg(tenths / 10).arg(tenths % 10));
 }
 
 } // namespace

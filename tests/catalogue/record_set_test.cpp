@@ -229,6 +229,27 @@ TEST(record_set, rowscopy_appends_visible_rows_and_copies_stay_independent) {
     EXPECT_EQ(names_of(list), (QStringList{u"changed"_s, u"c"_s, u"d"_s}));
 }
 
+// Show-all copies every row: the lists of rows are shared until either side changes.
+TEST(record_set, every_row_copied_stays_independent_of_later_changes_on_either_side) {
+    record_set catalogue, list;
+    add_records(catalogue, {u"a"_s, u"b"_s, u"c"_s});
+    catalogue.setfilter(u"");
+    catalogue.filter();
+    catalogue.rowscopy(1, catalogue.rowcount(), list);
+    catalogue.move_to_setaside(2, 2);
+    add_records(list, {u"d"_s});
+    EXPECT_EQ(names_of(catalogue), (QStringList{u"a"_s, u"c"_s}));
+    EXPECT_EQ(names_of(list), (QStringList{u"a"_s, u"b"_s, u"c"_s, u"d"_s}));
+    catalogue.setfilter(u"filenamewithno like '%b%' or filenamewithno = 'c'");
+    catalogue.filter();
+    EXPECT_EQ(names_of(catalogue), QStringList{u"c"_s});
+    catalogue.move_from_setaside(1, 1);
+    catalogue.setfilter(u"filenamewithno like '%b%' or filenamewithno = 'c'");
+    catalogue.filter();
+    EXPECT_EQ(names_of(catalogue), (QStringList{u"b"_s, u"c"_s}));
+    EXPECT_EQ(names_of(list), (QStringList{u"a"_s, u"b"_s, u"c"_s, u"d"_s}));
+}
+
 TEST(record_set, rowscopy_into_a_list_with_rows_of_its_own_copies_every_value) {
     record_set a, b;
     add_records(a, {u"a1"_s});
