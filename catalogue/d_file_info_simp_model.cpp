@@ -136,8 +136,7 @@ namespace {
 std::int64_t cents_of(const record_set& rows, long first, long last) {
     const record_storage& storage = rows.storage();
     std::int64_t cents = 0;
-    for (long r = first; r <= last; ++r)
-        if (const auto v = storage.get_decimal(rows.row_id(r), col_filesizedec)) cents += v->cents;
+    for (long r = first; r <= last; ++r) cents += storage.size_cents(rows.row_id(r));
     return cents;
 }
 
