@@ -30,6 +30,13 @@ bool is_dot_entry(const QByteArray& name) {
 
 } // namespace
 
+void decode_entry_name(entry_facts& e) {
+    char16_t text[max_path];
+    e.decoding = decode_native_name(e.name.constData(), text, max_path);
+    e.text.assign(text);
+    e.decoded = true;
+}
+
 void look_at_entry(int dirfd, entry_facts& e) {
     e.size = 0;
     struct statx st;
@@ -237,6 +244,7 @@ void folder_read_ahead::read(const std::shared_ptr<folder>& f) {
             break;
         entry_facts& e = f->entries[i];
         look_at_entry(::dirfd(dir), e);
+        decode_entry_name(e); // work taken off the walk
         // Only what the walk would enter; hidden and system folders it passes by.
         if (read_below && e.attributes == file_attribute_directory && !is_dot_entry(e.name)) {
             auto below = std::make_shared<folder>();

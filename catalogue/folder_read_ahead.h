@@ -6,6 +6,8 @@
 // look at each entry (statx) before the walk reaches it. The walk never sees an entry before
 // its facts are complete. At most `held_limit` entries wait unread, so a large disk costs
 // bounded memory. stop() ends all work and joins every worker; nothing runs after it.
+#include "catalogue/native_names.h"
+
 #include <QByteArray>
 
 #include <atomic>
@@ -16,16 +18,24 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
 // What one look at a folder entry tells, links followed.
 struct entry_facts {
-    QByteArray name;              // as the file system stores it
+    QByteArray name; // as the file system stores it
+    // The name as text, when a worker decoded it ahead of the walk (see decode_native_name).
+    std::u16string text;
+    bool decoded = false;
+    name_decoding decoding = name_decoding::utf8;
     std::uint32_t attributes = 0; // file_attribute_* of n_filetouch.h
     std::uint64_t size = 0;
     std::uint64_t created = 0, written = 0, accessed = 0; // file time ticks
 };
+
+// Decodes `e.name` into `e.text`.
+void decode_entry_name(entry_facts& e);
 
 // Looks at `e.name` in the folder open as `dirfd`; an entry that leads nowhere or is gone
 // becomes a system entry with unconvertible times.

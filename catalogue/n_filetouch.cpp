@@ -75,7 +75,13 @@ void sort_in_name_order(std::vector<QByteArray>& names) {
 namespace {
 
 void fill(win32_find_dataw& data, const entry_facts& e) {
-    data.decoding = decode_native_name(e.name.constData(), data.cfilename, max_path);
+    if (e.decoded) {
+        std::copy(e.text.begin(), e.text.end(), data.cfilename);
+        data.cfilename[e.text.size()] = u'\0';
+        data.decoding = e.decoding;
+    } else {
+        data.decoding = decode_native_name(e.name.constData(), data.cfilename, max_path);
+    }
     data.dwfileattributes = e.attributes;
     data.nfilesizehigh = static_cast<std::uint32_t>(e.size >> 32);
     data.nfilesizelow = static_cast<std::uint32_t>(e.size);
@@ -211,13 +217,14 @@ int n_filetouch::of_filedatetimetopb(const filetime& astr_filetime,
     adt_filetime.reset();
     filetime local;
     if (!filetimetolocalfiletime(astr_filetime, local)) return -1;
-    systemtime parts;
-    if (!filetimetosystemtime(local, parts)) return -1;
+    // Dates are kept to the second, counted on the local wall clock from 1970; no calendar
+    // is needed for that, and a scan converts a date per file.
+    const std::int64_t seconds =
+        static_cast<std::int64_t>(local.ticks() / ticks_per_second) - unix_epoch_in_1601_seconds;
     // The catalogue's dates carry four-digit years; a later one could not be read back.
-    if (parts.wyear > 9999) return -1;
-    // Dates are kept to the second.
-    adt_filetime = local_datetime::from(QDate(parts.wyear, parts.wmonth, parts.wday),
-                                        QTime(parts.whour, parts.wminute, parts.wsecond));
+    constexpr std::int64_t year_10000 = 253'402'300'800; // 10000-01-01 00:00:00
+    if (seconds >= year_10000) return -1;
+    adt_filetime = local_datetime{seconds};
     return 1;
 }
 
