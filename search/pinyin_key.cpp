@@ -133,45 +133,51 @@ struct key_part {
     std::vector<std::uint32_t> aside;   // letters of each set_aside_code, in order
 };
 
-void key_rows(const text_arena_view& names, key_part& part) {
+// Row r of an arena; empty for a null text or one outside the arena.
+std::u16string_view arena_text(const text_arena_view& v, std::uint32_t r) {
+    const std::uint16_t len = v.lengths ? v.lengths[r] : null_text_length;
+    if (len == null_text_length || std::size_t{v.offsets[r]} + len > v.size) return {};
+    return {v.data + v.offsets[r], len};
+}
+
+void key_rows(const pinyin_key::name_of_row& names, key_part& part) {
     std::vector<std::uint8_t> code_of_set(std::size(pinyin_key_sets), 0);
     part.offsets.reserve(part.e - part.b);
     for (std::uint32_t r = part.b; r < part.e; ++r) {
         part.offsets.push_back(static_cast<std::uint32_t>(part.data.size()));
-        const std::uint16_t len = names.lengths ? names.lengths[r] : null_text_length;
-        if (len != null_text_length && std::size_t{names.offsets[r]} + len <= names.size) {
-            const char16_t* s = names.data + names.offsets[r];
-            for (std::uint16_t i = 0; i < len; ++i) {
-                char32_t cp = s[i];
-                if (cp < 0x80) {
-                    part.data.push_back(cp < 0x20 ? other_character
-                                        : (cp >= u'A' && cp <= u'Z')
-                                            ? static_cast<std::uint8_t>(cp + 32)
-                                            : static_cast<std::uint8_t>(cp));
-                    continue;
+        const std::u16string_view name = names(r);
+        const char16_t* s = name.data();
+        const std::size_t len = name.size();
+        for (std::size_t i = 0; i < len; ++i) {
+            char32_t cp = s[i];
+            if (cp < 0x80) {
+                part.data.push_back(cp < 0x20 ? other_character
+                                    : (cp >= u'A' && cp <= u'Z')
+                                        ? static_cast<std::uint8_t>(cp + 32)
+                                        : static_cast<std::uint8_t>(cp));
+                continue;
+            }
+            if (QChar::isHighSurrogate(cp) && i + 1 < len && QChar::isLowSurrogate(s[i + 1])) {
+                cp = QChar::surrogateToUcs4(s[i], s[i + 1]);
+                ++i;
+            }
+            const char16_t code = table_code(cp);
+            if (code >= u'a' && code <= u'z') {
+                part.data.push_back(static_cast<std::uint8_t>(code));
+            } else if (code >= pinyin_key_first_set) {
+                const std::size_t set = code - pinyin_key_first_set;
+                if (code_of_set[set] == 0 && part.sets.size() < set_aside_code - first_code) {
+                    code_of_set[set] = static_cast<std::uint8_t>(first_code + part.sets.size());
+                    part.sets.push_back(static_cast<std::uint16_t>(set));
                 }
-                if (QChar::isHighSurrogate(cp) && i + 1 < len && QChar::isLowSurrogate(s[i + 1])) {
-                    cp = QChar::surrogateToUcs4(s[i], s[i + 1]);
-                    ++i;
-                }
-                const char16_t code = table_code(cp);
-                if (code >= u'a' && code <= u'z') {
-                    part.data.push_back(static_cast<std::uint8_t>(code));
-                } else if (code >= pinyin_key_first_set) {
-                    const std::size_t set = code - pinyin_key_first_set;
-                    if (code_of_set[set] == 0 && part.sets.size() < set_aside_code - first_code) {
-                        code_of_set[set] = static_cast<std::uint8_t>(first_code + part.sets.size());
-                        part.sets.push_back(static_cast<std::uint16_t>(set));
-                    }
-                    if (code_of_set[set] == 0) {
-                        part.aside.push_back(pinyin_key_sets[set]);
-                        part.data.push_back(set_aside_code);
-                    } else {
-                        part.data.push_back(code_of_set[set]);
-                    }
+                if (code_of_set[set] == 0) {
+                    part.aside.push_back(pinyin_key_sets[set]);
+                    part.data.push_back(set_aside_code);
                 } else {
-                    part.data.push_back(other_character);
+                    part.data.push_back(code_of_set[set]);
                 }
+            } else {
+                part.data.push_back(other_character);
             }
         }
         part.data.push_back(0);
@@ -200,6 +206,10 @@ unsigned part_count(std::uint32_t rows, unsigned threads) {
 } // namespace
 
 pinyin_key pinyin_key::build(const text_arena_view& names, std::uint32_t rows, unsigned threads) {
+    return build([&names](std::uint32_t r) { return arena_text(names, r); }, rows, threads);
+}
+
+pinyin_key pinyin_key::build(const name_of_row& names, std::uint32_t rows, unsigned threads) {
     const unsigned n = part_count(rows, threads);
     std::vector<key_part> parts(n);
     on_parts(rows, n, [&](unsigned i, std::uint32_t b, std::uint32_t e) {
@@ -280,16 +290,11 @@ bool pinyin_key::byte_matches(std::size_t position, std::uint8_t c) const {
     return (letters >> (c - 'a')) & 1u;
 }
 
-bool pinyin_key::covers(const text_arena_view& names, const text_arena_view& initials) const {
+bool pinyin_key::covers(const name_of_row& names, const text_arena_view& initials) const {
     const auto printable = [](char16_t u) { return u >= 0x20 && u < 0x7F; };
-    const auto text = [](const text_arena_view& v, std::uint32_t r) -> std::u16string_view {
-        const std::uint16_t len = v.lengths ? v.lengths[r] : null_text_length;
-        if (len == null_text_length || std::size_t{v.offsets[r]} + len > v.size) return {};
-        return {v.data + v.offsets[r], len};
-    };
     const auto covers_rows = [&](std::uint32_t b, std::uint32_t e) {
         for (std::uint32_t r = b; r < e; ++r) {
-            const std::u16string_view name = text(names, r), ini = text(initials, r);
+            const std::u16string_view name = names(r), ini = arena_text(initials, r);
             // Initials are one unit per unit of the name; the key one byte per character.
             if (ini.size() != name.size()) {
                 if (std::any_of(ini.begin(), ini.end(), printable)) return false;

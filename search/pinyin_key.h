@@ -18,6 +18,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,8 +32,12 @@ std::uint32_t pinyin_initials_of(char32_t cp);
 
 class pinyin_key {
   public:
-    // Keys of rows [0, rows) of the name column `names`; a null name has an empty key.
+    // A row's name (empty for a null one); called on several threads at once.
+    using name_of_row = std::function<std::u16string_view(std::uint32_t row)>;
+
+    // Keys of rows [0, rows) of the names; a null name has an empty key.
     // Parts of the rows are keyed on `threads` threads (0: every core, for large sets only).
+    static pinyin_key build(const name_of_row& names, std::uint32_t rows, unsigned threads = 0);
     static pinyin_key build(const text_arena_view& names, std::uint32_t rows, unsigned threads = 0);
     std::uint32_t rows() const {
         return offsets_.empty() ? 0 : static_cast<std::uint32_t>(offsets_.size() - 1);
@@ -48,7 +53,7 @@ class pinyin_key {
     // `pinyinma`, one unit per unit of the name in `names`) is accepted by the key at the
     // same character, so that a condition of printable ASCII that matches the initials also
     // matches the key. A row whose initials do not line up with its name makes it false.
-    bool covers(const text_arena_view& names, const text_arena_view& initials) const;
+    bool covers(const name_of_row& names, const text_arena_view& initials) const;
 
   private:
     struct set_aside {
