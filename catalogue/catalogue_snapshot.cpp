@@ -168,13 +168,15 @@ class catalogue_snapshot_io {
         w.value<std::uint32_t>(a.high_water_);
         w.value<std::uint32_t>(a.ordered_ ? 1 : 0);
     }
+    // In row order: the same records give the same bytes whatever order the hash keeps.
     static void write(payload_writer& w, const sparse_text_column& t) {
-        std::vector<std::uint32_t> rows, offsets;
+        std::vector<std::uint32_t> rows(t.index_.keyBegin(), t.index_.keyEnd()), offsets;
         std::vector<std::uint16_t> lengths;
-        for (auto it = t.index_.constBegin(); it != t.index_.constEnd(); ++it) {
-            rows.push_back(it.key());
-            offsets.push_back(it->offset);
-            lengths.push_back(it->length);
+        std::sort(rows.begin(), rows.end());
+        for (const std::uint32_t r : rows) {
+            const auto& at = t.index_.constFind(r).value();
+            offsets.push_back(at.offset);
+            lengths.push_back(at.length);
         }
         w.array(t.data_);
         w.array(rows);

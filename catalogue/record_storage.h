@@ -7,8 +7,9 @@
 // is the end of `filenamewithno` (one byte per row says how much is cut off the front),
 // and the name at the end of `filepath` is `filenamewithno` and `fileext` joined (one byte
 // per row says how). Whether a value may be made so is decided by exact comparison when it
-// is stored; any other value (a hand-edited catalogue, a marked native name, a null) is
-// kept whole in a sparse side store, so every read gives back exactly what was stored.
+// is stored; any other value (from a hand-edited catalogue, a null, a name too unlike its
+// parts) is kept whole in a sparse side store, so every read gives back exactly what was
+// stored.
 // Changing `filenamewithno` or `fileext` first keeps the values made from them whole.
 // Cost after a scan or load: about 2 bytes per record for both texts.
 #include "catalogue/catalogue_columns.h"
