@@ -47,7 +47,12 @@ catalogue_import_result load_records(record_set& catalogue, const QString& progr
         const auto after = stat_catalogue_file(path);
         if (after && after->size == before->size && after->modified_ns == before->modified_ns &&
             QDir().mkpath(cache_folder))
-            save_catalogue_snapshot(snapshot, catalogue.storage(), result, *before);
+            // Written while the catalogue is already in use; a change of the records stops it.
+            catalogue.read_in_background(
+                [snapshot, result, made_from = *before](const record_storage& records,
+                                                        const std::atomic<bool>& stop) {
+                    save_catalogue_snapshot(snapshot, records, result, made_from, &stop);
+                });
     }
     return result;
 }
@@ -57,7 +62,8 @@ catalogue_import_result load_records(record_set& catalogue, const QString& progr
 catalogue_import_result load_catalogue(record_set& catalogue, const QString& program_folder,
                                        const QString& cache_folder) {
     const catalogue_import_result result = load_records(catalogue, program_folder, cache_folder);
-    // The pinyin key is never stored, not even in the snapshot: built anew at every load.
-    catalogue.build_pinyin_key();
+    // The pinyin key is never stored, not even in the snapshot: built anew at every load, on
+    // another thread so the catalogue answers every other condition at once.
+    catalogue.build_pinyin_key_in_background();
     return result;
 }

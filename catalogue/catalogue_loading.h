@@ -7,6 +7,9 @@
 // is read instead of the file (see catalogue_snapshot.h); when there is none or it does not
 // match, the file is read and a new snapshot written. A snapshot that cannot be written
 // costs only the next start's time.
+//
+// The catalogue is in use as soon as its records are in: the snapshot is written and the
+// pinyin key built on other threads (see record_set::read_in_background).
 #include "catalogue/catalogue_file.h"
 
 #include <QString>

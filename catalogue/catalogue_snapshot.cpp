@@ -104,13 +104,24 @@ class memory_source final : public byte_source {
 
 class payload_writer {
   public:
-    explicit payload_writer(QSaveFile& f) : file_(f) {}
+    payload_writer(QSaveFile& f, const std::atomic<bool>* stop) : file_(f), stop_(stop) {}
     void raw(const void* p, std::size_t n) {
         if (!ok || n == 0) return;
-        hash = content_hash(QByteArrayView(static_cast<const char*>(p), static_cast<qsizetype>(n)),
-                            hash);
-        ok = file_.write(static_cast<const char*>(p), static_cast<qint64>(n)) ==
-             static_cast<qint64>(n);
+        // Hashed whole, as the reader hashes it; written in pieces, so a stop request is seen
+        // within one piece's time.
+        auto* c = static_cast<const char*>(p);
+        hash = content_hash(QByteArrayView(c, static_cast<qsizetype>(n)), hash);
+        constexpr std::size_t piece = std::size_t{8} << 20;
+        while (ok && n > 0) {
+            if (stop_ && stop_->load(std::memory_order_relaxed)) {
+                ok = false;
+                return;
+            }
+            const std::size_t k = std::min(n, piece);
+            ok = file_.write(c, static_cast<qint64>(k)) == static_cast<qint64>(k);
+            c += k;
+            n -= k;
+        }
     }
     template <typename T> void value(T v) { raw(&v, sizeof v); }
     template <typename V> void array(const V& v) {
@@ -122,6 +133,7 @@ class payload_writer {
 
   private:
     QSaveFile& file_;
+    const std::atomic<bool>* stop_;
 };
 
 } // namespace
@@ -369,7 +381,8 @@ std::optional<catalogue_file_identity> identify_catalogue_file(const QString& pa
 
 bool save_catalogue_snapshot(const QString& snapshot_path, const record_storage& storage,
                              const catalogue_import_result& counts,
-                             const catalogue_file_identity& made_from) {
+                             const catalogue_file_identity& made_from,
+                             const std::atomic<bool>* stop) {
     QSaveFile f(snapshot_path);
     if (!f.open(QIODevice::WriteOnly)) return false;
     header h;
@@ -382,7 +395,7 @@ bool save_catalogue_snapshot(const QString& snapshot_path, const record_storage&
     h.skipped = counts.skipped;
     // The payload's hash is known only at the end: the header is written again then.
     if (f.write(reinterpret_cast<const char*>(&h), sizeof h) != sizeof h) return false;
-    payload_writer w(f);
+    payload_writer w(f, stop);
     catalogue_snapshot_io::write(w, storage);
     if (!w.ok) {
         f.cancelWriting();

@@ -14,6 +14,7 @@
 
 #include <QByteArrayView>
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <optional>
 
@@ -37,9 +38,11 @@ std::optional<catalogue_file_identity> stat_catalogue_file(const QString& path);
 std::uint64_t content_hash(QByteArrayView bytes, std::uint64_t seed = 0);
 
 // Writes the storage with the counts of the load that built it (temporary file renamed).
+// When `stop` turns true meanwhile, nothing is left behind and false is returned.
 bool save_catalogue_snapshot(const QString& snapshot_path, const record_storage& storage,
                              const catalogue_import_result& counts,
-                             const catalogue_file_identity& made_from);
+                             const catalogue_file_identity& made_from,
+                             const std::atomic<bool>* stop = nullptr);
 
 // Reads the snapshot into `out` (emptied first) when it was made from the catalogue file as
 // it is now; the file's bytes are hashed while the snapshot is read. Nothing, and `out`

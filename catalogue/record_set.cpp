@@ -1,19 +1,60 @@
 #include "catalogue/record_set.h"
 
+#include "catalogue/background_readers.h"
 #include "catalogue/record_storage.h"
+#include "search/filter_expr.h"
 #include "search/filter_language.h"
+#include "search/pinyin_key.h"
 
 #include <algorithm>
 #include <cstring>
 
-record_set::record_set() : storage_(std::make_shared<record_storage>()) {}
-record_set::~record_set() = default;
+record_set::record_set()
+    : storage_(std::make_shared<record_storage>()),
+      readers_(std::make_unique<background_readers>()) {}
+
+record_set::~record_set() {
+    before_change_in_place();
+}
 
 void record_set::build_pinyin_key() {
+    before_change_in_place();
     storage_->build_pinyin_key();
 }
 
+void record_set::build_pinyin_key_in_background() {
+    await_pinyin_key();
+    std::shared_ptr<const record_storage> reading = storage_;
+    pending_key_for_ = reading.get();
+    pending_key_ = std::async(std::launch::async, [reading] { return reading->make_pinyin_key(); });
+}
+
+void record_set::await_pinyin_key() {
+    if (!pending_key_.valid()) return;
+    std::shared_ptr<const pinyin_key> key = pending_key_.get();
+    // Made for records that a reset has replaced since: of no use.
+    if (pending_key_for_ == storage_.get()) storage_->install_pinyin_key(std::move(key));
+    pending_key_for_ = nullptr;
+}
+
+void record_set::read_in_background(
+    std::function<void(const record_storage&, const std::atomic<bool>&)> job) {
+    readers_->start([reading = std::shared_ptr<const record_storage>(storage_),
+                     job = std::move(job)](const std::atomic<bool>& stop) { job(*reading, stop); });
+}
+
+void record_set::finish_background_work() {
+    await_pinyin_key();
+    readers_->wait();
+}
+
+void record_set::before_change_in_place() {
+    await_pinyin_key();
+    readers_->finish();
+}
+
 void record_set::reset() {
+    before_change_in_place();
     // Another record set may still show these rows: leave them to it.
     if (storage_.use_count() == 1)
         storage_->clear();
@@ -28,6 +69,7 @@ void record_set::reset() {
 
 long record_set::insertrow(long before_row) {
     if (before_row != 0) return -1;
+    before_change_in_place();
     const std::uint32_t id = storage_->add_row();
     order_is_storage_order_ = order_is_storage_order_ && id == order_.size();
     order_.push_back(id);
@@ -37,6 +79,7 @@ long record_set::insertrow(long before_row) {
 }
 
 void record_set::append_rows(const std::function<void(record_storage&)>& fill) {
+    before_change_in_place();
     const std::uint32_t first = storage_->rows();
     auto adopt = [&] {
         order_is_storage_order_ = order_is_storage_order_ && first == order_.size();
@@ -58,6 +101,7 @@ void record_set::append_rows(const std::function<void(record_storage&)>& fill) {
 }
 
 void record_set::reserve(std::size_t rows, std::size_t text_units) {
+    before_change_in_place();
     storage_->reserve(rows, text_units);
     order_.reserve(order_.size() + rows);
     visible_.reserve(visible_.size() + rows);
@@ -78,6 +122,7 @@ bool record_set::valid(long row, int column) const {
 }
 
 record_storage& record_set::writable_storage(std::uint32_t id) {
+    before_change_in_place();
     // Rows shared with another record set are copied before they change.
     if (storage_.use_count() > 1 && id < storage_->shared_rows) {
         storage_ = std::make_shared<record_storage>(*storage_);
@@ -210,6 +255,10 @@ int record_set::filter() {
     if (!filter_ || filter_text_.trimmed().isEmpty()) {
         visible_ = order_;
     } else {
+        if (std::any_of(filter_->terms.begin(), filter_->terms.end(),
+                        [](const filter_term& t) { return t.column == col_pinyin_key; }))
+            await_pinyin_key();
+        // A freshly loaded catalogue is in order already: nothing changes under a reader.
         storage_->prepare_for_search();
         const std::vector<std::uint8_t> pass = evaluate_filter(*filter_, *storage_);
         visible_.clear();

@@ -10,12 +10,16 @@
 
 #include <QString>
 #include <QStringView>
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <vector>
 
+class background_readers;
+class pinyin_key;
 class record_storage;
 struct filter_expr;
 
@@ -75,6 +79,15 @@ class record_set {
     // Builds the in-memory pinyin search key of every record (see pinyin_key.h); after a load
     // or a scan, once the records are in.
     void build_pinyin_key();
+    // The same on another thread, so a large catalogue is in use at once; a filter that
+    // needs the key waits for it (await_pinyin_key), and so does any change of the records.
+    void build_pinyin_key_in_background();
+    void await_pinyin_key();
+    // Runs `job` on another thread over the records as they are now (see background_readers.h).
+    void read_in_background(
+        std::function<void(const record_storage&, const std::atomic<bool>& stop)> job);
+    // Waits for the key and for every reading job to complete.
+    void finish_background_work();
 
     // Appends visible rows first..last to `target`, in order.
     void rowscopy(long first, long last, record_set& target) const;
@@ -95,6 +108,8 @@ class record_set {
 
   private:
     record_storage& writable_storage(std::uint32_t id);
+    // Before the storage changes in place: no other thread may be reading it.
+    void before_change_in_place();
     bool valid(long row, int column) const;
     void changed();
 
@@ -109,4 +124,8 @@ class record_set {
     bool redraw_ = true;
     bool change_pending_ = false;
     std::function<void()> on_change_;
+    // Declared last: ends before the storage it reads.
+    std::future<std::shared_ptr<const pinyin_key>> pending_key_;
+    const record_storage* pending_key_for_ = nullptr;
+    std::unique_ptr<background_readers> readers_;
 };

@@ -553,14 +553,19 @@ int record_storage::column_number(QStringView name) const {
     return catalogue_column_number(name);
 }
 
-void record_storage::build_pinyin_key() {
+std::shared_ptr<const pinyin_key> record_storage::make_pinyin_key() const {
+    const text_arena_view initials = pinyinma_.view();
     const pinyin_key::name_of_row name = [this](std::uint32_t row) {
         const auto v = get_text_view(row, col_filename);
         return v ? std::u16string_view(v->utf16(), static_cast<std::size_t>(v->size()))
                  : std::u16string_view();
     };
-    pinyin_key_ = std::make_shared<const pinyin_key>(pinyin_key::build(name, rows()));
-    pinyin_key_covers_initials_ = pinyin_key_->covers(name, pinyinma_.view());
+    return std::make_shared<const pinyin_key>(pinyin_key::build(name, rows(), 0, &initials));
+}
+
+void record_storage::install_pinyin_key(std::shared_ptr<const pinyin_key> key) {
+    pinyin_key_ = std::move(key);
+    pinyin_key_covers_initials_ = pinyin_key_ && pinyin_key_->covers_initials();
 }
 
 column_access record_storage::access(int column) const {

@@ -131,57 +131,96 @@ struct key_part {
     std::vector<std::uint32_t> offsets; // row starts within `data`
     std::vector<std::uint16_t> sets;    // local code -> index into pinyin_key_sets
     std::vector<std::uint32_t> aside;   // letters of each set_aside_code, in order
+    bool covers = true;                 // see pinyin_key::covers_initials
 };
 
-// Row r of an arena; empty for a null text or one outside the arena.
-std::u16string_view arena_text(const text_arena_view& v, std::uint32_t r) {
+std::u16string_view text_of_row(const text_arena_view& v, std::uint32_t r) {
     const std::uint16_t len = v.lengths ? v.lengths[r] : null_text_length;
     if (len == null_text_length || std::size_t{v.offsets[r]} + len > v.size) return {};
     return {v.data + v.offsets[r], len};
 }
 
-void key_rows(const pinyin_key::name_of_row& names, key_part& part) {
+bool printable(char16_t u) {
+    return u >= 0x20 && u < 0x7F;
+}
+
+char16_t folded(char16_t u) {
+    return u >= u'A' && u <= u'Z' ? static_cast<char16_t>(u + 32) : u;
+}
+
+// Whether a key character whose readings begin with `letters` (ASCII: the folded character
+// itself, `ascii`) takes the initials unit `ini` typed as it stands.
+bool takes(char16_t ini, std::uint8_t ascii, std::uint32_t letters) {
+    if (!printable(ini)) return true;
+    const char16_t u = folded(ini);
+    if (letters == 0) return ascii != other_character && u == ascii;
+    return u >= u'a' && u <= u'z' && ((letters >> (u - u'a')) & 1u);
+}
+
+void key_rows(const pinyin_key::name_of_row& names, const text_arena_view* initials,
+              key_part& part) {
     std::vector<std::uint8_t> code_of_set(std::size(pinyin_key_sets), 0);
-    part.offsets.reserve(part.e - part.b);
+    part.offsets.resize(part.e - part.b);
+    // At most one byte per unit of each name, and the row's end.
+    std::size_t units = part.e - part.b;
+    for (std::uint32_t r = part.b; r < part.e; ++r) units += names(r).size();
+    part.data.resize(units);
+    std::uint8_t* out = part.data.data();
+    part.covers = initials != nullptr;
     for (std::uint32_t r = part.b; r < part.e; ++r) {
-        part.offsets.push_back(static_cast<std::uint32_t>(part.data.size()));
+        part.offsets[r - part.b] = static_cast<std::uint32_t>(out - part.data.data());
         const std::u16string_view name = names(r);
+        std::u16string_view ini;
+        if (part.covers) {
+            ini = text_of_row(*initials, r);
+            // Initials line up with the name unit by unit; others must hold nothing typed.
+            if (ini.size() != name.size()) {
+                part.covers = std::none_of(ini.begin(), ini.end(), printable);
+                ini = {};
+            }
+        }
         const char16_t* s = name.data();
         const std::size_t len = name.size();
         for (std::size_t i = 0; i < len; ++i) {
             char32_t cp = s[i];
+            const char16_t typed = ini.empty() ? u'\0' : ini[i];
             if (cp < 0x80) {
-                part.data.push_back(cp < 0x20 ? other_character
-                                    : (cp >= u'A' && cp <= u'Z')
-                                        ? static_cast<std::uint8_t>(cp + 32)
-                                        : static_cast<std::uint8_t>(cp));
+                const std::uint8_t b =
+                    cp < 0x20 ? other_character : static_cast<std::uint8_t>(folded(s[i]));
+                *out++ = b;
+                if (!ini.empty() && !takes(typed, b, 0)) part.covers = false, ini = {};
                 continue;
             }
             if (QChar::isHighSurrogate(cp) && i + 1 < len && QChar::isLowSurrogate(s[i + 1])) {
                 cp = QChar::surrogateToUcs4(s[i], s[i + 1]);
                 ++i;
+                if (!ini.empty() && (printable(typed) || printable(ini[i])))
+                    part.covers = false, ini = {};
             }
             const char16_t code = table_code(cp);
+            std::uint32_t letters = 0;
+            std::uint8_t b = other_character;
             if (code >= u'a' && code <= u'z') {
-                part.data.push_back(static_cast<std::uint8_t>(code));
+                b = static_cast<std::uint8_t>(code);
             } else if (code >= pinyin_key_first_set) {
                 const std::size_t set = code - pinyin_key_first_set;
+                letters = pinyin_key_sets[set];
                 if (code_of_set[set] == 0 && part.sets.size() < set_aside_code - first_code) {
                     code_of_set[set] = static_cast<std::uint8_t>(first_code + part.sets.size());
                     part.sets.push_back(static_cast<std::uint16_t>(set));
                 }
-                if (code_of_set[set] == 0) {
-                    part.aside.push_back(pinyin_key_sets[set]);
-                    part.data.push_back(set_aside_code);
-                } else {
-                    part.data.push_back(code_of_set[set]);
+                b = code_of_set[set];
+                if (b == 0) {
+                    part.aside.push_back(letters);
+                    b = set_aside_code;
                 }
-            } else {
-                part.data.push_back(other_character);
             }
+            *out++ = b;
+            if (!ini.empty() && !takes(typed, b, letters)) part.covers = false, ini = {};
         }
-        part.data.push_back(0);
+        *out++ = 0;
     }
+    part.data.resize(static_cast<std::size_t>(out - part.data.data()));
 }
 
 // Runs fn(part index, b, e) over `parts` ranges of [0, rows) on as many threads.
@@ -205,17 +244,20 @@ unsigned part_count(std::uint32_t rows, unsigned threads) {
 
 } // namespace
 
-pinyin_key pinyin_key::build(const text_arena_view& names, std::uint32_t rows, unsigned threads) {
-    return build([&names](std::uint32_t r) { return arena_text(names, r); }, rows, threads);
+pinyin_key pinyin_key::build(const text_arena_view& names, std::uint32_t rows, unsigned threads,
+                             const text_arena_view* initials) {
+    return build([&names](std::uint32_t r) { return text_of_row(names, r); }, rows, threads,
+                 initials);
 }
 
-pinyin_key pinyin_key::build(const name_of_row& names, std::uint32_t rows, unsigned threads) {
+pinyin_key pinyin_key::build(const name_of_row& names, std::uint32_t rows, unsigned threads,
+                             const text_arena_view* initials) {
     const unsigned n = part_count(rows, threads);
     std::vector<key_part> parts(n);
     on_parts(rows, n, [&](unsigned i, std::uint32_t b, std::uint32_t e) {
         parts[i].b = b;
         parts[i].e = e;
-        key_rows(names, parts[i]);
+        key_rows(names, initials, parts[i]);
     });
 
     // Codes in the order the sets first occur, part after part; a part's own code becomes the
@@ -268,6 +310,8 @@ pinyin_key pinyin_key::build(const name_of_row& names, std::uint32_t rows, unsig
         }
     });
     for (const auto& a : aside) k.set_aside_.insert(k.set_aside_.end(), a.begin(), a.end());
+    k.covers_initials_ =
+        std::all_of(parts.begin(), parts.end(), [](const key_part& p) { return p.covers; });
     return k;
 }
 
@@ -288,39 +332,6 @@ bool pinyin_key::byte_matches(std::size_t position, std::uint8_t c) const {
         letters = it != set_aside_.end() && it->position == position ? it->letters : 0;
     }
     return (letters >> (c - 'a')) & 1u;
-}
-
-bool pinyin_key::covers(const name_of_row& names, const text_arena_view& initials) const {
-    const auto printable = [](char16_t u) { return u >= 0x20 && u < 0x7F; };
-    const auto covers_rows = [&](std::uint32_t b, std::uint32_t e) {
-        for (std::uint32_t r = b; r < e; ++r) {
-            const std::u16string_view name = names(r), ini = arena_text(initials, r);
-            // Initials are one unit per unit of the name; the key one byte per character.
-            if (ini.size() != name.size()) {
-                if (std::any_of(ini.begin(), ini.end(), printable)) return false;
-                continue;
-            }
-            std::size_t at = offsets_[r];
-            for (std::size_t i = 0; i < ini.size(); ++i, ++at) {
-                const bool pair = QChar::isHighSurrogate(name[i]) && i + 1 < name.size() &&
-                                  QChar::isLowSurrogate(name[i + 1]);
-                if (pair) {
-                    if (printable(ini[i]) || printable(ini[i + 1])) return false;
-                    ++i;
-                    continue;
-                }
-                if (!printable(ini[i])) continue;
-                const char16_t u = ini[i] >= u'A' && ini[i] <= u'Z' ? ini[i] + 32 : ini[i];
-                if (!byte_matches(at, static_cast<std::uint8_t>(u))) return false;
-            }
-        }
-        return true;
-    };
-    const unsigned n = part_count(rows(), 0);
-    std::vector<std::uint8_t> covered(n, 0);
-    on_parts(rows(), n,
-             [&](unsigned i, std::uint32_t b, std::uint32_t e) { covered[i] = covers_rows(b, e); });
-    return std::all_of(covered.begin(), covered.end(), [](std::uint8_t c) { return c != 0; });
 }
 
 std::string pinyin_key_query(QStringView typed) {

@@ -32,13 +32,17 @@ std::uint32_t pinyin_initials_of(char32_t cp);
 
 class pinyin_key {
   public:
+    // Keys of rows [0, rows) of the name column `names`; a null name has an empty key.
+    // Parts of the rows are keyed on `threads` threads (0: every core, for large sets only).
+    // With `initials` (the stored `pinyinma`, one unit per unit of the name), the same pass
+    // finds whether the key covers them (see covers_initials).
+    static pinyin_key build(const text_arena_view& names, std::uint32_t rows, unsigned threads = 0,
+                            const text_arena_view* initials = nullptr);
     // A row's name (empty for a null one); called on several threads at once.
     using name_of_row = std::function<std::u16string_view(std::uint32_t row)>;
-
-    // Keys of rows [0, rows) of the names; a null name has an empty key.
-    // Parts of the rows are keyed on `threads` threads (0: every core, for large sets only).
-    static pinyin_key build(const name_of_row& names, std::uint32_t rows, unsigned threads = 0);
-    static pinyin_key build(const text_arena_view& names, std::uint32_t rows, unsigned threads = 0);
+    // The same with the names given row by row.
+    static pinyin_key build(const name_of_row& names, std::uint32_t rows, unsigned threads = 0,
+                            const text_arena_view* initials = nullptr);
     std::uint32_t rows() const {
         return offsets_.empty() ? 0 : static_cast<std::uint32_t>(offsets_.size() - 1);
     }
@@ -49,11 +53,11 @@ class pinyin_key {
     void contains(std::string_view query, std::uint32_t b, std::uint32_t e,
                   std::uint8_t* out) const;
 
-    // Whether every printable ASCII character of every row's `initials` (the stored
-    // `pinyinma`, one unit per unit of the name in `names`) is accepted by the key at the
-    // same character, so that a condition of printable ASCII that matches the initials also
-    // matches the key. A row whose initials do not line up with its name makes it false.
-    bool covers(const name_of_row& names, const text_arena_view& initials) const;
+    // Whether every printable ASCII character of every row's initials given to build() is
+    // accepted by the key at the same character, so that a condition of printable ASCII that
+    // matches the initials also matches the key. A row whose initials do not line up with
+    // its name makes it false; so does a build without initials.
+    bool covers_initials() const { return covers_initials_; }
 
   private:
     struct set_aside {
@@ -66,6 +70,7 @@ class pinyin_key {
     std::vector<std::uint32_t> offsets_;            // rows + 1
     std::array<std::uint32_t, 128> code_letters_{}; // codes 0x80..0xFF
     std::vector<set_aside> set_aside_;              // code 0xFF, by position
+    bool covers_initials_ = false;
 };
 
 // What a typed text asks of the key: its characters folded to lower case, or empty when it

@@ -127,6 +127,7 @@ query_plan plan_query(QStringView c) {
 query_outcome run_query(const query_plan& plan, record_set& catalogue, record_set& results) {
     results.setredraw(false);
     if (plan.filter) {
+        if (plan.key_only_filter) catalogue.await_pinyin_key();
         const bool key_alone =
             plan.key_only_filter && catalogue.storage().pinyin_key_answers_alone();
         catalogue.setfilter(key_alone ? *plan.key_only_filter : *plan.filter);

@@ -54,6 +54,7 @@ class catalogue_loading : public ::testing::Test {
     QStringList load() {
         record_set rs;
         load_catalogue(rs, program.path() + u'/', cache.path());
+        rs.finish_background_work(); // the snapshot is written meanwhile
         return names(rs);
     }
 };
@@ -112,6 +113,24 @@ TEST_F(catalogue_loading, a_snapshot_is_read_only_while_it_matches_the_file) {
             EXPECT_EQ(read_all(file()), file_before) << c.what;
         }
     }
+}
+
+// A scan that starts while the snapshot of a freshly read file is written stops the writing;
+// no half snapshot is left for the next start.
+TEST_F(catalogue_loading, a_change_at_once_after_a_load_leaves_no_half_snapshot) {
+    QString text = heading;
+    for (int i = 0; i < 20000; ++i) text += line(u"歌"_s + QString::number(i));
+    write_all_bytes(file(), utf16le(text, true));
+    {
+        record_set rs;
+        load_catalogue(rs, program.path() + u'/', cache.path());
+        rs.insertrow(0);
+        EXPECT_EQ(rs.rowcount(), 20001);
+    }
+    const QStringList again = load();
+    EXPECT_EQ(again.size(), 20000);
+    EXPECT_EQ(again.back(), u"歌19999"_s);
+    EXPECT_TRUE(QFileInfo::exists(snapshot()));
 }
 
 // Every prefix of a good snapshot is refused whole, and the storage stays empty.
