@@ -556,7 +556,7 @@ int record_storage::column_number(QStringView name) const {
 std::shared_ptr<const pinyin_key> record_storage::make_pinyin_key() const {
     const text_arena_view initials = pinyinma_.view();
     const pinyin_key::name_of_row name = [this](std::uint32_t row) {
-        const auto v = get_text_view(row, col_filename);
+        const auto v = filename_.get(row, filenamewithno_.get(row));
         return v ? std::u16string_view(v->utf16(), static_cast<std::size_t>(v->size()))
                  : std::u16string_view();
     };

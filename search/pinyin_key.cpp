@@ -161,15 +161,19 @@ void key_rows(const pinyin_key::name_of_row& names, const text_arena_view* initi
               key_part& part) {
     std::vector<std::uint8_t> code_of_set(std::size(pinyin_key_sets), 0);
     part.offsets.resize(part.e - part.b);
-    // At most one byte per unit of each name, and the row's end.
-    std::size_t units = part.e - part.b;
-    for (std::uint32_t r = part.b; r < part.e; ++r) units += names(r).size();
-    part.data.resize(units);
+    // At most one byte per unit of each name, and the row's end: room for names of a usual
+    // length, made larger when a name needs it.
+    part.data.resize(std::size_t{part.e - part.b} * 16);
     std::uint8_t* out = part.data.data();
     part.covers = initials != nullptr;
     for (std::uint32_t r = part.b; r < part.e; ++r) {
-        part.offsets[r - part.b] = static_cast<std::uint32_t>(out - part.data.data());
+        const auto used = static_cast<std::size_t>(out - part.data.data());
+        part.offsets[r - part.b] = static_cast<std::uint32_t>(used);
         const std::u16string_view name = names(r);
+        if (part.data.size() - used < name.size() + 1) {
+            part.data.resize(std::max(part.data.size() * 2, used + name.size() + 1));
+            out = part.data.data() + used;
+        }
         std::u16string_view ini;
         if (part.covers) {
             ini = text_of_row(*initials, r);
