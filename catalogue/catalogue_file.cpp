@@ -50,7 +50,8 @@ bool store_record(record_storage& storage, std::span<const QStringView> f,
     if (sourceid) storage.set_long(row, col_sourceid, *sourceid);
     if (size) storage.set_decimal(row, col_filesizedec, *size);
     if (created) storage.set_datetime(row, col_createdate, *created);
-    for (const int c : {col_filename, col_fileext, col_filepath, col_pinyinma, col_filenamewithno})
+    // The parts first: the name and the path are then stored as made from them.
+    for (const int c : {col_filenamewithno, col_fileext, col_filename, col_filepath, col_pinyinma})
         storage.set_text(row, c, field(c));
     return true;
 }

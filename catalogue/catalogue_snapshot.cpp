@@ -15,7 +15,8 @@
 
 namespace {
 
-constexpr std::array<char, 8> magic{'Q', 'M', 'C', 'S', 'N', 'A', 'P', '1'};
+// The last character is the format's version: a snapshot of another is rebuilt.
+constexpr std::array<char, 8> magic{'Q', 'M', 'C', 'S', 'N', 'A', 'P', '2'};
 constexpr std::uint32_t byte_order_mark = 0x01020304u;
 constexpr std::size_t hash_block = std::size_t{8} << 20;
 
@@ -186,24 +187,29 @@ class catalogue_snapshot_io {
         w.array(s.sourceid_);
         w.array(s.createdate_);
         w.array(s.filesizedec_);
-        write(w, s.filename_);
         write(w, s.pinyinma_);
         write(w, s.filenamewithno_);
         write(w, s.fileext_);
+        w.array(s.filename_.cuts_);
+        write(w, s.filename_.aside_);
         write(w, s.filepath_.folders_);
+        w.array(s.filepath_.forms_);
         write(w, s.filepath_.names_);
     }
 
     // Every column read and checked against the row count: an offset, length or id that
-    // points outside its store refuses the whole snapshot.
+    // points outside its store, or a text made from parts that are not there, refuses the
+    // whole snapshot.
     static bool read(byte_source& in, record_storage& s) {
         if (!array(in, s.null_mask_)) return false;
         const std::size_t rows = s.null_mask_.size();
         return array(in, s.machineid_, rows) && array(in, s.sourceid_, rows) &&
                array(in, s.createdate_, rows) && array(in, s.filesizedec_, rows) &&
-               read(in, s.filename_, rows) && read(in, s.pinyinma_, rows) &&
-               read(in, s.filenamewithno_, rows) && read(in, s.fileext_, rows) &&
-               read(in, s.filepath_.folders_, rows) && read(in, s.filepath_.names_, rows);
+               read(in, s.pinyinma_, rows) && read(in, s.filenamewithno_, rows) &&
+               read(in, s.fileext_, rows) && array(in, s.filename_.cuts_, rows) &&
+               read(in, s.filename_.aside_, rows) && read(in, s.filepath_.folders_, rows) &&
+               array(in, s.filepath_.forms_, rows) && read(in, s.filepath_.names_, rows) &&
+               made_texts_consistent(s);
     }
 
   private:
@@ -213,6 +219,21 @@ class catalogue_snapshot_io {
         w.array(a.lengths_);
         w.value<std::uint32_t>(a.high_water_);
         w.value<std::uint32_t>(a.ordered_ ? 1 : 0);
+    }
+    // In row order: the same records give the same bytes whatever order the hash keeps.
+    static void write(payload_writer& w, const sparse_text_column& t) {
+        std::vector<std::uint32_t> rows(t.index_.keyBegin(), t.index_.keyEnd()), offsets;
+        std::vector<std::uint16_t> lengths;
+        std::sort(rows.begin(), rows.end());
+        for (const std::uint32_t r : rows) {
+            const auto& at = t.index_.constFind(r).value();
+            offsets.push_back(at.offset);
+            lengths.push_back(at.length);
+        }
+        w.array(t.data_);
+        w.array(rows);
+        w.array(offsets);
+        w.array(lengths);
     }
     static void write(payload_writer& w, const text_dictionary_column& d) {
         w.array(d.ids_);
@@ -251,6 +272,46 @@ class catalogue_snapshot_io {
         }
         a.high_water_ = high_water;
         a.ordered_ = ordered == 1;
+        return true;
+    }
+
+    static bool read(byte_source& in, sparse_text_column& t, std::size_t rows) {
+        std::vector<std::uint32_t> at, offsets;
+        std::vector<std::uint16_t> lengths;
+        if (!array(in, t.data_) || !array(in, at) || !array(in, offsets, at.size()) ||
+            !array(in, lengths, at.size()))
+            return false;
+        const std::size_t size = t.data_.size();
+        t.index_.reserve(static_cast<qsizetype>(at.size()));
+        for (std::size_t i = 0; i < at.size(); ++i) {
+            if (at[i] >= rows || lengths[i] == null_text_length || offsets[i] > size ||
+                lengths[i] > size - offsets[i] || t.index_.contains(at[i]))
+                return false;
+            t.index_.insert(at[i], {offsets[i], lengths[i]});
+        }
+        return true;
+    }
+
+    // A row that makes a text from other columns has them and keeps no text of its own.
+    static bool made_texts_consistent(const record_storage& s) {
+        const suffix_text_column& name = s.filename_;
+        const path_column& path = s.filepath_;
+        for (auto it = name.aside_.index_.constBegin(); it != name.aside_.index_.constEnd(); ++it)
+            if (name.cuts_[it.key()] != suffix_text_column::kept) return false;
+        for (auto it = path.names_.index_.constBegin(); it != path.names_.index_.constEnd(); ++it)
+            if (path.forms_[it.key()] != path_column::name_kept || path.is_null(it.key()))
+                return false;
+        for (std::uint32_t r = 0; r < s.rows(); ++r) {
+            const std::uint8_t cut = name.cuts_[r];
+            const std::uint8_t form = path.forms_[r];
+            if (cut == suffix_text_column::kept && form == path_column::name_kept) continue;
+            const auto whole = s.filenamewithno_.get(r);
+            if (!whole || (cut != suffix_text_column::kept && cut > whole->size())) return false;
+            if (form != path_column::name_kept &&
+                ((form & ~path_column::every_form_bit) || !(form & path_column::name_joined) ||
+                 path.is_null(r) || !s.fileext_.get(r)))
+                return false;
+        }
         return true;
     }
 

@@ -1,5 +1,7 @@
 #include "catalogue/record_storage.h"
 
+#include "catalogue/native_names.h"
+
 #include <limits>
 #include <stdexcept>
 
@@ -123,6 +125,92 @@ std::size_t text_dictionary_column::memory_bytes() const {
     return bytes + static_cast<std::size_t>(index_.size()) * 48;
 }
 
+// --- sparse_text_column --------------------------------------------------------------
+
+void sparse_text_column::set(std::uint32_t row, QStringView text) {
+    const std::size_t n = static_cast<std::size_t>(text.size());
+    if (n >= null_text_length) throw std::length_error("text longer than any column");
+    if (data_.size() + n > std::numeric_limits<std::uint32_t>::max())
+        throw std::length_error("catalogue text store full");
+    index_.insert(row, {static_cast<std::uint32_t>(data_.size()), static_cast<std::uint16_t>(n)});
+    data_.insert(data_.end(), text.utf16(), text.utf16() + n);
+}
+
+std::optional<QStringView> sparse_text_column::get(std::uint32_t row) const {
+    const auto it = index_.constFind(row);
+    if (it == index_.constEnd()) return std::nullopt;
+    return QStringView(data_.data() + it->offset, it->length);
+}
+
+void sparse_text_column::clear() {
+    data_.clear();
+    index_.clear();
+}
+
+std::size_t sparse_text_column::memory_bytes() const {
+    // A bucket costs a byte, an entry its key and place.
+    return data_.capacity() * sizeof(char16_t) + static_cast<std::size_t>(index_.capacity()) +
+           static_cast<std::size_t>(index_.size()) * (sizeof(std::uint32_t) + sizeof(place));
+}
+
+void sparse_text_column::append(const sparse_text_column& other, std::uint32_t first_row) {
+    if (other.index_.isEmpty()) return;
+    if (data_.size() + other.data_.size() > std::numeric_limits<std::uint32_t>::max())
+        throw std::length_error("catalogue text store full");
+    const auto base = static_cast<std::uint32_t>(data_.size());
+    data_.insert(data_.end(), other.data_.begin(), other.data_.end());
+    index_.reserve(index_.size() + other.index_.size());
+    for (auto it = other.index_.constBegin(); it != other.index_.constEnd(); ++it)
+        index_.insert(first_row + it.key(), {base + it->offset, it->length});
+}
+
+// --- suffix_text_column --------------------------------------------------------------
+
+void suffix_text_column::set(std::uint32_t row, QStringView text,
+                             std::optional<QStringView> whole) {
+    if (whole && whole->endsWith(text) && whole->size() - text.size() < kept) {
+        cuts_[row] = static_cast<std::uint8_t>(whole->size() - text.size());
+        aside_.set_null(row);
+        return;
+    }
+    cuts_[row] = kept;
+    aside_.set(row, text);
+}
+
+void suffix_text_column::set_null(std::uint32_t row) {
+    cuts_[row] = kept;
+    aside_.set_null(row);
+}
+
+std::optional<QStringView> suffix_text_column::get(std::uint32_t row,
+                                                   std::optional<QStringView> whole) const {
+    const std::uint8_t cut = cuts_[row];
+    if (cut == kept) return aside_.get(row);
+    return whole->mid(cut);
+}
+
+void suffix_text_column::keep(std::uint32_t row, std::optional<QStringView> whole) {
+    if (!made_from_whole(row)) return;
+    const QStringView text = whole->mid(cuts_[row]);
+    cuts_[row] = kept;
+    aside_.set(row, text);
+}
+
+void suffix_text_column::clear() {
+    cuts_.clear();
+    aside_.clear();
+}
+
+std::size_t suffix_text_column::memory_bytes() const {
+    return cuts_.capacity() + aside_.memory_bytes();
+}
+
+void suffix_text_column::append(const suffix_text_column& other) {
+    const auto first = static_cast<std::uint32_t>(cuts_.size());
+    cuts_.insert(cuts_.end(), other.cuts_.begin(), other.cuts_.end());
+    aside_.append(other.aside_, first);
+}
+
 // --- path_column ---------------------------------------------------------------------
 
 namespace {
@@ -131,56 +219,114 @@ qsizetype folder_length(QStringView path) {
         if (path[i - 1] == u'/' || path[i - 1] == u'\\') return i;
     return 0;
 }
+
+char16_t ascii_capital(char16_t c) {
+    return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
+}
+
+// Whether `name` is base + ext, the extension's ASCII letters maybe in capitals.
+bool joins(QStringView name, QStringView base, QStringView ext, bool capitals) {
+    if (name.size() != base.size() + ext.size() || !name.startsWith(base)) return false;
+    const QStringView tail = name.mid(base.size());
+    if (!capitals) return tail == ext;
+    for (qsizetype i = 0; i < ext.size(); ++i)
+        if (tail[i] != ascii_capital(ext[i].unicode())) return false;
+    return true;
+}
+
+// How `name` is made of `parts`; name_kept when it is not.
+std::uint8_t form_of(QStringView name, const name_parts& parts) {
+    if (!parts.base || !parts.ext) return path_column::name_kept;
+    std::uint8_t marked = 0;
+    for (;;) {
+        if (joins(name, *parts.base, *parts.ext, false)) return marked | path_column::name_joined;
+        if (joins(name, *parts.base, *parts.ext, true))
+            return marked | path_column::name_joined | path_column::ext_capitals;
+        if (marked || !name.startsWith(gb18030_name_mark)) return path_column::name_kept;
+        name = name.mid(1);
+        marked = path_column::native_marked;
+    }
+}
+
+void append_made_name(QString& out, std::uint8_t form, const name_parts& parts) {
+    if (form & path_column::native_marked) out.append(gb18030_name_mark);
+    out.append(*parts.base);
+    if (!(form & path_column::ext_capitals)) {
+        out.append(*parts.ext);
+        return;
+    }
+    for (const QChar c : *parts.ext) out.append(QChar(ascii_capital(c.unicode())));
+}
 } // namespace
 
 void path_column::add_row() {
     folders_.add_row();
-    names_.add_row();
+    forms_.push_back(name_kept);
 }
 
-void path_column::reserve(std::size_t rows, std::size_t units) {
+void path_column::reserve(std::size_t rows) {
     folders_.reserve(rows);
-    names_.reserve(rows, units);
+    forms_.reserve(forms_.size() + rows);
 }
 
-void path_column::set(std::uint32_t row, QStringView path) {
+void path_column::set(std::uint32_t row, QStringView path, const name_parts& parts) {
     const qsizetype split = folder_length(path);
+    const QStringView name = path.mid(split);
     folders_.set(row, path.left(split));
-    names_.set(row, path.mid(split));
+    forms_[row] = form_of(name, parts);
+    if (forms_[row] == name_kept)
+        names_.set(row, name);
+    else
+        names_.set_null(row);
 }
 
 void path_column::set_null(std::uint32_t row) {
     folders_.set_null(row);
+    forms_[row] = name_kept;
     names_.set_null(row);
 }
 
-bool path_column::get_into(std::uint32_t row, QString& out) const {
+bool path_column::get_into(std::uint32_t row, QString& out, const name_parts& parts) const {
     const auto folder = folders_.get(row);
     out.clear();
     if (!folder) return false;
     out.append(*folder);
-    if (const auto name = names_.get(row)) out.append(*name);
+    if (forms_[row] != name_kept)
+        append_made_name(out, forms_[row], parts);
+    else if (const auto name = names_.get(row))
+        out.append(*name);
     return true;
 }
 
-std::optional<QString> path_column::get(std::uint32_t row) const {
+std::optional<QString> path_column::get(std::uint32_t row, const name_parts& parts) const {
     QString out;
-    if (!get_into(row, out)) return std::nullopt;
+    if (!get_into(row, out, parts)) return std::nullopt;
     return out;
 }
 
+void path_column::keep_name(std::uint32_t row, const name_parts& parts) {
+    if (forms_[row] == name_kept) return;
+    QString name;
+    append_made_name(name, forms_[row], parts);
+    forms_[row] = name_kept;
+    names_.set(row, name);
+}
+
 void path_column::append(const path_column& other) {
+    const auto first = static_cast<std::uint32_t>(forms_.size());
     folders_.append(other.folders_);
-    names_.append(other.names_);
+    forms_.insert(forms_.end(), other.forms_.begin(), other.forms_.end());
+    names_.append(other.names_, first);
 }
 
 void path_column::clear() {
     folders_.clear();
+    forms_.clear();
     names_.clear();
 }
 
 std::size_t path_column::memory_bytes() const {
-    return folders_.memory_bytes() + names_.memory_bytes();
+    return folders_.memory_bytes() + forms_.capacity() + names_.memory_bytes();
 }
 
 // --- record_storage ------------------------------------------------------------------
@@ -212,10 +358,10 @@ void record_storage::reserve(std::size_t rows, std::size_t text_units) {
     filesizedec_.reserve(n);
     fileext_.reserve(n);
     // Any one text column holds at most all of the text.
-    filename_.reserve(rows, text_units);
+    filename_.reserve(rows);
     pinyinma_.reserve(rows, text_units);
     filenamewithno_.reserve(rows, text_units);
-    filepath_.reserve(rows, text_units);
+    filepath_.reserve(rows);
 }
 
 void record_storage::append(const record_storage& other) {
@@ -255,8 +401,6 @@ text_arena_column* record_storage::arena(int column) {
 
 const text_arena_column* record_storage::arena(int column) const {
     switch (column) {
-    case col_filename:
-        return &filename_;
     case col_pinyinma:
         return &pinyinma_;
     case col_filenamewithno:
@@ -275,16 +419,23 @@ void record_storage::set_fixed_null(std::uint32_t row, int column, bool null) {
 bool record_storage::isnull(std::uint32_t row, int column) const {
     switch (catalogue_column_info(column).type) {
     case column_type::text: {
-        if (column == col_fileext) return !fileext_.get(row);
-        if (column == col_filepath) return !filepath_.get(row);
-        return !arena(column)->get(row);
+        if (column == col_filepath) return filepath_.is_null(row);
+        return !get_text_view(row, column);
     }
     default:
         return fixed_null(row, column);
     }
 }
 
+void record_storage::keep_dependents(std::uint32_t row, int column) {
+    if (column == col_filenamewithno) filename_.keep(row, filenamewithno_.get(row));
+    if (column == col_filenamewithno || column == col_fileext)
+        filepath_.keep_name(row, parts_of(row));
+}
+
 void record_storage::set_null(std::uint32_t row, int column) {
+    keep_dependents(row, column);
+    if (column == col_filename) return filename_.set_null(row);
     if (column == col_fileext) return fileext_.set_null(row);
     if (column == col_filepath) return filepath_.set_null(row);
     if (auto* a = arena(column)) return a->set_null(row);
@@ -295,8 +446,10 @@ void record_storage::set_text(std::uint32_t row, int column, QStringView text) {
     const column_info& info = catalogue_column_info(column);
     if (info.type != column_type::text) return;
     text = text.left(info.max_length);
+    keep_dependents(row, column);
+    if (column == col_filename) return filename_.set(row, text, filenamewithno_.get(row));
     if (column == col_fileext) return fileext_.set(row, text);
-    if (column == col_filepath) return filepath_.set(row, text);
+    if (column == col_filepath) return filepath_.set(row, text, parts_of(row));
     arena(column)->set(row, text);
 }
 
@@ -324,12 +477,13 @@ void record_storage::set_datetime(std::uint32_t row, int column, local_datetime 
 
 std::optional<QStringView> record_storage::get_text_view(std::uint32_t row, int column) const {
     if (column == col_fileext) return fileext_.get(row);
+    if (column == col_filename) return filename_.get(row, filenamewithno_.get(row));
     if (const auto* a = arena(column)) return a->get(row);
     return std::nullopt;
 }
 
 std::optional<QString> record_storage::get_text(std::uint32_t row, int column) const {
-    if (column == col_filepath) return filepath_.get(row);
+    if (column == col_filepath) return filepath_.get(row, parts_of(row));
     if (const auto v = get_text_view(row, column)) return v->toString();
     return std::nullopt;
 }
@@ -354,7 +508,7 @@ bool record_storage::text_form(std::uint32_t row, int column, QString& out) cons
     out.clear();
     switch (catalogue_column_info(column).type) {
     case column_type::text:
-        if (column == col_filepath) return filepath_.get_into(row, out);
+        if (column == col_filepath) return filepath_.get_into(row, out, parts_of(row));
         if (const auto v = get_text_view(row, column)) {
             out.append(*v);
             return true;
@@ -383,7 +537,6 @@ bool record_storage::text_form(std::uint32_t row, int column, QString& out) cons
 }
 
 void record_storage::prepare_for_search() {
-    filename_.make_ordered();
     pinyinma_.make_ordered();
     filenamewithno_.make_ordered();
 }
@@ -402,8 +555,12 @@ int record_storage::column_number(QStringView name) const {
 
 std::shared_ptr<const pinyin_key> record_storage::make_pinyin_key() const {
     const text_arena_view initials = pinyinma_.view();
-    return std::make_shared<const pinyin_key>(
-        pinyin_key::build(filename_.view(), rows(), 0, &initials));
+    const pinyin_key::name_of_row name = [this](std::uint32_t row) {
+        const auto v = filename_.get(row, filenamewithno_.get(row));
+        return v ? std::u16string_view(v->utf16(), static_cast<std::size_t>(v->size()))
+                 : std::u16string_view();
+    };
+    return std::make_shared<const pinyin_key>(pinyin_key::build(name, rows(), 0, &initials));
 }
 
 void record_storage::install_pinyin_key(std::shared_ptr<const pinyin_key> key) {

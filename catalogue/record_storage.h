@@ -2,6 +2,16 @@
 // Columnar storage of catalogue records: fixed-width columns in arrays, texts in
 // contiguous UTF-16 arenas, repeated texts (extensions, folders) interned.
 // Rows are addressed by storage id; the record set keeps the order.
+//
+// Two texts are mostly not stored at all, since a scan makes them from others: `filename`
+// is the end of `filenamewithno` (one byte per row says how much is cut off the front),
+// and the name at the end of `filepath` is `filenamewithno` and `fileext` joined (one byte
+// per row says how). Whether a value may be made so is decided by exact comparison when it
+// is stored; any other value (from a hand-edited catalogue, a null, a name too unlike its
+// parts) is kept whole in a sparse side store, so every read gives back exactly what was
+// stored.
+// Changing `filenamewithno` or `fileext` first keeps the values made from them whole.
+// Cost after a scan or load: about 2 bytes per record for both texts.
 #include "catalogue/catalogue_columns.h"
 #include "catalogue/catalogue_values.h"
 #include "catalogue/large_allocator.h"
@@ -68,24 +78,95 @@ class text_dictionary_column {
     std::uint32_t last_id_ = text_dictionary_view::null_id; // files of one folder come together
 };
 
-// A path as interned folder (up to and including the last separator) plus the rest.
+// Texts of a few rows out of many, each exactly as stored (empty included); a row without
+// one reads as null. Replaced texts stay in the store until it is cleared.
+class sparse_text_column {
+    friend class catalogue_snapshot_io;
+
+  public:
+    void set(std::uint32_t row, QStringView text);
+    void set_null(std::uint32_t row) { index_.remove(row); }
+    std::optional<QStringView> get(std::uint32_t row) const;
+    bool holds(std::uint32_t row) const { return index_.contains(row); }
+    std::size_t size() const { return static_cast<std::size_t>(index_.size()); }
+    void clear();
+    std::size_t memory_bytes() const;
+    // The texts of `other`, its row r becoming row `first_row` + r.
+    void append(const sparse_text_column& other, std::uint32_t first_row);
+
+  private:
+    struct place {
+        std::uint32_t offset;
+        std::uint16_t length;
+    };
+    large_vector<char16_t> data_;
+    QHash<std::uint32_t, place> index_;
+};
+
+// A text that is mostly the end of another column's text (the `whole`): a row keeps how
+// many units are cut off the front of its whole, or its own text aside.
+class suffix_text_column {
+    friend class catalogue_snapshot_io;
+
+  public:
+    static constexpr std::uint8_t kept = 0xFF; // the row's text is kept aside (or null)
+
+    void add_row() { cuts_.push_back(kept); }
+    void reserve(std::size_t rows) { cuts_.reserve(cuts_.size() + rows); }
+    void set(std::uint32_t row, QStringView text, std::optional<QStringView> whole);
+    void set_null(std::uint32_t row);
+    std::optional<QStringView> get(std::uint32_t row, std::optional<QStringView> whole) const;
+    bool made_from_whole(std::uint32_t row) const { return cuts_[row] != kept; }
+    // Before the whole changes: the row's text kept as it is.
+    void keep(std::uint32_t row, std::optional<QStringView> whole);
+    void clear();
+    std::size_t memory_bytes() const;
+    void append(const suffix_text_column& other);
+
+  private:
+    large_vector<std::uint8_t> cuts_;
+    sparse_text_column aside_;
+};
+
+// The parts a path's name is mostly made of: the record's `filenamewithno` and `fileext`.
+struct name_parts {
+    std::optional<QStringView> base;
+    std::optional<QStringView> ext;
+};
+
+// A path as interned folder (up to and including the last separator) plus the file's name,
+// which a row either makes from its name_parts (how, in one byte) or keeps aside.
 class path_column {
     friend class catalogue_snapshot_io;
 
   public:
+    // How a row's name is made; name_kept: aside, or none when the path is null.
+    enum name_form : std::uint8_t {
+        name_kept = 0,
+        name_joined = 1,   // base + ext
+        ext_capitals = 2,  // with the extension's ASCII letters in capitals
+        native_marked = 4, // behind the mark of a name read as GB18030
+    };
+    static constexpr std::uint8_t every_form_bit = name_joined | ext_capitals | native_marked;
+
     void add_row();
-    void reserve(std::size_t rows, std::size_t units);
-    void set(std::uint32_t row, QStringView path);
+    void reserve(std::size_t rows);
+    void set(std::uint32_t row, QStringView path, const name_parts& parts);
     void set_null(std::uint32_t row);
-    std::optional<QString> get(std::uint32_t row) const;
-    bool get_into(std::uint32_t row, QString& out) const;
+    bool is_null(std::uint32_t row) const { return !folders_.get(row); }
+    std::optional<QString> get(std::uint32_t row, const name_parts& parts) const;
+    bool get_into(std::uint32_t row, QString& out, const name_parts& parts) const;
+    bool name_made_from_parts(std::uint32_t row) const { return forms_[row] != name_kept; }
+    // Before a part changes: the row's name kept as it is.
+    void keep_name(std::uint32_t row, const name_parts& parts);
     void clear();
     std::size_t memory_bytes() const;
     void append(const path_column& other);
 
   private:
     text_dictionary_column folders_;
-    text_arena_column names_;
+    large_vector<std::uint8_t> forms_;
+    sparse_text_column names_;
 };
 
 class record_storage final : public filter_source {
@@ -110,7 +191,8 @@ class record_storage final : public filter_source {
     void set_datetime(std::uint32_t row, int column, local_datetime value);
 
     std::optional<QString> get_text(std::uint32_t row, int column) const;
-    // Texts other than the path are read without copying; valid until the next write.
+    // Texts other than the path are read without copying; valid until the next write
+    // (also a prepare_for_search).
     std::optional<QStringView> get_text_view(std::uint32_t row, int column) const;
     std::optional<std::int32_t> get_long(std::uint32_t row, int column) const;
     std::optional<decimal2> get_decimal(std::uint32_t row, int column) const;
@@ -150,6 +232,11 @@ class record_storage final : public filter_source {
   private:
     text_arena_column* arena(int column);
     const text_arena_column* arena(int column) const;
+    name_parts parts_of(std::uint32_t row) const {
+        return {filenamewithno_.get(row), fileext_.get(row)};
+    }
+    // Keeps whole what is made from `column` of `row`, before `column` changes.
+    void keep_dependents(std::uint32_t row, int column);
     bool fixed_null(std::uint32_t row, int column) const {
         return (null_mask_[row] >> column) & 1u;
     }
@@ -160,7 +247,7 @@ class record_storage final : public filter_source {
     large_vector<std::int32_t> sourceid_;
     large_vector<std::int64_t> createdate_;
     large_vector<std::int64_t> filesizedec_;
-    text_arena_column filename_;
+    suffix_text_column filename_; // of filenamewithno_
     text_arena_column pinyinma_;
     text_arena_column filenamewithno_;
     text_dictionary_column fileext_;

@@ -157,19 +157,23 @@ bool takes(char16_t ini, std::uint8_t ascii, std::uint32_t letters) {
     return u >= u'a' && u <= u'z' && ((letters >> (u - u'a')) & 1u);
 }
 
-void key_rows(const text_arena_view& names, const text_arena_view* initials, key_part& part) {
+void key_rows(const pinyin_key::name_of_row& names, const text_arena_view* initials,
+              key_part& part) {
     std::vector<std::uint8_t> code_of_set(std::size(pinyin_key_sets), 0);
     part.offsets.resize(part.e - part.b);
-    // At most one byte per unit of each name, and the row's end.
-    std::size_t units = part.e - part.b;
-    for (std::uint32_t r = part.b; names.lengths && r < part.e; ++r)
-        if (names.lengths[r] != null_text_length) units += names.lengths[r];
-    part.data.resize(units);
+    // At most one byte per unit of each name, and the row's end: room for names of a usual
+    // length, made larger when a name needs it.
+    part.data.resize(std::size_t{part.e - part.b} * 16);
     std::uint8_t* out = part.data.data();
     part.covers = initials != nullptr;
     for (std::uint32_t r = part.b; r < part.e; ++r) {
-        part.offsets[r - part.b] = static_cast<std::uint32_t>(out - part.data.data());
-        const std::u16string_view name = text_of_row(names, r);
+        const auto used = static_cast<std::size_t>(out - part.data.data());
+        part.offsets[r - part.b] = static_cast<std::uint32_t>(used);
+        const std::u16string_view name = names(r);
+        if (part.data.size() - used < name.size() + 1) {
+            part.data.resize(std::max(part.data.size() * 2, used + name.size() + 1));
+            out = part.data.data() + used;
+        }
         std::u16string_view ini;
         if (part.covers) {
             ini = text_of_row(*initials, r);
@@ -245,6 +249,12 @@ unsigned part_count(std::uint32_t rows, unsigned threads) {
 } // namespace
 
 pinyin_key pinyin_key::build(const text_arena_view& names, std::uint32_t rows, unsigned threads,
+                             const text_arena_view* initials) {
+    return build([&names](std::uint32_t r) { return text_of_row(names, r); }, rows, threads,
+                 initials);
+}
+
+pinyin_key pinyin_key::build(const name_of_row& names, std::uint32_t rows, unsigned threads,
                              const text_arena_view* initials) {
     const unsigned n = part_count(rows, threads);
     std::vector<key_part> parts(n);

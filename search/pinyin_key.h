@@ -18,6 +18,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +37,11 @@ class pinyin_key {
     // With `initials` (the stored `pinyinma`, one unit per unit of the name), the same pass
     // finds whether the key covers them (see covers_initials).
     static pinyin_key build(const text_arena_view& names, std::uint32_t rows, unsigned threads = 0,
+                            const text_arena_view* initials = nullptr);
+    // A row's name (empty for a null one); called on several threads at once.
+    using name_of_row = std::function<std::u16string_view(std::uint32_t row)>;
+    // The same with the names given row by row.
+    static pinyin_key build(const name_of_row& names, std::uint32_t rows, unsigned threads = 0,
                             const text_arena_view* initials = nullptr);
     std::uint32_t rows() const {
         return offsets_.empty() ? 0 : static_cast<std::uint32_t>(offsets_.size() - 1);

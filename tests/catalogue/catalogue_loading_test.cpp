@@ -1,6 +1,7 @@
 #include "catalogue/catalogue_loading.h"
 
 #include "catalogue/catalogue_snapshot.h"
+#include "catalogue/native_names.h"
 #include "catalogue/record_set.h"
 #include "catalogue/record_storage.h"
 #include "tests/support/test_files.h"
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 
@@ -165,6 +167,136 @@ TEST_F(catalogue_loading, a_damaged_snapshot_never_gives_records) {
     auto other = *identity;
     other.content_hash ^= 1;
     EXPECT_FALSE(read_catalogue_snapshot_bytes(good, other, out));
+}
+
+// Names and paths that a scan makes, and every way a stored value can differ from that:
+// each comes back exactly from memory, from a saved and reloaded file and from a snapshot.
+TEST_F(catalogue_loading, names_and_paths_not_made_by_a_scan_come_back_exactly) {
+    using text = std::optional<QString>;
+    struct row_t {
+        const char* what;
+        text withno, ext, name, path;
+    };
+    const QString mark(gb18030_name_mark);
+    const QString digits = QString(260, u'1') + u"-名"_s;
+    const row_t rows[] = {
+        {"made by a scan", u"1002-歌名"_s, u".mp3"_s, u"歌名"_s, u"D:\\歌曲\\1002-歌名.mp3"_s},
+        {"nothing cut", u"歌名"_s, u".mp3"_s, u"歌名"_s, u"D:/歌/歌名.mp3"_s},
+        {"name not the end", u"1002-歌名"_s, u".mp3"_s, u"别名"_s, u"D:/歌/1002-歌名.mp3"_s},
+        {"name longer", u"歌名"_s, u".mp3"_s, u"x歌名"_s, u"D:/歌/歌名.mp3"_s},
+        {"cut too long for a byte", digits, u".mp3"_s, u"名"_s, u"D:/歌/"_s + digits + u".mp3"_s},
+        {"path name other", u"歌名"_s, u".mp3"_s, u"歌名"_s, u"D:/歌/别的.mp3"_s},
+        {"extension in capitals", u"DSC1"_s, u".jpg"_s, u"DSC1"_s, u"D:/相/DSC1.JPG"_s},
+        {"extension mixed case", u"a"_s, u".mp3"_s, u"a"_s, u"D:/歌/a.Mp3"_s},
+        {"native mark", u"名"_s, u".mp3"_s, u"名"_s,
+         u"D:/"_s + mark + u"歌/"_s + mark + u"名.mp3"_s},
+        {"native mark, capitals", u"名"_s, u".mp3"_s, u"名"_s, u"D:/"_s + mark + u"名.MP3"_s},
+        {"two marks", u"名"_s, u".mp3"_s, u"名"_s, u"D:/"_s + mark + mark + u"名.mp3"_s},
+        {"no folder", u"名"_s, u".mp3"_s, u"名"_s, u"名.mp3"_s},
+        {"folder alone", u"名"_s, u".mp3"_s, u"名"_s, u"D:/歌/"_s},
+        {"all empty", u""_s, u""_s, u""_s, u""_s},
+        {"empty parts, folder", u""_s, u""_s, u""_s, u"D:/歌/"_s},
+        {"no extension", u"名"_s, u""_s, u"名"_s, u"D:/歌/名"_s},
+        {"null parts", std::nullopt, std::nullopt, u"名"_s, u"D:/歌/名.mp3"_s},
+        {"null extension", u"名"_s, std::nullopt, u"名"_s, u"D:/歌/名"_s},
+        {"null name and path", u"名"_s, u".mp3"_s, std::nullopt, std::nullopt},
+    };
+    // Parts first, as loads and scans store them, so that whatever can be made is.
+    record_set written;
+    for (const row_t& r : rows) {
+        const long at = written.insertrow(0);
+        const std::pair<int, const text&> columns[] = {{col_filenamewithno, r.withno},
+                                                       {col_fileext, r.ext},
+                                                       {col_filename, r.name},
+                                                       {col_filepath, r.path}};
+        for (const auto& [column, value] : columns)
+            if (value) written.set_text(at, column, *value);
+    }
+    const auto expect_rows = [&](const auto& get, const char* where, bool nulls_kept) {
+        for (std::size_t i = 0; i < std::size(rows); ++i) {
+            const row_t& r = rows[i];
+            const std::pair<int, const text&> columns[] = {{col_filenamewithno, r.withno},
+                                                           {col_fileext, r.ext},
+                                                           {col_filename, r.name},
+                                                           {col_filepath, r.path}};
+            for (const auto& [column, value] : columns) {
+                const text want = value || nulls_kept ? value : text(QString());
+                EXPECT_EQ(get(static_cast<std::uint32_t>(i), column), want)
+                    << where << ": " << r.what << ", column " << column;
+            }
+        }
+    };
+    expect_rows([&](std::uint32_t i, int c) { return written.get_text(i + 1, c); }, "memory", true);
+
+    ASSERT_TRUE(save_catalogue_file(written, file()));
+    record_set reloaded;
+    import_catalogue_file(reloaded, file());
+    expect_rows([&](std::uint32_t i, int c) { return reloaded.get_text(i + 1, c); }, "file", false);
+
+    const auto identity = identify_catalogue_file(file());
+    ASSERT_TRUE(identity);
+    ASSERT_TRUE(
+        save_catalogue_snapshot(snapshot(), written.storage(), {true, false, 1, 0}, *identity));
+    record_storage from_snapshot;
+    ASSERT_TRUE(read_catalogue_snapshot_bytes(read_all(snapshot()), *identity, from_snapshot));
+    expect_rows([&](std::uint32_t i, int c) { return from_snapshot.get_text(i, c); }, "snapshot",
+                true);
+
+    // A filter reads the names and paths as stored.
+    const auto count = [&](auto take) {
+        return std::count_if(std::begin(rows), std::end(rows), take);
+    };
+    const auto ends = [](const text& t, const QString& end) { return t && t->endsWith(end); };
+    const struct {
+        QString filter;
+        long rows;
+    } filters[] = {
+        {u"filename like '%名'"_s, count([&](const row_t& r) { return ends(r.name, u"名"_s); })},
+        {u"filepath like '%.MP3' or filepath like '%.JPG'"_s,
+         count([&](const row_t& r) { return ends(r.path, u".MP3"_s) || ends(r.path, u".JPG"_s); })},
+    };
+    for (const auto& f : filters) {
+        written.setfilter(f.filter);
+        written.filter();
+        EXPECT_EQ(written.rowcount(), f.rows) << f.filter.toStdString();
+    }
+}
+
+// A snapshot whose name is cut from a filenamewithno too short for it, or whose path name
+// is made in a way there is none, is refused even when its own hash agrees.
+TEST_F(catalogue_loading, a_snapshot_with_made_names_that_cannot_be_made_is_refused) {
+    const auto snapshot_of = [&](const QString& name, const QString& path) {
+        record_set rs;
+        rs.insertrow(0);
+        rs.set_text(1, col_filenamewithno, u"12-ab"_s);
+        rs.set_text(1, col_fileext, u".mp3"_s);
+        rs.set_text(1, col_filename, name);
+        rs.set_text(1, col_filepath, path);
+        EXPECT_TRUE(save_catalogue_snapshot(snapshot(), rs.storage(), {true, false, 1, 0}, {}));
+        return read_all(snapshot());
+    };
+    const QByteArray good = snapshot_of(u"ab"_s, u"D:/12-ab.mp3"_s);
+    const struct {
+        const char* what;
+        QByteArray other;
+        char bad;
+    } cases[] = {
+        {"cut", snapshot_of(u"b"_s, u"D:/12-ab.mp3"_s), 6},
+        {"path form", snapshot_of(u"ab"_s, u"D:/12-ab.MP3"_s), 8},
+    };
+    record_storage out;
+    ASSERT_TRUE(read_catalogue_snapshot_bytes(good, {}, out));
+    for (const auto& c : cases) {
+        ASSERT_EQ(c.other.size(), good.size()) << c.what;
+        qsizetype at = -1; // the one byte that differs past the header and its payload hash
+        for (qsizetype i = 64; i < good.size(); ++i)
+            if (good[i] != c.other[i]) at = i;
+        ASSERT_GE(at, 0) << c.what;
+        QByteArray bad = good;
+        bad[at] = c.bad;
+        EXPECT_FALSE(read_catalogue_snapshot_bytes(bad, {}, out, false)) << c.what;
+        EXPECT_EQ(out.rows(), 0u) << c.what;
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QStringList>
+#include <functional>
 
 using namespace Qt::StringLiterals;
 
@@ -61,6 +62,37 @@ TEST(record_set, values_of_every_type_round_trip_and_empty_text_is_not_null) {
     rs.set_null(1, col_filename);
     EXPECT_TRUE(rs.isnull(1, col_filename));
     EXPECT_EQ(rs.getitemstring(1, col_filename), QString());
+}
+
+// The name and the path are stored as made from filenamewithno and fileext: changing those
+// later must not change them.
+TEST(record_set, changing_filenamewithno_or_fileext_keeps_filename_and_filepath) {
+    record_set rs;
+    rs.insertrow(0);
+    rs.insertrow(0);
+    for (const long r : {1L, 2L}) {
+        rs.set_text(r, col_filenamewithno, u"1002-歌名"_s);
+        rs.set_text(r, col_fileext, u".mp3"_s);
+        rs.set_text(r, col_filename, u"歌名"_s);
+        rs.set_text(r, col_filepath, u"D:\\歌\\1002-歌名.MP3"_s);
+    }
+    const std::function<void()> edits[] = {
+        [&] { rs.set_text(1, col_fileext, u".wav"_s); },
+        [&] { rs.set_text(1, col_filenamewithno, u"9-别的"_s); },
+        [&] { rs.set_null(1, col_fileext); },
+        [&] { rs.set_null(1, col_filenamewithno); },
+        [&] { rs.set_text(2, col_filenamewithno, u"歌名"_s); },
+        [&] { rs.set_null(2, col_fileext); },
+    };
+    for (const auto& edit : edits) {
+        edit();
+        for (const long r : {1L, 2L}) {
+            EXPECT_EQ(rs.get_text(r, col_filename), u"歌名"_s) << r;
+            EXPECT_EQ(rs.get_text(r, col_filepath), u"D:\\歌\\1002-歌名.MP3"_s) << r;
+        }
+    }
+    EXPECT_TRUE(rs.isnull(1, col_filenamewithno));
+    EXPECT_EQ(rs.get_text(2, col_filenamewithno), u"歌名"_s);
 }
 
 TEST(record_set, texts_are_cut_to_their_column_length_and_bad_addresses_are_ignored) {
