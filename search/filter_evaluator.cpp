@@ -162,6 +162,16 @@ bool any_matches(const std::vector<const text_matcher*>& ms, const char16_t* s, 
     return false;
 }
 
+// Where the text of rows [b, e) ends in an ordered arena: past the last row with text.
+std::size_t text_end(const text_arena_view& a, std::uint32_t b, std::uint32_t e) {
+    for (std::uint32_t r = e; r > b; --r) {
+        const std::uint16_t len = a.lengths[r - 1];
+        if (len != null_text_length && len != 0)
+            return std::min(std::size_t{a.offsets[r - 1]} + len, a.size);
+    }
+    return 0;
+}
+
 // One search for the matcher's first literal over the arena span of rows [b, e): each hit
 // is mapped to its row, and counts only when it lies wholly inside that row's text and the
 // rest of the pattern matches after it. The first hit in a row is its leftmost, which
@@ -171,15 +181,7 @@ void ordered_contains(const text_arena_view& a, const text_matcher& matcher, std
     const std::u16string& literal = matcher.first_literal();
     if (b >= e) return; // more threads than rows leaves some with none
     const std::size_t m = literal.size();
-    std::size_t limit = 0;
-    for (std::uint32_t r = e; r > b; --r) {
-        const std::uint16_t len = a.lengths[r - 1];
-        if (len != null_text_length && len != 0) {
-            limit = std::size_t{a.offsets[r - 1]} + len;
-            break;
-        }
-    }
-    limit = std::min(limit, a.size);
+    const std::size_t limit = text_end(a, b, e);
     std::size_t pos = a.offsets[b];
     std::uint32_t row = b;
     while (m > 0 && pos < limit) {
@@ -294,15 +296,7 @@ __attribute__((target("avx2"))) void scan_arena_avx2(const text_arena_view& a,
         probes[k].last_at = l.size() - 1;
         longest = std::max(longest, l.size());
     }
-    std::size_t limit = 0;
-    for (std::uint32_t r = e; r > b; --r) {
-        const std::uint16_t len = a.lengths[r - 1];
-        if (len != null_text_length && len != 0) {
-            limit = std::size_t{a.offsets[r - 1]} + len;
-            break;
-        }
-    }
-    limit = std::min(limit, a.size);
+    const std::size_t limit = text_end(a, b, e);
     const char16_t* h = a.data;
     std::uint32_t row = b;
     // Decides place p; answers where the scan goes on: after the row when it decided one.
