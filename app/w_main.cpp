@@ -233,7 +233,11 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
                        6 * dw_1_->table()->verticalHeader()->defaultSectionSize());
 }
 
-w_main::~w_main() = default;
+w_main::~w_main() {
+    // The lists show record sets that are gone before the window closes its children.
+    delete dw_1_;
+    delete dw_2_;
+}
 
 template <typename Fn> void w_main::post(Fn fn) {
     QMetaObject::invokeMethod(this, fn, Qt::QueuedConnection);
