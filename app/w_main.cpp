@@ -480,20 +480,36 @@ void w_main::apply_places() {
 }
 
 // The bottom row keeps its design order, packed left to right with every caption whole
-// (this font is wider than the design's); the query note gives way in a narrow window.
+// (this font is wider than the design's). In a narrow window the design's spare widths give
+// way first; the counters keep room for large counts and the query note for its longest text.
 int w_main::pack_bottom_row(bool at_minimum) {
     QWidget* const row[] = {cb_scandisk_, st_scaned_qty_, st_query_note_,   cb_clear_downpath_,
                             cb_dowpath_,  st_down_qty_,   cb_open_custdir_, cb_selectdir_,
                             rb_default_,  rb_baofeng_};
-    constexpr int gap = 4, note_least = 90;
-    auto whole = [](QWidget* w) { return std::max(w->width(), w->sizeHint().width()); };
-    int needed = cb_scandisk_->x() + gap;
-    for (QWidget* w : row) needed += whole(w) + gap;
-    const int note = std::max(
-        note_least, at_minimum ? 0 : whole(st_query_note_) - std::max(0, needed - width()));
-    int x = cb_scandisk_->x();
+    constexpr int gap = 4;
+    const auto text_room = [](const QWidget* w, std::initializer_list<QString> texts) {
+        int room = w->sizeHint().width();
+        for (const QString& t : texts)
+            room = std::max(room, w->fontMetrics().horizontalAdvance(t) + 2);
+        return room;
+    };
+    const auto least = [&](QWidget* w) {
+        if (w == st_query_note_)
+            return text_room(w, {query_notes::too_short, query_notes::want_all,
+                                 query_notes::all_shown, query_notes::over_limit});
+        if (w == st_scaned_qty_) return text_room(w, {QStringLiteral("000000000个")});
+        if (w == st_down_qty_) return text_room(w, {QStringLiteral("[00000]")});
+        return w->sizeHint().width();
+    };
+    const int left = cb_scandisk_->x();
+    int spare = width() - left;
+    for (QWidget* w : row) spare -= least(w) + gap;
+    int x = left;
     for (QWidget* w : row) {
-        const int wide = w == st_query_note_ ? note : whole(w);
+        const int design = std::max(w->width(), least(w));
+        const int wide =
+            at_minimum ? least(w) : least(w) + std::clamp(design - least(w), 0, std::max(spare, 0));
+        spare -= wide - least(w);
         if (!at_minimum) w->setGeometry(x, w->y(), wide, w->height());
         x += wide + gap;
     }
