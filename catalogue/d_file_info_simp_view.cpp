@@ -1,6 +1,7 @@
 #include "catalogue/d_file_info_simp_view.h"
 
 #include "catalogue/d_file_info_simp_model.h"
+#include "catalogue/windowed_table_view.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -9,7 +10,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QStyledItemDelegate>
-#include <QTableView>
 #include <QVBoxLayout>
 
 namespace {
@@ -52,9 +52,8 @@ class current_number_delegate : public QStyledItemDelegate {
 d_file_info_simp_view::d_file_info_simp_view(record_set& rows, QWidget* parent)
     : QWidget(parent), rows_(rows) {
     model_ = new d_file_info_simp_model(rows_, this);
-    table_ = new QTableView(this);
+    table_ = new windowed_table_view(model_, this);
     table_->setObjectName(QStringLiteral("dw_table"));
-    table_->setModel(model_);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -83,16 +82,15 @@ d_file_info_simp_view::d_file_info_simp_view(record_set& rows, QWidget* parent)
     table_->horizontalHeader()->viewport()->installEventFilter(this);
 
     connect(table_, &QTableView::clicked, this, [this](const QModelIndex& index) {
-        emit clicked(index.row() + 1, model::object_name(index.column()));
+        emit clicked(model_->result_row(index.row()), model::object_name(index.column()));
     });
     connect(header, &QHeaderView::sectionClicked, this, [this](int section) {
         if (section == model::button_down) emit clicked(0, QStringLiteral("b_downall"));
     });
-    connect(model_, &model::rows_replaced, this, [this] { refresh_summary(); });
-    connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex& current) {
-                model_->set_current_row(current.isValid() ? current.row() + 1 : 0);
-            });
+    connect(model_, &model::rows_replaced, this, [this] {
+        table_->refit();
+        refresh_summary();
+    });
 
     count_ = new QLabel(this);
     count_->setObjectName(QStringLiteral("compute_1"));
@@ -123,8 +121,7 @@ long d_file_info_simp_view::getrow() const {
 }
 
 void d_file_info_simp_view::setrow(long row) {
-    if (row < 1 || row > model_->rowCount()) return;
-    table_->setCurrentIndex(model_->index(static_cast<int>(row - 1), 0));
+    table_->set_current_row(row);
 }
 
 void d_file_info_simp_view::refresh_summary() {
@@ -144,4 +141,8 @@ bool d_file_info_simp_view::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+QTableView* d_file_info_simp_view::table() const {
+    return table_;
 }
