@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <QTextLayout>
 #include <QVBoxLayout>
 
 namespace {
@@ -33,17 +34,73 @@ class row_button_delegate : public QStyledItemDelegate {
     }
 };
 
-// The current row's number stays red on the selection highlight too.
-class current_number_delegate : public QStyledItemDelegate {
+// Draws a text cell as the style's item delegate would (highlight, colour, font, alignment,
+// "…" where the text is cut), laying the text out once instead of three times: repainting a
+// screenful of rows is most of what a new result costs.
+class text_cell_delegate : public QStyledItemDelegate {
   public:
     using QStyledItemDelegate::QStyledItemDelegate;
-
-  protected:
-    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
-        QStyledItemDelegate::initStyleOption(option, index);
-        const QVariant colour = index.data(Qt::ForegroundRole);
-        if (colour.isValid())
-            option->palette.setColor(QPalette::HighlightedText, colour.value<QColor>());
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const QWidget* w = option.widget;
+        const QStyle* style = w ? w->style() : QApplication::style();
+        const bool selected = option.state & QStyle::State_Selected;
+        const QPalette::ColorGroup group =
+            !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
+            : option.state & QStyle::State_Active   ? QPalette::Normal
+                                                    : QPalette::Inactive;
+        if (selected)
+            painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+        const QString text = index.data(Qt::DisplayRole).toString();
+        if (!text.isEmpty()) {
+            QFont font = option.font;
+            if (const QVariant f = index.data(Qt::FontRole); f.isValid())
+                font = f.value<QFont>().resolve(option.font);
+            // The current row's number stays red on the highlight too.
+            const QVariant colour = index.data(Qt::ForegroundRole);
+            const QColor pen =
+                colour.isValid() ? colour.value<QColor>()
+                                 : option.palette.color(group, selected ? QPalette::HighlightedText
+                                                                        : QPalette::Text);
+            const Qt::Alignment align =
+                Qt::Alignment(index.data(Qt::TextAlignmentRole).toInt()) & ~Qt::AlignVertical_Mask;
+            const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, w) + 1;
+            const QRect box = option.rect.adjusted(margin, 0, -margin, 0);
+            painter->save();
+            painter->setFont(font);
+            painter->setPen(pen);
+            painter->setClipRect(option.rect, Qt::IntersectClip);
+            QTextLayout layout(text, font, painter->device());
+            QTextOption wrap;
+            wrap.setWrapMode(QTextOption::NoWrap);
+            layout.setTextOption(wrap);
+            layout.beginLayout();
+            QTextLine line = layout.createLine();
+            line.setLineWidth(box.width());
+            layout.endLayout();
+            if (line.naturalTextWidth() > box.width()) {
+                const QString cut = QFontMetrics(font, painter->device())
+                                        .elidedText(text, option.textElideMode, box.width());
+                painter->drawText(box, Qt::TextSingleLine | align | Qt::AlignVCenter, cut);
+            } else {
+                const qreal x = align & Qt::AlignRight ? box.right() + 1 - line.naturalTextWidth()
+                                : align & Qt::AlignHCenter
+                                    ? box.left() + (box.width() - line.naturalTextWidth()) / 2
+                                    : box.left();
+                const qreal y = box.top() + (box.height() - line.height()) / 2;
+                line.draw(painter, QPointF(x, y));
+            }
+            painter->restore();
+        }
+        if (option.state & QStyle::State_HasFocus) {
+            QStyleOptionFocusRect focus;
+            focus.QStyleOption::operator=(option);
+            focus.rect = option.rect;
+            focus.state |= QStyle::State_KeyboardFocusChange | QStyle::State_Item;
+            focus.backgroundColor =
+                option.palette.color(group, selected ? QPalette::Highlight : QPalette::Window);
+            style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, w);
+        }
     }
 };
 
@@ -76,7 +133,7 @@ d_file_info_simp_view::d_file_info_simp_view(record_set& rows, QWidget* parent)
     auto* buttons = new row_button_delegate(table_);
     table_->setItemDelegateForColumn(model::button_ting, buttons);
     table_->setItemDelegateForColumn(model::button_down, buttons);
-    table_->setItemDelegateForColumn(model::shown_machineid, new current_number_delegate(table_));
+    table_->setItemDelegate(new text_cell_delegate(table_));
     table_->installEventFilter(this);
     table_->viewport()->installEventFilter(this);
     table_->horizontalHeader()->viewport()->installEventFilter(this);
