@@ -4,39 +4,86 @@
 #include "catalogue/windowed_table_view.h"
 
 #include <QApplication>
+#include <QCache>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
+#include <QPixmap>
+#include <QStaticText>
 #include <QStyledItemDelegate>
-#include <QTextLayout>
+#include <QTextOption>
 #include <QVBoxLayout>
 
 namespace {
 
 using model = d_file_info_simp_model;
 
-// Draws the row buttons as push buttons.
+// Draws the row buttons as push buttons, each caption drawn once and then copied: a screenful
+// holds dozens of them.
 class row_button_delegate : public QStyledItemDelegate {
   public:
     using QStyledItemDelegate::QStyledItemDelegate;
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
-        QStyleOptionButton button;
-        button.rect = option.rect.adjusted(2, 1, -2, -1);
-        button.text = index.data().toString();
-        button.state = QStyle::State_Enabled | QStyle::State_Raised;
-        button.fontMetrics = option.fontMetrics;
-        const QWidget* w = option.widget;
-        (w ? w->style() : QApplication::style())
-            ->drawControl(QStyle::CE_PushButton, &button, painter, w);
+        const QRect rect = option.rect.adjusted(2, 1, -2, -1);
+        if (rect.isEmpty()) return;
+        const QString text = index.data().toString();
+        const qreal ratio = painter->device()->devicePixelRatioF();
+        QPixmap& drawn = drawn_[text];
+        if (drawn.isNull() || drawn.deviceIndependentSize().toSize() != rect.size() ||
+            drawn.devicePixelRatio() != ratio) {
+            drawn = QPixmap(rect.size() * ratio);
+            drawn.setDevicePixelRatio(ratio);
+            drawn.fill(Qt::transparent);
+            QStyleOptionButton button;
+            button.rect = QRect(QPoint(), rect.size());
+            button.text = text;
+            button.state = QStyle::State_Enabled | QStyle::State_Raised;
+            button.fontMetrics = option.fontMetrics;
+            const QWidget* w = option.widget;
+            QPainter on_pixmap(&drawn);
+            on_pixmap.setFont(option.font);
+            (w ? w->style() : QApplication::style())
+                ->drawControl(QStyle::CE_PushButton, &button, &on_pixmap, w);
+        }
+        painter->drawPixmap(rect.topLeft(), drawn);
     }
+
+  private:
+    mutable QHash<QString, QPixmap> drawn_;
+};
+
+// Texts laid out in one font, by text, the last few thousand. A new result lays out only the
+// texts not seen lately (extensions, dates and sizes repeat), a scroll only the rows it brings.
+class laid_out_texts {
+  public:
+    const QStaticText& get(const QString& text, const QFont& font) {
+        if (!(font == font_)) {
+            texts_.clear();
+            font_ = font;
+        }
+        if (const QStaticText* known = texts_.object(text)) return *known;
+        auto* laid_out = new QStaticText(text);
+        laid_out->setTextFormat(Qt::PlainText);
+        QTextOption one_line;
+        one_line.setWrapMode(QTextOption::NoWrap);
+        laid_out->setTextOption(one_line);
+        laid_out->prepare(QTransform(), font);
+        texts_.insert(text, laid_out); // kept: it costs 1 of thousands
+        return *laid_out;
+    }
+
+  private:
+    QFont font_;
+    QCache<QString, QStaticText> texts_{4096};
 };
 
 // Draws a text cell as the style's item delegate would (highlight, colour, font, alignment,
-// "…" where the text is cut), laying the text out once instead of three times: repainting a
-// screenful of rows is most of what a new result costs.
+// "…" where the text is cut) from texts laid out once: the style lays each text out three
+// times per paint, and repainting a screenful of rows is most of what a new result costs.
 class text_cell_delegate : public QStyledItemDelegate {
   public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -70,25 +117,19 @@ class text_cell_delegate : public QStyledItemDelegate {
             painter->setFont(font);
             painter->setPen(pen);
             painter->setClipRect(option.rect, Qt::IntersectClip);
-            QTextLayout layout(text, font, painter->device());
-            QTextOption wrap;
-            wrap.setWrapMode(QTextOption::NoWrap);
-            layout.setTextOption(wrap);
-            layout.beginLayout();
-            QTextLine line = layout.createLine();
-            line.setLineWidth(box.width());
-            layout.endLayout();
-            if (line.naturalTextWidth() > box.width()) {
+            const QStaticText& laid_out =
+                (font == option.font ? list_font_texts_ : other_font_texts_).get(text, font);
+            const qreal width = laid_out.size().width();
+            if (width > box.width()) {
                 const QString cut = QFontMetrics(font, painter->device())
                                         .elidedText(text, option.textElideMode, box.width());
                 painter->drawText(box, Qt::TextSingleLine | align | Qt::AlignVCenter, cut);
             } else {
-                const qreal x = align & Qt::AlignRight ? box.right() + 1 - line.naturalTextWidth()
-                                : align & Qt::AlignHCenter
-                                    ? box.left() + (box.width() - line.naturalTextWidth()) / 2
-                                    : box.left();
-                const qreal y = box.top() + (box.height() - line.height()) / 2;
-                line.draw(painter, QPointF(x, y));
+                const qreal x = align & Qt::AlignRight     ? box.right() + 1 - width
+                                : align & Qt::AlignHCenter ? box.left() + (box.width() - width) / 2
+                                                           : box.left();
+                const qreal y = box.top() + (box.height() - laid_out.size().height()) / 2;
+                painter->drawStaticText(QPointF(x, y), laid_out);
             }
             painter->restore();
         }
@@ -102,6 +143,11 @@ class text_cell_delegate : public QStyledItemDelegate {
             style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, w);
         }
     }
+
+  private:
+    mutable laid_out_texts list_font_texts_;
+    // The current row's number, in its larger font.
+    mutable laid_out_texts other_font_texts_;
 };
 
 } // namespace
