@@ -165,9 +165,10 @@ std::int64_t cents_of(const record_set& rows, long first, long last) {
 // the caller waits).
 std::int64_t total_cents(const record_set& rows) {
     constexpr long rows_per_thread = 250'000;
+    // Asking the system for its cores reads a file: once is enough.
+    static const long cores = std::max(1u, std::thread::hardware_concurrency());
     const long n = rows.rowcount();
-    const long parts = std::min<long>(std::max(1u, std::thread::hardware_concurrency()),
-                                      std::max(1L, n / rows_per_thread));
+    const long parts = std::min(cores, std::max(1L, n / rows_per_thread));
     if (parts <= 1) return cents_of(rows, 1, n);
     std::vector<std::int64_t> sums(static_cast<std::size_t>(parts), 0);
     auto bound = [&](long k) { return n * k / parts; };
