@@ -31,6 +31,7 @@ d_file_info_simp_model::d_file_info_simp_model(record_set& rows, QObject* parent
         // New rows have no current row until the user picks one: F3 must not download
         // whatever now stands at the old place.
         current_row_ = 0;
+        window_first_ = 0;
         endResetModel();
         emit rows_replaced();
     });
@@ -41,7 +42,28 @@ d_file_info_simp_model::~d_file_info_simp_model() {
 }
 
 int d_file_info_simp_model::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.rowcount());
+    if (parent.isValid()) return 0;
+    return static_cast<int>(std::clamp(rows_.rowcount() - window_first_, 0L, window_capacity_));
+}
+
+long d_file_info_simp_model::result_rows() const {
+    return rows_.rowcount();
+}
+
+bool d_file_info_simp_model::set_window(long first, long capacity) {
+    first = std::max(0L, first);
+    capacity = std::max(1L, capacity);
+    if (first == window_first_ && capacity == window_capacity_) return false;
+    beginResetModel();
+    window_first_ = first;
+    window_capacity_ = capacity;
+    endResetModel();
+    return true;
+}
+
+int d_file_info_simp_model::model_row(long result_row) const {
+    const long r = result_row - 1 - window_first_;
+    return result_row >= 1 && r >= 0 && r < rowCount() ? static_cast<int>(r) : -1;
 }
 
 int d_file_info_simp_model::columnCount(const QModelIndex& parent) const {
@@ -63,7 +85,7 @@ QString d_file_info_simp_model::object_name(int display_column) {
 
 QVariant d_file_info_simp_model::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return {};
-    const long row = index.row() + 1;
+    const long row = result_row(index.row());
     const int column = index.column();
     if (column == button_ting || column == button_down) {
         if (role == Qt::DisplayRole)
@@ -107,7 +129,7 @@ QVariant d_file_info_simp_model::data(const QModelIndex& index, int role) const 
 QVariant d_file_info_simp_model::headerData(int section, Qt::Orientation orientation,
                                             int role) const {
     if (orientation != Qt::Horizontal) {
-        if (role == Qt::DisplayRole) return section + 1;
+        if (role == Qt::DisplayRole) return static_cast<qlonglong>(result_row(section));
         return {};
     }
     if (role != Qt::DisplayRole) return {};
@@ -122,9 +144,8 @@ void d_file_info_simp_model::set_current_row(long row) {
     const long old = current_row_;
     current_row_ = row >= 1 && row <= rows_.rowcount() ? row : 0;
     for (const long r : {old, current_row_})
-        if (r >= 1)
-            emit dataChanged(index(static_cast<int>(r - 1), shown_machineid),
-                             index(static_cast<int>(r - 1), shown_machineid));
+        if (const int m = model_row(r); m >= 0)
+            emit dataChanged(index(m, shown_machineid), index(m, shown_machineid));
 }
 
 QString d_file_info_simp_model::summary_count() const {
@@ -144,9 +165,10 @@ std::int64_t cents_of(const record_set& rows, long first, long last) {
 // the caller waits).
 std::int64_t total_cents(const record_set& rows) {
     constexpr long rows_per_thread = 250'000;
+    // Asking the system for its cores reads a file: once is enough.
+    static const long cores = std::max(1u, std::thread::hardware_concurrency());
     const long n = rows.rowcount();
-    const long parts = std::min<long>(std::max(1u, std::thread::hardware_concurrency()),
-                                      std::max(1L, n / rows_per_thread));
+    const long parts = std::min(cores, std::max(1L, n / rows_per_thread));
     if (parts <= 1) return cents_of(rows, 1, n);
     std::vector<std::int64_t> sums(static_cast<std::size_t>(parts), 0);
     auto bound = [&](long k) { return n * k / parts; };

@@ -1,6 +1,9 @@
 #pragma once
 // Shows a record set in the layout of the result list: seven of the nine columns, then the
-// two row buttons. The view asks only for the rows on screen.
+// two row buttons. Only a window of the result is a model row: `window_first()` result rows
+// come before model row 0, and at most the window's capacity (a screenful) follows. A new
+// result moves the window to its top and has no current row. Moving the window resets the
+// model, which costs the rows of the window, never the rows of the result.
 #include <QAbstractTableModel>
 
 class record_set;
@@ -36,7 +39,17 @@ class d_file_info_simp_model : public QAbstractTableModel {
     // column's name).
     static QString object_name(int display_column);
 
-    // The current row (1-based, 0 for none) is drawn larger, bold and red in its first column.
+    // Rows of the whole result, and the window over them (`first` 0-based; a capacity below 1
+    // counts as 1). Resets the model only when the window changes, and says whether it did.
+    long result_rows() const;
+    bool set_window(long first, long capacity);
+    long window_first() const { return window_first_; }
+    // 1-based result row of a model row, and the model row of a result row (-1 outside).
+    long result_row(int model_row) const { return window_first_ + model_row + 1; }
+    int model_row(long result_row) const;
+
+    // The current row (1-based over the whole result, 0 for none) is drawn larger, bold and
+    // red in its first column.
     void set_current_row(long row);
     long current_row() const { return current_row_; }
 
@@ -50,4 +63,6 @@ class d_file_info_simp_model : public QAbstractTableModel {
   private:
     record_set& rows_;
     long current_row_ = 0;
+    long window_first_ = 0;
+    long window_capacity_ = 64;
 };

@@ -1,21 +1,24 @@
 #pragma once
 // The result list: a grid over a record set with the row buttons "试听" and "下载", the
-// heading button "下载全部" and the summary band.
+// heading button "下载全部" and the summary band. The grid holds only the rows on screen
+// (windowed_table_view), so a new result of millions of rows costs what a screenful costs,
+// plus the summary's total size.
 #include <QWidget>
 
 class QLabel;
 class QTableView;
 class record_set;
 class d_file_info_simp_model;
+class windowed_table_view;
 
 class d_file_info_simp_view : public QWidget {
     Q_OBJECT
   public:
     explicit d_file_info_simp_view(record_set& rows, QWidget* parent = nullptr);
 
-    QTableView* table() const { return table_; }
+    QTableView* table() const;
     d_file_info_simp_model* model() const { return model_; }
-    // 1-based current row, 0 when there is none.
+    // 1-based current row over the whole result, 0 when there is none.
     long getrow() const;
     void setrow(long row);
     // Raises clicked as a click at `row` on the object `object_name` would.
@@ -40,7 +43,7 @@ class d_file_info_simp_view : public QWidget {
 
     record_set& rows_;
     d_file_info_simp_model* model_;
-    QTableView* table_;
+    windowed_table_view* table_;
     QLabel* count_;
     QLabel* total_;
 };

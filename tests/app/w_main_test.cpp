@@ -4,6 +4,7 @@
 #include "app/settings_file.h"
 #include "app/w_wait_for3.h"
 #include "catalogue/catalogue_file.h"
+#include "catalogue/d_file_info_simp_model.h"
 #include "catalogue/d_file_info_simp_view.h"
 #include "catalogue/list_file.h"
 #include "catalogue/w_file_type.h"
@@ -20,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QColor>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -30,6 +32,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -477,6 +480,89 @@ TEST_F(main_window, row_buttons_listen_where_the_choice_says_and_download_to_the
     click(1, u"b_down"_s);
     EXPECT_EQ(read_all_bytes(window->is_down_path() + u"g1.mp3"_s), QByteArray(3000, 'a'));
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->st_down_qty()->text() == u"[1]"_s; }, 2000));
+}
+
+// The grid holds a screenful; keys, the bar and the wheel still reach every row, and clicks
+// there name rows of the whole result.
+TEST_F(main_window, a_long_result_is_reached_to_its_end_by_keys_bar_and_wheel) {
+    constexpr long rows = 120'000;
+    std::vector<entry> many;
+    many.reserve(rows);
+    for (long i = 0; i < rows; ++i) many.push_back({u"n"_s + QString::number(i), u"n"_s});
+    write_catalogue(dir.path(), many);
+    open();
+    window->resize(1000, 700);
+    clear();
+    type_text(window->ddlb_1()->lineEdit(), u">>"_s);
+    ASSERT_EQ(window->dw_1_rows().rowcount(), rows);
+    QCoreApplication::processEvents();
+    d_file_info_simp_view* list = window->dw_1();
+    QTableView* table = list->table();
+    auto* shown = list->model();
+    QScrollBar* bar = table->verticalScrollBar();
+    EXPECT_LT(shown->rowCount(), 100) << "only the rows on screen are model rows";
+    const int on_screen =
+        table->viewport()->height() / table->verticalHeader()->defaultSectionSize();
+    EXPECT_EQ(bar->maximum(), rows - on_screen);
+    QSignalSpy clicks(list, &d_file_info_simp_view::clicked);
+    // Clicks a cell of the result row `row`, which must be on screen.
+    auto click_row = [&](long row) {
+        const int m = shown->model_row(row);
+        ASSERT_GE(m, 0) << row;
+        const QRect cell =
+            table->visualRect(shown->index(m, d_file_info_simp_model::shown_filename));
+        ASSERT_TRUE(table->viewport()->rect().contains(cell)) << row << " wholly on screen";
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell.center());
+    };
+    auto red = [&](long row) {
+        return shown->data(shown->index(shown->model_row(row), 0), Qt::ForegroundRole) ==
+               QColor(255, 0, 0);
+    };
+
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(list->getrow(), rows);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_TRUE(red(rows));
+    click_row(rows - 3);
+    ASSERT_EQ(clicks.size(), 1);
+    EXPECT_EQ(clicks[0][0].toLongLong(), rows - 3);
+    EXPECT_EQ(clicks[0][1].toString(), u"filename"_s);
+    EXPECT_EQ(list->getrow(), rows - 3);
+    EXPECT_TRUE(red(rows - 3));
+    EXPECT_FALSE(red(rows));
+    EXPECT_EQ(window->dw_1_rows().getitemstring(list->getrow(), col_filenamewithno),
+              u"n"_s + QString::number(rows - 4));
+    QTest::keyClick(table, Qt::Key_Down);
+    QTest::keyClick(table, Qt::Key_PageUp);
+    EXPECT_EQ(list->getrow(), rows - 2 - on_screen);
+    EXPECT_GE(shown->model_row(list->getrow()), 0);
+    QTest::keyClick(table, Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_EQ(list->getrow(), 1);
+    EXPECT_EQ(bar->value(), 0);
+
+    // The bar to the middle, the wheel a little further down: a click lands on what is shown.
+    bar->setValue(rows / 2);
+    QWheelEvent wheel({50, 50}, table->viewport()->mapToGlobal(QPointF(50, 50)), {}, {0, -120},
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(table->viewport(), &wheel);
+    EXPECT_GT(bar->value(), rows / 2);
+    const long top = bar->value() + 1;
+    click_row(top + 1);
+    EXPECT_EQ(clicks.last()[0].toLongLong(), top + 1);
+    EXPECT_EQ(list->getrow(), top + 1);
+    EXPECT_EQ(window->dw_1_rows().getitemstring(top + 1, col_filenamewithno),
+              u"n"_s + QString::number(top));
+    // Rows far off screen are made current and shown.
+    list->setrow(rows - 100);
+    EXPECT_GE(shown->model_row(rows - 100), 0);
+    EXPECT_TRUE(red(rows - 100));
+
+    clear();
+    type_and_wait(u"n1"_s);
+    EXPECT_EQ(list->getrow(), 0) << "a new result has no current row";
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_FALSE(table->selectionModel()->hasSelection());
 }
 
 TEST_F(main_window, in_picture_mode_a_row_click_pages_the_preview_and_a_double_click_downloads) {
