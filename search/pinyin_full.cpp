@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <iterator>
+#include <vector>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -17,6 +18,9 @@ namespace {
 #include "search/pinyin_readings_table.inc"
 
 char16_t readings_code(char32_t cp) {
+    // Most names hold ideographs of the range that holds the basic block; it goes first.
+    const pinyin_readings_range& main = pinyin_readings_ranges[1];
+    if (cp >= main.first && cp <= main.last) return main.codes[cp - main.first];
     const auto* end = std::end(pinyin_readings_ranges);
     const auto* r =
         std::upper_bound(std::begin(pinyin_readings_ranges), end, cp,
@@ -24,6 +28,16 @@ char16_t readings_code(char32_t cp) {
     if (r == std::begin(pinyin_readings_ranges)) return pinyin_readings_none;
     --r;
     return cp <= r->last ? r->codes[cp - r->first] : pinyin_readings_none;
+}
+
+std::span<const std::uint16_t> readings(char32_t cp) {
+    const char16_t code = readings_code(cp);
+    if (code < pinyin_readings_first_set) return {};
+    const std::size_t set = code - pinyin_readings_first_set;
+    if (set + 1 >= std::size(pinyin_reading_set_starts)) return {};
+    return std::span<const std::uint16_t>(pinyin_reading_set_ids)
+        .subspan(pinyin_reading_set_starts[set],
+                 pinyin_reading_set_starts[set + 1] - pinyin_reading_set_starts[set]);
 }
 
 bool is_syllable(std::string_view s) {
@@ -38,6 +52,20 @@ bool begins_syllable(std::string_view s) {
 
 bool two_letter_initial(std::string_view s) {
     return s.size() >= 2 && s[1] == 'h' && (s[0] == 'z' || s[0] == 'c' || s[0] == 's');
+}
+
+// About how many characters of everyday names begin with one of `letters`, per thousand:
+// the initials of common characters, and Latin letters as initials of nothing.
+unsigned how_common(std::uint32_t letters) {
+    static constexpr std::uint8_t per_thousand[26] = {
+        //  a   b   c   d  e   f   g   h  i   j   k   l   m   n  o   p   q   r   s   t  u  v
+        5, 40, 30, 70, 5, 25, 45, 50, 2, 70, 20, 60, 35, 20, 1, 15, 40, 15, 90, 30, 2, 2,
+        //  w   x    y   z
+        35, 60, 100, 90};
+    unsigned sum = 0;
+    for (unsigned c = 0; c < 26; ++c)
+        if ((letters >> c) & 1u) sum += per_thousand[c];
+    return sum;
 }
 
 // Which key bytes a set of letters accepts: the letters themselves (Latin in a name) and the
@@ -79,34 +107,41 @@ nibble_tables tables_of(const byte_set& s) {
     return t;
 }
 
-__attribute__((target("avx2"))) inline __m256i accepts(__m256i x, const nibble_tables& t) {
+struct nibble_registers {
+    __m256i low_rows, high_rows, bit_of_high;
+};
+
+__attribute__((target("avx2"))) inline nibble_registers registers_of(const nibble_tables& t) {
+    return {_mm256_load_si256(reinterpret_cast<const __m256i*>(t.low_rows)),
+            _mm256_load_si256(reinterpret_cast<const __m256i*>(t.high_rows)),
+            _mm256_load_si256(reinterpret_cast<const __m256i*>(t.bit_of_high))};
+}
+
+__attribute__((target("avx2"))) inline __m256i accepts(__m256i x, const nibble_registers& t) {
     const __m256i nibble = _mm256_set1_epi8(0x0F);
     const __m256i lo = _mm256_and_si256(x, nibble);
     const __m256i hi = _mm256_and_si256(_mm256_srli_epi16(x, 4), nibble);
-    const __m256i low_rows = _mm256_load_si256(reinterpret_cast<const __m256i*>(t.low_rows));
-    const __m256i high_rows = _mm256_load_si256(reinterpret_cast<const __m256i*>(t.high_rows));
-    const __m256i bits = _mm256_load_si256(reinterpret_cast<const __m256i*>(t.bit_of_high));
     // The high nibble's top bit, moved to each byte's sign bit, picks the row table.
     const __m256i row =
-        _mm256_blendv_epi8(_mm256_shuffle_epi8(low_rows, lo), _mm256_shuffle_epi8(high_rows, lo),
-                           _mm256_slli_epi16(hi, 4));
-    const __m256i bit = _mm256_shuffle_epi8(bits, hi);
+        _mm256_blendv_epi8(_mm256_shuffle_epi8(t.low_rows, lo),
+                           _mm256_shuffle_epi8(t.high_rows, lo), _mm256_slli_epi16(hi, 4));
+    const __m256i bit = _mm256_shuffle_epi8(t.bit_of_high, hi);
     return _mm256_cmpeq_epi8(_mm256_and_si256(row, bit), bit);
 }
 
-// The first block of 32 places in [i, last] with a candidate (each of the first `count`
-// characters in its set), and its mask; `last` + 1 rounded down when none.
-__attribute__((target("avx2"))) std::size_t candidates_avx2(const std::uint8_t* d, std::size_t i,
-                                                            std::size_t last,
-                                                            const nibble_tables* lead,
-                                                            unsigned count, std::uint32_t& mask) {
+// The first block of 32 places in [i, last] with a place p whose characters p and p + second
+// are in their sets, with a mask of those places; the place where the rest begins and no mask
+// when there is none.
+__attribute__((target("avx2"))) std::size_t
+next_block_avx2(const std::uint8_t* d, std::size_t i, std::size_t last, const nibble_tables& first,
+                std::size_t second, const nibble_tables& other, std::uint32_t& mask) {
+    const nibble_registers f = registers_of(first);
+    const nibble_registers o = registers_of(other);
     for (; i <= last && last - i >= 31; i += 32) {
-        __m256i all = accepts(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i)), lead[0]);
-        for (unsigned k = 1; k < count && !_mm256_testz_si256(all, all); ++k)
-            all = _mm256_and_si256(
-                all,
-                accepts(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i + k)), lead[k]));
-        mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(all));
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i));
+        const __m256i z = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i + second));
+        mask = static_cast<std::uint32_t>(
+            _mm256_movemask_epi8(_mm256_and_si256(accepts(a, f), accepts(z, o))));
         if (mask) return i;
     }
     mask = 0;
@@ -117,13 +152,7 @@ __attribute__((target("avx2"))) std::size_t candidates_avx2(const std::uint8_t* 
 } // namespace
 
 std::span<const std::uint16_t> pinyin_readings_of(char32_t cp) {
-    const char16_t code = readings_code(cp);
-    if (code < pinyin_readings_first_set) return {};
-    const std::size_t set = code - pinyin_readings_first_set;
-    if (set + 1 >= std::size(pinyin_reading_set_starts)) return {};
-    return std::span<const std::uint16_t>(pinyin_reading_set_ids)
-        .subspan(pinyin_reading_set_starts[set],
-                 pinyin_reading_set_starts[set + 1] - pinyin_reading_set_starts[set]);
+    return readings(cp);
 }
 
 std::string_view pinyin_syllable(std::uint16_t index) {
@@ -175,6 +204,14 @@ std::optional<pinyin_full_query> pinyin_full_query::compile(QStringView typed) {
     }
     if (!longer_piece) return std::nullopt;
     q.lead_count_ = static_cast<unsigned>(std::min<std::size_t>(shortest, max_lead));
+    q.common_.resize(std::size(pinyin_syllables) * n);
+    for (std::size_t id = 0; id < std::size(pinyin_syllables); ++id)
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::string_view reading = pinyin_syllables[id];
+            std::size_t l = 0;
+            while (l < reading.size() && i + l < n && reading[l] == t[i + l]) ++l;
+            q.common_[id * n + i] = static_cast<std::uint8_t>(l);
+        }
     return q;
 }
 
@@ -200,21 +237,21 @@ bool pinyin_full_query::matches_at(std::u16string_view s, std::size_t u) const {
                 if (t[i] == c) next |= std::uint64_t{1} << (i + 1);
             }
         } else {
-            for (const std::uint16_t id : pinyin_readings_of(cp)) {
-                const std::string_view reading = pinyin_syllable(id);
+            for (const std::uint16_t id : readings(cp)) {
+                const std::uint8_t* common = common_.data() + std::size_t{id} * n;
+                const std::string_view reading = pinyin_syllables[id];
+                const bool initial_of_two = two_letter_initial(reading);
                 for (std::uint64_t r = reached; r; r &= r - 1) {
                     const auto i = static_cast<std::size_t>(std::countr_zero(r));
-                    const std::string_view rest = t.substr(i);
-                    std::size_t l = 0;
-                    while (l < reading.size() && l < rest.size() && reading[l] == rest[l]) ++l;
+                    const std::size_t l = common[i];
                     if (l == 0) continue;
-                    if (l == rest.size()) { // the rest begins the reading: a last piece
+                    if (l == n - i) { // the rest begins the reading: a last piece
                         next |= done;
                         continue;
                     }
                     next |= std::uint64_t{1} << (i + 1);
                     if (l == reading.size()) next |= std::uint64_t{1} << (i + l);
-                    if (l >= 2 && two_letter_initial(reading)) next |= std::uint64_t{1} << (i + 2);
+                    if (l >= 2 && initial_of_two) next |= std::uint64_t{1} << (i + 2);
                 }
             }
         }
@@ -237,57 +274,67 @@ void pinyin_full_query::find(const pinyin_key& key, const pinyin_key::name_of_ro
     std::array<byte_set, max_lead> accept;
     for (std::size_t j = 0; j < k; ++j) accept[j] = accepted_bytes(lead_[j], key);
 
-    std::uint32_t row = b;
-    // Tries the candidate at key position i; answers where the search goes on.
-    auto try_at = [&](std::size_t i) {
-        row = row_at(starts, row, e, i);
-        const std::size_t next_row = starts[row + 1];
-        if (out[row - b]) return next_row;
-        const std::u16string_view name = names(row);
-        std::size_t c = i - starts[row]; // the character's place in its row
-        std::size_t unit = c;
-        if (name.size() != next_row - starts[row] - 1) { // pairs of surrogates, or a new name
-            unit = 0;
-            for (; c > 0 && unit < name.size(); --c)
-                unit += QChar::isHighSurrogate(name[unit]) && unit + 1 < name.size() &&
-                                QChar::isLowSurrogate(name[unit + 1])
-                            ? 2
-                            : 1;
-        }
-        if (unit >= name.size() || !matches_at(name, unit)) return i + 1;
-        out[row - b] = 1;
-        return next_row; // the row's other candidates add nothing
+    // First every candidate with its name, whose character is asked of memory at once; the
+    // checks after that mostly find it in the cache (names lie far from the key).
+    struct place {
+        std::uint32_t row;
+        std::uint32_t character; // in its row
+        std::u16string_view name;
     };
-    auto candidate = [&](std::size_t i) {
-        for (std::size_t j = 0; j < k; ++j)
-            if (!accept[j].has(d[i + j])) return false;
+    std::vector<place> places;
+    places.reserve(256);
+    // Two of the first characters are tried together, the first and the one least often met;
+    // the others one by one at each place the two allow.
+    std::size_t second = 1;
+    for (std::size_t j = 2; j < k; ++j)
+        if (how_common(lead_[j]) < how_common(lead_[second])) second = j;
+    auto others = [&](std::size_t i) {
+        for (std::size_t j = 1; j < k; ++j)
+            if (j != second && !accept[j].has(d[i + j])) return false;
         return true;
+    };
+    std::uint32_t row = b;
+    std::u16string_view name = names(b);
+    auto take = [&](std::size_t i) {
+        if (!others(i)) return;
+        const std::uint32_t r = row_at(starts, row, e, i);
+        if (r != row) name = names(row = r);
+        const auto c = static_cast<std::uint32_t>(i - starts[r]);
+        if (c < name.size()) __builtin_prefetch(name.data() + c);
+        places.push_back({r, c, name});
     };
 
     std::size_t i = starts[b];
 #ifdef QM_FULL_AVX2
     if (cpu_has_avx2()) {
-        std::array<nibble_tables, max_lead> lead;
-        for (std::size_t j = 0; j < k; ++j) lead[j] = tables_of(accept[j]);
-        while (i <= last) {
+        const nibble_tables first = tables_of(accept[0]);
+        const nibble_tables other = tables_of(accept[second]);
+        for (;;) {
             std::uint32_t mask = 0;
-            const std::size_t block =
-                candidates_avx2(d, i, last, lead.data(), static_cast<unsigned>(k), mask);
-            if (!mask) {
-                i = block;
-                break;
-            }
-            while (mask) {
-                const std::size_t at = block + static_cast<std::size_t>(std::countr_zero(mask));
-                mask &= mask - 1;
-                if (at < i) continue;
-                i = try_at(at);
-                if (i >= block + 32) break;
-            }
-            i = std::max(i, block + 32);
+            i = next_block_avx2(d, i, last, first, second, other, mask);
+            if (!mask) break;
+            for (; mask; mask &= mask - 1)
+                take(i + static_cast<std::size_t>(std::countr_zero(mask)));
+            i += 32;
         }
     }
 #endif
     for (; i <= last; ++i)
-        if (candidate(i)) i = try_at(i) - 1;
+        if (accept[0].has(d[i]) && accept[second].has(d[i + second])) take(i);
+
+    for (const place& p : places) {
+        if (out[p.row - b]) continue;
+        const std::u16string_view s = p.name;
+        std::size_t unit = p.character;
+        if (s.size() !=
+            starts[p.row + 1] - starts[p.row] - 1) { // pairs of surrogates, or a new name
+            unit = 0;
+            for (std::size_t c = p.character; c > 0 && unit < s.size(); --c)
+                unit += QChar::isHighSurrogate(s[unit]) && unit + 1 < s.size() &&
+                                QChar::isLowSurrogate(s[unit + 1])
+                            ? 2
+                            : 1;
+        }
+        if (unit < s.size() && matches_at(s, unit)) out[p.row - b] = 1;
+    }
 }

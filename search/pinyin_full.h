@@ -23,6 +23,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The column in a filter ("pinyinfull like '%wodear%'"): what "pinyinkey" answers, and full
 // and mixed pinyin beside it.
@@ -54,6 +55,8 @@ class pinyin_full_query {
     // Letters that may stand at each of the first characters of a match (bit 0 = 'a').
     std::array<std::uint32_t, max_lead> lead_{};
     unsigned lead_count_ = 0;
+    // Letters each syllable has in common with the text from each offset on, by syllable.
+    std::vector<std::uint8_t> common_;
 };
 
 // Whether a pinyin condition asks for more than its initials (see compile).
