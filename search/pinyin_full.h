@@ -9,11 +9,13 @@
 // piece of itself, in any case. Split into single letters, a text matches where the
 // initials key does, so this finds all the key finds, and more.
 //
-// Costs nothing per record. A search walks the key once: positions whose first characters
-// (up to four, as many as the shortest split has pieces) hold initials some split can begin
-// with are candidates, tried 32 at a time; each candidate is checked against the name,
-// every split at once (the offsets of the text reached so far, one bit each), so the number
-// of splits never matters. Texts of up to 63 letters.
+// Costs nothing per record. A search walks the key once: places whose first characters (up
+// to four, as many as the shortest split has pieces) hold initials some split can begin with
+// are candidates, two characters tried 32 places at a time and the others at each place
+// those allow; each candidate is checked against the name, every split at once (the offsets
+// of the text reached so far, one bit each), so the number of splits never matters. Texts of
+// up to 63 letters. A text whose splits begin with the commonest initials ("yinyue") leaves
+// many candidates, each a look at a name: it is the slowest kind.
 #include "search/pinyin_key.h"
 
 #include <QStringView>
