@@ -203,6 +203,16 @@ void BM_query_pinyin_or_key_yy(benchmark::State& state) {
 void BM_query_pinyin_or_key_wdar(benchmark::State& state) {
     pinyin_query(state, QStringLiteral("wdar"));
 }
+// Full and mixed pinyin: what the same conditions run when typed whole.
+void BM_query_full_pinyin_wodeairen(benchmark::State& state) {
+    pinyin_query(state, QStringLiteral("wodeairen"));
+}
+void BM_query_full_pinyin_wodear(benchmark::State& state) {
+    pinyin_query(state, QStringLiteral("wodear"));
+}
+void BM_query_full_pinyin_yinyue(benchmark::State& state) {
+    pinyin_query(state, QStringLiteral("yinyue"));
+}
 void BM_query_pictures(benchmark::State& state) {
     query(state, u"fileext = '.jpg' or  fileext = '.jpeg' or  fileext = '.bmp' or  fileext = "
                  u"'.gif' or  fileext = '.rle' or  fileext = '.wmf' ");
@@ -226,6 +236,18 @@ BENCHMARK(BM_query_pinyin_or_key_yy)
     ->Repetitions(15)
     ->ReportAggregatesOnly();
 BENCHMARK(BM_query_pinyin_or_key_wdar)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(15)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_query_full_pinyin_wodeairen)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(15)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_query_full_pinyin_wodear)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(15)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_query_full_pinyin_yinyue)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(15)
     ->ReportAggregatesOnly();

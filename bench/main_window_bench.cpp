@@ -88,6 +88,15 @@ void BM_pinyin_two_letters(benchmark::State& state) {
 void BM_pinyin_polyphones(benchmark::State& state) {
     query_after_quiet_time(state, QStringLiteral("yy")); // 音乐 answers "yy" and "yl"
 }
+void BM_pinyin_full(benchmark::State& state) {
+    query_after_quiet_time(state, QStringLiteral("wodeairen"));
+}
+void BM_pinyin_mixed(benchmark::State& state) {
+    query_after_quiet_time(state, QStringLiteral("wodear"));
+}
+void BM_pinyin_full_two_syllables(benchmark::State& state) {
+    query_after_quiet_time(state, QStringLiteral("yinyue"));
+}
 void BM_name_two_chinese(benchmark::State& state) {
     query_after_quiet_time(state, QStringLiteral("爱人"));
 }
@@ -117,6 +126,12 @@ BENCHMARK(BM_pinyin_two_letters)
     ->Repetitions(10)
     ->ReportAggregatesOnly();
 BENCHMARK(BM_pinyin_polyphones)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(10)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_pinyin_full)->Unit(benchmark::kMillisecond)->Repetitions(10)->ReportAggregatesOnly();
+BENCHMARK(BM_pinyin_mixed)->Unit(benchmark::kMillisecond)->Repetitions(10)->ReportAggregatesOnly();
+BENCHMARK(BM_pinyin_full_two_syllables)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(10)
     ->ReportAggregatesOnly();

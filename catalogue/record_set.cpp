@@ -5,6 +5,7 @@
 #include "search/filter_evaluator.h"
 #include "search/filter_expr.h"
 #include "search/filter_language.h"
+#include "search/pinyin_full.h"
 #include "search/pinyin_key.h"
 
 #include <algorithm>
@@ -234,8 +235,9 @@ int record_set::filter() {
     if (!filter_ || filter_text_.trimmed().isEmpty()) {
         visible_ = order_;
     } else {
-        if (std::any_of(filter_->terms.begin(), filter_->terms.end(),
-                        [](const filter_term& t) { return t.column == col_pinyin_key; }))
+        if (std::any_of(filter_->terms.begin(), filter_->terms.end(), [](const filter_term& t) {
+                return t.column == col_pinyin_key || t.column == col_pinyin_full;
+            }))
             await_pinyin_key();
         // A freshly loaded catalogue is in order already: nothing changes under a reader.
         storage_->prepare_for_search();

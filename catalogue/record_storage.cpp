@@ -1,6 +1,7 @@
 #include "catalogue/record_storage.h"
 
 #include "catalogue/native_names.h"
+#include "search/pinyin_full.h"
 
 #include <limits>
 #include <stdexcept>
@@ -550,17 +551,22 @@ std::size_t record_storage::memory_bytes() const {
 
 int record_storage::column_number(QStringView name) const {
     if (name.compare(pinyin_key_column_name, Qt::CaseInsensitive) == 0) return col_pinyin_key;
+    if (name.compare(pinyin_full_column_name, Qt::CaseInsensitive) == 0) return col_pinyin_full;
     return catalogue_column_number(name);
 }
 
-std::shared_ptr<const pinyin_key> record_storage::make_pinyin_key() const {
-    const text_arena_view initials = pinyinma_.view();
-    const pinyin_key::name_of_row name = [this](std::uint32_t row) {
+pinyin_key::name_of_row record_storage::pinyin_key_names() const {
+    return [this](std::uint32_t row) {
         const auto v = filename_.get(row, filenamewithno_.get(row));
         return v ? std::u16string_view(v->utf16(), static_cast<std::size_t>(v->size()))
                  : std::u16string_view();
     };
-    return std::make_shared<const pinyin_key>(pinyin_key::build(name, rows(), 0, &initials));
+}
+
+std::shared_ptr<const pinyin_key> record_storage::make_pinyin_key() const {
+    const text_arena_view initials = pinyinma_.view();
+    return std::make_shared<const pinyin_key>(
+        pinyin_key::build(pinyin_key_names(), rows(), 0, &initials));
 }
 
 void record_storage::install_pinyin_key(std::shared_ptr<const pinyin_key> key) {
@@ -570,9 +576,14 @@ void record_storage::install_pinyin_key(std::shared_ptr<const pinyin_key> key) {
 
 column_access record_storage::access(int column) const {
     column_access a;
-    if (column == col_pinyin_key) {
-        a.how = column_access::kind::pinyin_key;
+    if (column == col_pinyin_key || column == col_pinyin_full) {
         a.key = pinyin_key_.get();
+        if (column == col_pinyin_key) {
+            a.how = column_access::kind::pinyin_key;
+        } else {
+            a.how = column_access::kind::pinyin_full;
+            a.key_names = pinyin_key_names();
+        }
         return a;
     }
     if (const auto* ar = arena(column)) {

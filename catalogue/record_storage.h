@@ -212,11 +212,14 @@ class record_storage final : public filter_source {
     std::size_t memory_bytes() const;
 
     // The pinyin search key of every row there is now, from the name column; a filter names
-    // it "pinyinkey". Rows added later have none until the next call.
+    // it "pinyinkey", and "pinyinfull" with full pinyin. Rows added later have none until the
+    // next call.
     void build_pinyin_key() { install_pinyin_key(make_pinyin_key()); }
     // The two halves of that, for a key made on another thread while nothing changes here.
     std::shared_ptr<const pinyin_key> make_pinyin_key() const;
     void install_pinyin_key(std::shared_ptr<const pinyin_key> key);
+    // The text of a row the key is made from.
+    pinyin_key::name_of_row pinyin_key_names() const;
     std::size_t pinyin_key_bytes() const { return pinyin_key_ ? pinyin_key_->memory_bytes() : 0; }
     // True while the key covers every row and finds whatever the stored initials find, so a
     // pinyin condition needs to search the key alone.

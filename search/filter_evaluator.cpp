@@ -1,6 +1,7 @@
 #include "search/filter_evaluator.h"
 
 #include "search/cpu_avx2.h"
+#include "search/pinyin_full.h"
 #include "search/pinyin_key.h"
 #include "search/row_at_offset.h"
 
@@ -152,8 +153,9 @@ struct column_plan {
     // each other pattern alone.
     std::vector<std::vector<const text_matcher*>> arena_groups;
     std::vector<const text_matcher*> per_row;
-    std::vector<std::uint8_t> dictionary_pass; // per distinct text
-    std::vector<std::string> key_queries;      // pinyin key: its "contains" literals
+    std::vector<std::uint8_t> dictionary_pass;   // per distinct text
+    std::vector<std::string> key_queries;        // pinyin key: its "contains" literals
+    std::vector<pinyin_full_query> full_queries; // full pinyin: literals beyond initials
 };
 
 bool any_matches(const std::vector<const text_matcher*>& ms, const char16_t* s, std::size_t n) {
@@ -368,8 +370,12 @@ void evaluate_rows(const column_plan& plan, std::uint32_t b, std::uint32_t e, st
         break;
     }
     case column_access::kind::pinyin_key:
-        for (const std::string& q : plan.key_queries)
-            if (plan.access.key) plan.access.key->contains(q, b, e, out);
+    case column_access::kind::pinyin_full:
+        if (!plan.access.key) break;
+        for (const std::string& q : plan.key_queries) plan.access.key->contains(q, b, e, out);
+        if (!plan.access.key_names) break;
+        for (const pinyin_full_query& q : plan.full_queries)
+            q.find(*plan.access.key, plan.access.key_names, b, e, out);
         break;
     case column_access::kind::generic: {
         if (!plan.access.text_of) break;
@@ -404,11 +410,19 @@ std::vector<column_plan> make_plans(const filter_expr& expr, const filter_source
             plan.access.dictionary.ids == nullptr)
             plan.access.how = column_access::kind::generic;
 
-        if (plan.access.how == column_access::kind::pinyin_key) {
+        if (plan.access.how == column_access::kind::pinyin_key ||
+            plan.access.how == column_access::kind::pinyin_full) {
             // The key answers "contains" only; a text it cannot hold matches nothing.
             for (const text_matcher& m : plan.matchers) {
-                std::string q = m.how == text_matcher::mode::contains ? pinyin_key_query(m.literal)
-                                                                      : std::string();
+                if (m.how != text_matcher::mode::contains) continue;
+                if (plan.access.how == column_access::kind::pinyin_full) {
+                    // Its initials are among what full pinyin finds.
+                    if (auto full = pinyin_full_query::compile(m.literal)) {
+                        plan.full_queries.push_back(std::move(*full));
+                        continue;
+                    }
+                }
+                std::string q = pinyin_key_query(m.literal);
                 if (!q.empty()) plan.key_queries.push_back(std::move(q));
             }
             continue;

@@ -6,8 +6,8 @@
 //   string     := "'" characters "'"                   ('' inside stands for one ')
 // "like" patterns: "%" is any run of characters; every other character is itself.
 // Comparisons are exact; a null column matches nothing; the empty text matches all.
-// A table may offer a pinyin search key column (pinyin_key.h): it answers only
-// like '%text%', letters in any case, and nothing else.
+// A table may offer a pinyin search key column (pinyin_key.h), and one that also answers
+// full pinyin (pinyin_full.h): they answer only like '%text%', letters in any case.
 #include "search/filter_source.h"
 
 #include <QString>

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <string_view>
 
 // Length value that marks a null text in a text_arena_view.
 inline constexpr std::uint16_t null_text_length = 0xFFFF;
@@ -33,11 +34,13 @@ struct text_dictionary_view {
 class pinyin_key; // search/pinyin_key.h
 
 struct column_access {
-    enum class kind { arena, dictionary, generic, pinyin_key };
+    enum class kind { arena, dictionary, generic, pinyin_key, pinyin_full };
     kind how = kind::generic;
     text_arena_view arena;
     text_dictionary_view dictionary;
     const pinyin_key* key = nullptr; // rows past its end have no key
+    // pinyin_full: the text the key's row was made from (search/pinyin_full.h).
+    std::function<std::u16string_view(std::uint32_t row)> key_names;
     // Any column: writes the row's value as text into `out`; false when the value is null.
     std::function<bool(std::uint32_t row, QString& out)> text_of;
 };

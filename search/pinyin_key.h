@@ -53,6 +53,15 @@ class pinyin_key {
     void contains(std::string_view query, std::uint32_t b, std::uint32_t e,
                   std::uint8_t* out) const;
 
+    // The bytes described above, for searches built on the key: row r's characters are
+    // bytes()[row_starts()[r] .. row_starts()[r + 1] - 1), followed by its 0.
+    const std::uint8_t* bytes() const { return data_.data(); }
+    const std::uint32_t* row_starts() const { return offsets_.data(); }
+    // The letters a code byte (0x80..0xFF) may stand for; 0xFF: every letter.
+    std::uint32_t code_letters(std::uint8_t code) const {
+        return code >= 0x80 ? code_letters_[code - 0x80] : 0;
+    }
+
     // Whether every printable ASCII character of every row's initials given to build() is
     // accepted by the key at the same character, so that a condition of printable ASCII that
     // matches the initials also matches the key. A row whose initials do not line up with

@@ -3,6 +3,7 @@
 #include "catalogue/record_set.h"
 #include "catalogue/record_storage.h"
 #include "search/filter_language.h"
+#include "search/pinyin_full.h"
 #include "search/pinyin_key.h"
 
 namespace {
@@ -64,11 +65,22 @@ QString name_contains_filter(QStringView text) {
            QStringLiteral("' + '%'");
 }
 
+namespace {
+
+// The search key's term: initials of every reading of every ideograph, and full pinyin when
+// the text asks for more than initials.
+QString key_term(QStringView text) {
+    return (pinyin_full_applies(text) ? QStringLiteral("pinyinfull like '%' + '")
+                                      : QStringLiteral("pinyinkey like '%' + '")) +
+           filter_escape(text) + QStringLiteral("' + '%'");
+}
+
+} // namespace
+
 QString pinyin_contains_filter(QStringView text) {
-    // The stored initials as ever, or the search key (every reading, every ideograph).
-    const QString t = filter_escape(text);
-    return QStringLiteral("pinyinma like '%' +'") + t +
-           QStringLiteral("' + '%' or pinyinkey like '%' + '") + t + QStringLiteral("' + '%'");
+    // The stored initials as ever, or the search key.
+    return QStringLiteral("pinyinma like '%' +'") + filter_escape(text) +
+           QStringLiteral("' + '%' or ") + key_term(text);
 }
 
 QString several_numbers_filter(QStringView condition) {
@@ -118,8 +130,7 @@ query_plan plan_query(QStringView c) {
         plan.filter = pinyin_contains_filter(c);
         // The key answers plain contains only, so wildcards keep the stored initials in play.
         if (!pinyin_key_query(c).empty() && !c.contains(u'%') && !c.contains(u'_'))
-            plan.key_only_filter = QStringLiteral("pinyinkey like '%' + '") + filter_escape(c) +
-                                   QStringLiteral("' + '%'");
+            plan.key_only_filter = key_term(c);
     }
     return plan;
 }

@@ -60,12 +60,13 @@ TEST_F(every_name, every_name_is_found_by_what_a_user_types) {
     };
     const case_t cases[] = {
         {"\xc4\xe3\xba\xc3.mp3", u"你好.mp3"_s, u"nh"_s, {u"你好"_s, u"nh"_s}},
-        {"我的愛人.mp3", u"我的愛人.mp3"_s, u"wd愛r"_s, {u"wdar"_s, u"wd愛r"_s}},
-        {"後來.mp3", u"後來.mp3"_s, u"後來"_s, {u"hl"_s}},
+        {"我的愛人.mp3", u"我的愛人.mp3"_s, u"wd愛r"_s, {u"wdar"_s, u"wd愛r"_s, u"wodear"_s}},
+        {"我的爱人.mp3", u"我的爱人.mp3"_s, u"wdar"_s, {u"wodeairen"_s, u"wodear"_s, u"wdair"_s}},
+        {"後來.mp3", u"後來.mp3"_s, u"後來"_s, {u"hl"_s, u"houlai"_s}},
         {"聽海.mp3", u"聽海.mp3"_s, u"聽h"_s, {u"th"_s}},
         {"茉莉花.mp3", u"茉莉花.mp3"_s, u"茉lh"_s, {u"mlh"_s}},
         {"千千阙歌.mp3", u"千千阙歌.mp3"_s, u"qq阙g"_s, {u"qqqg"_s}},
-        {"音乐.mp3", u"音乐.mp3"_s, u"yl"_s, {u"yy"_s, u"yl"_s}},
+        {"音乐.mp3", u"音乐.mp3"_s, u"yl"_s, {u"yy"_s, u"yl"_s, u"yinyue"_s, u"yinle"_s}},
         {"Yesterday.mp3", u"Yesterday.mp3"_s, u"Yesterday"_s, {u"yesterday"_s, u"yEsterDay"_s}},
         {"DJ 舞曲.mp3", u"DJ 舞曲.mp3"_s, u"DJ wq"_s, {u"dj"_s, u"dj w"_s}},
         {"\xf0\xa0\x80\x80.mp3", u"\U00020000.mp3"_s, u"\U00020000"_s, {u"h"_s}},
@@ -93,6 +94,11 @@ TEST_F(every_name, every_name_is_found_by_what_a_user_types) {
     EXPECT_EQ(found(catalogue, u"Yesterday"_s), QStringList{u"(no filter)"_s});
     EXPECT_EQ(found(catalogue, u"yy"_s), QStringList{u"音乐.mp3"_s});
     EXPECT_EQ(found(catalogue, u"dj"_s), QStringList{u"DJ 舞曲.mp3"_s});
+    EXPECT_EQ(found(catalogue, u"yinyue"_s), QStringList{u"音乐.mp3"_s});
+    EXPECT_EQ(found(catalogue, u"wodeairen"_s).size(), 2);
+    // Latin names answer letter for letter, full pinyin or not.
+    EXPECT_EQ(found(catalogue, u"yesterday"_s), QStringList{u"Yesterday.mp3"_s});
+    EXPECT_EQ(found(catalogue, u"yestarday"_s), QStringList{});
 }
 
 TEST_F(every_name, a_gbk_path_survives_save_and_reload_and_left_out_names_are_told) {

@@ -1,7 +1,8 @@
 // Reads arbitrary bytes as a file name from the disk. Whatever the verdict, the text fits,
 // is terminated, and a name taken as text leads back to exactly its bytes; the pinyin key
-// of the text is built and searched without fault.
+// of the text is built and searched without fault, full pinyin too.
 #include "catalogue/native_names.h"
+#include "search/pinyin_full.h"
 #include "search/pinyin_key.h"
 
 #include <algorithm>
@@ -37,6 +38,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const text_arena_view names{text.utf16(), static_cast<std::size_t>(text.size()), &offset,
                                 &length, true};
     std::uint8_t hit = 0;
-    pinyin_key::build(names, 1).contains("ab", 0, 1, &hit);
+    const pinyin_key key = pinyin_key::build(names, 1);
+    key.contains("ab", 0, 1, &hit);
+    const std::u16string_view whole(text.utf16(), static_cast<std::size_t>(text.size()));
+    const pinyin_key::name_of_row name_of = [whole](std::uint32_t) { return whole; };
+    pinyin_full_query::compile(u"wodeairen")->find(key, name_of, 0, 1, &hit);
+    // Typed as full pinyin, a name of letters finds itself.
+    if (const auto typed = pinyin_full_query::compile(text)) {
+        hit = 0;
+        typed->find(key, name_of, 0, 1, &hit);
+        if (!hit) std::abort();
+    }
     return 0;
 }

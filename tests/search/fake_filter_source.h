@@ -17,7 +17,8 @@ class fake_filter_source final : public filter_source {
         unordered_arena, // texts in reverse row order, with gaps between them
         dictionary,
         generic,
-        pinyin_key, // the pinyin search key of the column's texts
+        pinyin_key,  // the pinyin search key of the column's texts
+        pinyin_full, // the same key, with the texts for full pinyin
     };
     using cell = std::optional<QString>;
 
@@ -63,8 +64,16 @@ class fake_filter_source final : public filter_source {
             a.how = column_access::kind::generic;
             break;
         case layout::pinyin_key:
-            a.how = column_access::kind::pinyin_key;
+        case layout::pinyin_full:
+            a.how = col.how == layout::pinyin_key ? column_access::kind::pinyin_key
+                                                  : column_access::kind::pinyin_full;
             a.key = &s.key;
+            a.key_names = [&s](std::uint32_t row) {
+                const std::uint16_t len = s.lengths[row];
+                return len == null_text_length
+                           ? std::u16string_view()
+                           : std::u16string_view(s.data.data() + s.offsets[row], len);
+            };
             return a;
         }
         a.text_of = [&col](std::uint32_t row, QString& out) {
@@ -123,13 +132,13 @@ class fake_filter_source final : public filter_source {
             break;
         case layout::generic:
             break;
-        case layout::pinyin_key: {
-            store texts;
-            texts.offsets.assign(n, 0);
-            texts.lengths.assign(n, null_text_length);
-            for (std::size_t r = 0; r < n; ++r) append(texts, r, col.values[r]);
-            const text_arena_view names{texts.data.data(), texts.data.size(), texts.offsets.data(),
-                                        texts.lengths.data(), true};
+        case layout::pinyin_key:
+        case layout::pinyin_full: {
+            s.offsets.assign(n, 0);
+            s.lengths.assign(n, null_text_length);
+            for (std::size_t r = 0; r < n; ++r) append(s, r, col.values[r]);
+            const text_arena_view names{s.data.data(), s.data.size(), s.offsets.data(),
+                                        s.lengths.data(), true};
             // Three parts, so codes are joined across parts as in a large catalogue.
             s.key = ::pinyin_key::build(names, static_cast<std::uint32_t>(n), 3);
             break;

@@ -1,6 +1,7 @@
 // The evaluator's fast paths against plain reference answers: the literal search,
 // every storage layout on random tables, and splitting rows across threads.
 #include "search/filter_evaluator.h"
+#include "search/pinyin_full.h"
 #include "search/row_at_offset.h"
 #include "tests/search/fake_filter_source.h"
 
@@ -197,7 +198,7 @@ TEST(filter_evaluator, threads_give_the_single_thread_answer) {
 
 // The key by its definition, one character at a time: an ASCII character is itself in lower
 // case, an ideograph matches a letter when one of its readings begins with it.
-bool key_holds(const QString& name, const std::string& query) {
+std::vector<char32_t> characters(const QString& name) {
     std::vector<char32_t> chars;
     for (qsizetype i = 0; i < name.size(); ++i) {
         if (name[i].isHighSurrogate() && i + 1 < name.size() && name[i + 1].isLowSurrogate()) {
@@ -207,6 +208,11 @@ bool key_holds(const QString& name, const std::string& query) {
             chars.push_back(name[i].unicode());
         }
     }
+    return chars;
+}
+
+bool key_holds(const QString& name, const std::string& query) {
+    const std::vector<char32_t> chars = characters(name);
     auto matches = [](char32_t c, char q) {
         if (c < 0x80) return c >= 0x20 && QChar::toLower(c) == static_cast<char32_t>(q);
         return q >= 'a' && q <= 'z' && ((pinyin_initials_of(c) >> (q - 'a')) & 1u);
@@ -220,11 +226,42 @@ bool key_holds(const QString& name, const std::string& query) {
     return false;
 }
 
+// Full pinyin by its definition: from character k on, `rest` splits into one piece per
+// character, each a whole reading, its first letter, a "zh"/"ch"/"sh" it begins with, or,
+// the last, any beginning of a reading; a Latin letter is itself. Two characters or more.
+bool pieces_from(const std::vector<char32_t>& chars, std::size_t k, std::string_view rest,
+                 std::size_t used) {
+    if (rest.empty()) return used >= 2;
+    if (k == chars.size()) return false;
+    const char32_t c = chars[k];
+    if (c < 0x80)
+        return QChar::toLower(c) == static_cast<char32_t>(rest[0]) &&
+               pieces_from(chars, k + 1, rest.substr(1), used + 1);
+    for (const std::uint16_t id : pinyin_readings_of(c)) {
+        const std::string_view reading = pinyin_syllable(id);
+        for (std::size_t len = 1; len <= rest.size(); ++len) {
+            const std::string_view piece = rest.substr(0, len);
+            const bool fits =
+                reading.starts_with(piece) && (len == rest.size() || len == 1 || piece == reading ||
+                                               piece == "zh" || piece == "ch" || piece == "sh");
+            if (fits && pieces_from(chars, k + 1, rest.substr(len), used + 1)) return true;
+        }
+    }
+    return false;
+}
+
+bool full_holds(const QString& name, const std::string& query) {
+    const std::vector<char32_t> chars = characters(name);
+    for (std::size_t start = 0; start < chars.size(); ++start)
+        if (pieces_from(chars, start, query, 0)) return true;
+    return false;
+}
+
 TEST(filter_evaluator, pinyin_key_in_every_layout_and_thread_count_gives_the_plain_answer) {
     std::mt19937 rng(17);
     // Polyphones whose readings differ in their initial, single readings, Traditional, an
     // ideograph beyond the basic plane, Latin letters in both cases, and others.
-    QString alphabet = u"乐长行音愛我的人yYlLzc 1\U00020000é"_s;
+    QString alphabet = u"乐长行音愛我的人西安中yYlLzc 1\U00020000é"_s;
     // More distinct sets of initials than one-byte codes: some are kept aside.
     std::vector<std::uint32_t> sets;
     for (char16_t c = 0x4E00; c < 0x9FA5 && sets.size() < 200; ++c) {
@@ -243,11 +280,18 @@ TEST(filter_evaluator, pinyin_key_in_every_layout_and_thread_count_gives_the_pla
         t.exts.push_back(p(rng) == 0 ? u".avi"_s : u".mp3"_s);
     }
     const std::string queries[] = {"y", "yy", "yl", "lz", "cx", "hz", "zh", "wdar", "y 1", "ly"};
+    // Full pinyin on the column that answers it; the initials above answer as on the key.
+    const std::string full_queries[] = {"yinyue", "yinle", "wodeai",    "wodear",
+                                        "wdair",  "xian",  "zhangxing", "zhonghang",
+                                        "chzh",   "yue1",  "lezhy",     "hele"};
+    std::vector<std::string> every_query(std::begin(queries), std::end(queries));
+    every_query.insert(every_query.end(), std::begin(full_queries), std::end(full_queries));
     for (const layout names :
          {layout::ordered_arena, layout::unordered_arena, layout::dictionary, layout::generic}) {
         const fake_filter_source s({{u"name"_s, names, t.names},
                                     {u"ext"_s, layout::dictionary, t.exts},
-                                    {u"key"_s, layout::pinyin_key, t.names}});
+                                    {u"key"_s, layout::pinyin_key, t.names},
+                                    {u"full"_s, layout::pinyin_full, t.names}});
         for (const std::string& q : queries) {
             const QString typed = QString::fromStdString(q).toUpper();
             const QString text =
@@ -263,6 +307,25 @@ TEST(filter_evaluator, pinyin_key_in_every_layout_and_thread_count_gives_the_pla
                 EXPECT_EQ(evaluate_filter(*expr, s, threads), expected) << q << " " << threads;
                 EXPECT_EQ(filter_passing_rows(*expr, s, threads), places(expected)) << q;
             }
+        }
+        if (names != layout::ordered_arena) continue; // the full column reads its own texts
+        for (const std::string& q : every_query) {
+            const QString text =
+                u"full like '%"_s + QString::fromStdString(q) + u"%' or ext = '.avi'"_s;
+            const auto expr = parse_filter(text, s);
+            ASSERT_NE(expr, nullptr);
+            // Full pinyin is typed in letters; other texts answer as the key does.
+            const bool letters =
+                std::all_of(q.begin(), q.end(), [](char c) { return c >= 'a' && c <= 'z'; });
+            std::vector<std::uint8_t> expected(t.names.size());
+            for (std::size_t r = 0; r < expected.size(); ++r)
+                expected[r] = (t.names[r] && (key_holds(*t.names[r], q) ||
+                                              (letters && full_holds(*t.names[r], q)))) ||
+                              t.exts[r] == u".avi"_s;
+            const auto avi = std::count(t.exts.begin(), t.exts.end(), u".avi"_s);
+            EXPECT_TRUE(!letters || std::count(expected.begin(), expected.end(), 1) > avi) << q;
+            for (const unsigned threads : {1u, 2u, 3u, 7u, 0u})
+                EXPECT_EQ(evaluate_filter(*expr, s, threads), expected) << q << " " << threads;
         }
     }
 }

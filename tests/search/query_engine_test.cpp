@@ -46,8 +46,8 @@ TEST(query_engine, each_kind_of_condition_builds_its_exact_filter) {
         {u"Pmp3"_s, u"fileext = '.' + 'mp3'"_s, pm::turn_on, true},
         {u"pjpg"_s, u"pinyinma like '%' +'pjpg' + '%' or pinyinkey like '%' + 'pjpg' + '%'"_s,
          pm::turn_off, false},
-        {u"wdar"_s, u"pinyinma like '%' +'wdar' + '%' or pinyinkey like '%' + 'wdar' + '%'"_s,
-         pm::turn_off, false},
+        {u"wdar"_s, u"pinyinma like '%' +'wdar' + '%' or pinyinfull like '%' + 'wdar' + '%'"_s,
+         pm::turn_off, false}, // w|da|r read as mixed pinyin too
         {u"我的 爱人"_s, u"filenamewithno like '%' +'我的%爱人' + '%'"_s, pm::turn_off, false},
         {u"我的  爱人 "_s, u"filenamewithno like '%' +'我的%%爱人' + '%'"_s, pm::turn_off, false},
         {u"{x}"_s, u"filenamewithno like '%' +'{x}' + '%'"_s, pm::turn_off, false},

@@ -1,0 +1,65 @@
+#pragma once
+// Full and mixed pinyin, answered with the in-memory pinyin key and the names it was made
+// from: "yinyue" finds 音乐, "wodeairen", "wodear" and "wdair" find 我的爱人.
+//
+// A typed text of letters matches a run of two or more characters of a name when it splits
+// into one piece per character, each piece, for its character: a whole reading without tone
+// marks (ü typed "v"), the reading's first letter, "zh", "ch" or "sh" when the reading
+// begins with it, or (the last piece only) any beginning of a reading; a Latin letter is a
+// piece of itself, in any case. Split into single letters, a text matches where the
+// initials key does, so this finds all the key finds, and more.
+//
+// Costs nothing per record. A search walks the key once: places whose first characters (up
+// to four, as many as the shortest split has pieces) hold initials some split can begin with
+// are candidates, two characters tried 32 places at a time and the others at each place
+// those allow; each candidate is checked against the name, every split at once (the offsets
+// of the text reached so far, one bit each), so the number of splits never matters. Texts of
+// up to 63 letters. A text whose splits begin with the commonest initials ("yinyue") leaves
+// many candidates, each a look at a name: it is the slowest kind.
+#include "search/pinyin_key.h"
+
+#include <QStringView>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The column in a filter ("pinyinfull like '%wodear%'"): what "pinyinkey" answers, and full
+// and mixed pinyin beside it.
+inline constexpr int col_pinyin_full = 11;
+inline constexpr QStringView pinyin_full_column_name = u"pinyinfull";
+
+// The readings of `cp` without tone marks, as indices for pinyin_syllable; empty when it has
+// none.
+std::span<const std::uint16_t> pinyin_readings_of(char32_t cp);
+std::string_view pinyin_syllable(std::uint16_t index);
+
+class pinyin_full_query {
+  public:
+    // What `typed` asks; nullopt unless it is 2 to 63 letters that split into at least one
+    // piece longer than a letter (a text of initials only is the key's to answer).
+    static std::optional<pinyin_full_query> compile(QStringView typed);
+
+    // Sets out[r - b] = 1 for every row r in [b, e) whose name holds a match; names(r) is the
+    // text the key's row r was made from. Called on several threads at once.
+    void find(const pinyin_key& key, const pinyin_key::name_of_row& names, std::uint32_t b,
+              std::uint32_t e, std::uint8_t* out) const;
+
+  private:
+    static constexpr unsigned max_lead = 4;
+    // Whether a match begins at `unit` of `name`.
+    bool matches_at(std::u16string_view name, std::size_t unit) const;
+
+    std::string text_; // letters, lower case
+    // Letters that may stand at each of the first characters of a match (bit 0 = 'a').
+    std::array<std::uint32_t, max_lead> lead_{};
+    unsigned lead_count_ = 0;
+    // Letters each syllable has in common with the text from each offset on, by syllable.
+    std::vector<std::uint8_t> common_;
+};
+
+// Whether a pinyin condition asks for more than its initials (see compile).
+bool pinyin_full_applies(QStringView typed);
