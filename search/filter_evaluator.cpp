@@ -212,27 +212,29 @@ constexpr std::size_t prefetch_bytes = 2048;
 // unit for a literal of one) and the last.
 struct wide_probe {
     __m256i first;
-    __m256i second;
-    __m256i any_second; // all ones when the literal has no second unit
+    __m256i second; // the first again for a literal of one unit
     __m256i last;
+    std::size_t second_at; // 1, or 0 for a literal of one unit
     std::size_t last_at;
 };
 
 // Sixteen places from `at`: two bits for each where some literal's first, second and last
 // units match (the second keeps common pairs such as "live" for "love" out of the slow part).
+// Loads are cheaper than compares here: each literal's units are loaded where it needs them.
 __attribute__((target("avx2"))) inline std::uint64_t
 chunk_mask(const char16_t* at, std::size_t count, const wide_probe* probes) {
     const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
-    std::uint32_t mask = 0;
+    __m256i any = _mm256_setzero_si256();
     for (std::size_t k = 0; k < count; ++k) {
         const wide_probe& p = probes[k];
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + p.second_at));
         const __m256i z = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + p.last_at));
-        const __m256i two = _mm256_or_si256(_mm256_cmpeq_epi16(y, p.second), p.any_second);
-        mask |= static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(
-            _mm256_and_si256(_mm256_cmpeq_epi16(x, p.first), two), _mm256_cmpeq_epi16(z, p.last))));
+        any =
+            _mm256_or_si256(any, _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi16(x, p.first),
+                                                                   _mm256_cmpeq_epi16(y, p.second)),
+                                                  _mm256_cmpeq_epi16(z, p.last)));
     }
-    return mask;
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(any));
 }
 
 // The places of h[i, limit) where some literal's first and last unit match, 32 at a time
@@ -270,33 +272,131 @@ wide_scan(const char16_t* h, std::size_t i, std::size_t limit, std::size_t longe
     return i;
 }
 
-// The first literals of `group` looked for in one pass over the arena span of rows [b, e):
-// sixteen places at a time are tested against every literal's first and last unit, so a
-// few terms cost about what one does, and a hit costs no new call. A group is any number of
-// "contains" (up to max_group) or one matcher of another kind. A row's first place where a
-// literal lies wholly inside its text decides it (the leftmost place decides a pattern,
-// see ordered_contains), and the scan goes on after that row. out[r - b] is row r's.
+// Where a scan puts what it decides of rows [first_row(), ...): a byte per row (set, never
+// cleared), or the rows that pass themselves, each once, in increasing order, as a scan
+// decides them in order. take(row, false) leaves everything as it was.
+struct row_bytes {
+    std::uint8_t* out;
+    std::uint32_t b;
+    std::uint32_t first_row() const { return b; }
+    bool decided(std::uint32_t row) const { return out[row - b] != 0; }
+    void take(std::uint32_t row, bool pass) { out[row - b] |= static_cast<std::uint8_t>(pass); }
+};
+struct row_ids {
+    std::uint32_t* ids; // room for every row of the span and one more
+    std::uint32_t b;
+    std::size_t n = 0;
+    std::uint32_t taken = UINT32_MAX; // the last row taken; rows are below it
+    std::uint32_t first_row() const { return b; }
+    bool decided(std::uint32_t row) const { return row == taken; }
+    void take(std::uint32_t row, bool pass) {
+        ids[n] = row;
+        const bool add = pass & (row != taken);
+        n += add;
+        taken = add ? row : taken;
+    }
+};
+
+// One literal of a "contains" group as a place is checked against it: its first eight
+// units (zero beyond its end) compared at once, the rest one by one.
+struct literal_check {
+    __m128i head;
+    std::uint32_t head_bytes; // movemask bits of the units `head` holds
+    const char16_t* literal;
+    std::size_t size;
+};
+
+// The places of h[i, limit) where some literal of a "contains" group lies, 32 at a time while
+// every literal fits: each candidate is checked against every literal at once and mapped to
+// its row, which passes when the shortest literal found there ends inside the row's text.
+// A common word's hits (one every few dozen rows) thus cost no call and no branch on where
+// they lie; the rest of a row is not skipped, as its next hit costs less than a jump.
+// Answers where the rest must be looked at one place at a time. N literals as in wide_scan.
+template <std::size_t N, class Sink>
+__attribute__((target("avx2"))) inline std::size_t
+wide_scan_contains(const char16_t* h, std::size_t i, std::size_t limit, std::size_t longest,
+                   const wide_probe* given, const literal_check* given_checks, std::size_t n,
+                   const text_arena_view& a, std::uint32_t e, Sink& sink) {
+    const std::size_t count = N == 0 ? n : N;
+    constexpr std::size_t room = N == 0 ? max_group : N;
+    wide_probe probes[room];
+    literal_check checks[room];
+    for (std::size_t k = 0; k < count; ++k) probes[k] = given[k], checks[k] = given_checks[k];
+    std::uint32_t row = sink.first_row();
+    // The loads reach 31 + the longest literal units on, and eight from every place.
+    const std::size_t reach = std::max<std::size_t>(longest, 8) + 31;
+    while (i < limit && limit - i >= reach) {
+        _mm_prefetch(reinterpret_cast<const char*>(h + i) + prefetch_bytes, _MM_HINT_T0);
+        std::uint64_t mask =
+            chunk_mask(h + i, count, probes) | (chunk_mask(h + i + 16, count, probes) << 32);
+        while (mask != 0) {
+            const std::size_t p = i + static_cast<std::size_t>(std::countr_zero(mask)) / 2;
+            mask &= mask - 1;
+            mask &= mask - 1; // both bits of the place
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + p));
+            std::size_t shortest = filter_not_found;
+            for (std::size_t k = 0; k < count; ++k) {
+                const literal_check& c = checks[k];
+                const auto same =
+                    static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, c.head)));
+                bool found = (same & c.head_bytes) == c.head_bytes;
+                if (c.size > 8) found = found && same_units(h + p + 8, c.literal + 8, c.size - 8);
+                shortest = found ? std::min(shortest, c.size) : shortest;
+            }
+            // Near misses (a number's digits) are rare and left before their rows are looked for.
+            if (shortest == filter_not_found) continue;
+            row = row_at_ahead_avx2(a.offsets, row, e, p);
+            // The next hits' row starts and lengths, asked for before they are needed.
+            _mm_prefetch(reinterpret_cast<const char*>(a.offsets + row) + 512, _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(a.lengths + row) + 256, _MM_HINT_T0);
+            const std::uint16_t len = a.lengths[row];
+            const std::size_t end =
+                std::size_t{a.offsets[row]} + (len == null_text_length ? 0 : len);
+            sink.take(row, p + shortest <= end);
+        }
+        i += 32;
+    }
+    return i;
+}
+
+// The first literals of `group` looked for in one pass over the arena span of rows [b, e)
+// (sink.first_row()): sixteen places at a time are tested against every literal's first,
+// second and last unit, so a few terms cost about what one does, and a hit costs no new
+// call. A group is any number of "contains" (up to max_group) or one matcher of another
+// kind. A row's first place where a literal lies wholly inside its text decides it (the
+// leftmost place decides a pattern, see ordered_contains).
+template <class Sink>
 __attribute__((target("avx2"))) void scan_arena_avx2(const text_arena_view& a,
                                                      const std::vector<const text_matcher*>& group,
-                                                     std::uint32_t b, std::uint32_t e,
-                                                     std::uint8_t* out) {
+                                                     std::uint32_t e, Sink& sink) {
+    const std::uint32_t b = sink.first_row();
     if (b >= e || group.empty()) return;
     const std::size_t n = std::min(group.size(), max_group);
     const char16_t* literals[max_group];
     std::size_t lengths[max_group];
     wide_probe probes[max_group];
+    literal_check checks[max_group];
     std::size_t longest = 0;
+    bool all_contains = true;
     for (std::size_t k = 0; k < n; ++k) {
         const std::u16string& l = group[k]->first_literal();
         if (l.empty()) return; // not searchable this way (never built so)
         literals[k] = l.data();
         lengths[k] = l.size();
         probes[k].first = _mm256_set1_epi16(static_cast<short>(l.front()));
-        probes[k].second = _mm256_set1_epi16(static_cast<short>(l.size() > 1 ? l[1] : 0));
-        probes[k].any_second = _mm256_set1_epi16(static_cast<short>(l.size() > 1 ? 0 : -1));
+        probes[k].second_at = l.size() > 1 ? 1 : 0;
+        probes[k].second = _mm256_set1_epi16(static_cast<short>(l[probes[k].second_at]));
         probes[k].last = _mm256_set1_epi16(static_cast<short>(l.back()));
         probes[k].last_at = l.size() - 1;
+        alignas(16) char16_t head[8] = {};
+        const std::size_t held = std::min<std::size_t>(l.size(), 8);
+        std::copy_n(l.data(), held, head);
+        checks[k].head = _mm_load_si128(reinterpret_cast<const __m128i*>(head));
+        checks[k].head_bytes = (std::uint32_t{1} << (2 * held)) - 1;
+        checks[k].literal = l.data();
+        checks[k].size = l.size();
         longest = std::max(longest, l.size());
+        all_contains = all_contains && group[k]->how == text_matcher::mode::contains;
     }
     const std::size_t limit = text_end(a, b, e);
     const char16_t* h = a.data;
@@ -315,24 +415,29 @@ __attribute__((target("avx2"))) void scan_arena_avx2(const text_arena_view& a,
                 row_known = true;
             }
             if (end < p + m) continue; // across the end of a row's text
-            if (!out[row - b] && group[k]->rest_matches(h + p + m, end - (p + m))) out[row - b] = 1;
+            if (!sink.decided(row) && group[k]->rest_matches(h + p + m, end - (p + m)))
+                sink.take(row, true);
             return end;
         }
         return p + 1;
     };
     std::size_t i = a.offsets[b];
-    switch (n) {
-    case 1:
-        i = wide_scan<1>(h, i, limit, longest, probes, n, place);
-        break;
-    case 2:
-        i = wide_scan<2>(h, i, limit, longest, probes, n, place);
-        break;
-    case 3:
-        i = wide_scan<3>(h, i, limit, longest, probes, n, place);
-        break;
-    default:
-        i = wide_scan<0>(h, i, limit, longest, probes, n, place);
+    if (all_contains) {
+        switch (n) {
+        case 1:
+            i = wide_scan_contains<1>(h, i, limit, longest, probes, checks, n, a, e, sink);
+            break;
+        case 2:
+            i = wide_scan_contains<2>(h, i, limit, longest, probes, checks, n, a, e, sink);
+            break;
+        case 3:
+            i = wide_scan_contains<3>(h, i, limit, longest, probes, checks, n, a, e, sink);
+            break;
+        default:
+            i = wide_scan_contains<0>(h, i, limit, longest, probes, checks, n, a, e, sink);
+        }
+    } else {
+        i = wide_scan<1>(h, i, limit, longest, probes, n, place); // a pattern is alone
     }
     while (i < limit) i = place(i);
 }
@@ -344,9 +449,10 @@ void evaluate_rows(const column_plan& plan, std::uint32_t b, std::uint32_t e, st
     case column_access::kind::arena: {
         const text_arena_view& a = plan.access.arena;
 #ifdef QM_FILTER_AVX2
-        if (cpu_has_avx2())
-            for (const auto& group : plan.arena_groups) scan_arena_avx2(a, group, b, e, out);
-        else
+        if (cpu_has_avx2()) {
+            row_bytes sink{out, b};
+            for (const auto& group : plan.arena_groups) scan_arena_avx2(a, group, e, sink);
+        } else
 #endif
             for (const text_matcher* m : plan.whole_arena) ordered_contains(a, *m, b, e, out);
         if (plan.per_row.empty()) break;
@@ -456,6 +562,38 @@ std::vector<column_plan> make_plans(const filter_expr& expr, const filter_source
         }
     }
     return plans;
+}
+
+// Whether the rows that pass are those of one scan (one column: one wide scan of its arena,
+// or one query of the pinyin key), which hands them over in order without a byte per row.
+bool one_scan(const std::vector<column_plan>& plans) {
+#ifdef QM_FILTER_AVX2
+    if (plans.size() != 1 || !cpu_has_avx2()) return false;
+    const column_plan& p = plans.front();
+    if (p.access.how == column_access::kind::arena)
+        return p.arena_groups.size() == 1 && p.per_row.empty();
+    return p.access.how == column_access::kind::pinyin_key && p.access.key != nullptr &&
+           p.key_queries.size() == 1;
+#else
+    (void)plans;
+    return false;
+#endif
+}
+
+// The rows of [b, e) that pass a one_scan plan, into ids (room for e - b + 1), in order;
+// answers how many.
+std::size_t scan_rows(const column_plan& plan, std::uint32_t b, std::uint32_t e,
+                      std::uint32_t* ids) {
+#ifdef QM_FILTER_AVX2
+    if (plan.access.how == column_access::kind::pinyin_key)
+        return plan.access.key->contains_rows(plan.key_queries.front(), b, e, ids);
+    row_ids sink{ids, b};
+    scan_arena_avx2(plan.access.arena, plan.arena_groups.front(), e, sink);
+    return sink.n;
+#else
+    (void)plan, (void)b, (void)e, (void)ids;
+    return 0;
+#endif
 }
 
 unsigned choose_threads(std::uint32_t rows, unsigned asked) {
@@ -650,13 +788,26 @@ std::vector<std::uint32_t> filter_passing_rows(const filter_expr& expr, const fi
     const std::vector<column_plan> plans = make_plans(expr, source);
     const unsigned n = choose_threads(rows, threads);
     std::vector<std::vector<std::uint32_t>> parts(n);
-    run_parts(rows, n, [&](unsigned k, std::uint32_t b, std::uint32_t e) {
-        std::vector<std::uint8_t> scratch(block_rows);
-        evaluate_range(plans, b, e, scratch.data(),
-                       [&](std::uint32_t first, const std::uint8_t* bytes, std::uint32_t count) {
-                           append_passing(first, bytes, count, parts[k]);
-                       });
-    });
+    if (one_scan(plans)) {
+        run_parts(rows, n, [&](unsigned k, std::uint32_t b, std::uint32_t e) {
+            std::vector<std::uint32_t> ids(block_rows + 1);
+            for (std::uint32_t s = b; s < e;) {
+                const std::uint32_t t = s + std::min(block_rows, e - s);
+                const std::size_t count = scan_rows(plans.front(), s, t, ids.data());
+                parts[k].insert(parts[k].end(), ids.data(), ids.data() + count);
+                s = t;
+            }
+        });
+    } else {
+        run_parts(rows, n, [&](unsigned k, std::uint32_t b, std::uint32_t e) {
+            std::vector<std::uint8_t> scratch(block_rows);
+            evaluate_range(
+                plans, b, e, scratch.data(),
+                [&](std::uint32_t first, const std::uint8_t* bytes, std::uint32_t count) {
+                    append_passing(first, bytes, count, parts[k]);
+                });
+        });
+    }
     if (n == 1) return std::move(parts[0]);
     std::size_t total = 0;
     for (const auto& p : parts) total += p.size();

@@ -107,6 +107,32 @@ candidates_avx2(const std::uint8_t* d, std::size_t i, std::size_t last, std::siz
     return i;
 }
 
+// The candidates of [i, last] (see candidates_avx2), each checked by hit_at(place) and handed
+// with its row to take(row, hit), in order; `row` goes along. A common pair of initials has a
+// hit in every few rows: each is mapped to its row at a fixed cost rather than the rest of its
+// row skipped. A hit never spans a row's closing 0. Answers where the rest must be looked at
+// one place at a time.
+template <class Hit, class Take>
+__attribute__((target("avx2"))) std::size_t
+scan_avx2(const std::uint8_t* d, std::size_t i, std::size_t last, std::size_t m,
+          const nibble_tables& first, const nibble_tables& final, const std::uint32_t* offsets,
+          std::uint32_t e, std::uint32_t& row, Hit& hit_at, Take& take) {
+    while (i <= last) {
+        std::uint32_t mask = 0;
+        const std::size_t block = candidates_avx2(d, i, last, m, first, final, mask);
+        if (!mask) return block;
+        while (mask) {
+            const std::size_t at = block + static_cast<std::size_t>(std::countr_zero(mask));
+            mask &= mask - 1;
+            if (!hit_at(at)) continue; // mostly a hit: a pair's first and last are its all
+            row = row_at_ahead_avx2(offsets, row, e, at);
+            take(row, true);
+        }
+        i = block + 32;
+    }
+    return i;
+}
+
 #endif
 
 } // namespace
@@ -349,8 +375,10 @@ std::string pinyin_key_query(QStringView typed) {
     return q;
 }
 
-void pinyin_key::contains(std::string_view query, std::uint32_t b, std::uint32_t e,
-                          std::uint8_t* out) const {
+// Hands take(row, pass) every row of [b, e) that holds `query` (pass true), in increasing
+// order, a row possibly more than once; and other rows near them with pass false.
+template <class Take>
+void pinyin_key::scan(std::string_view query, std::uint32_t b, std::uint32_t e, Take&& take) const {
     e = std::min(e, rows());
     const std::size_t m = query.size();
     if (b >= e || m == 0) return;
@@ -371,35 +399,35 @@ void pinyin_key::contains(std::string_view query, std::uint32_t b, std::uint32_t
         return true;
     };
     std::uint32_t row = b;
-    auto take = [&](std::size_t i) {
-        row = row_at(offsets_.data(), row, e, i);
-        out[row - b] = 1;
-        return std::size_t{offsets_[row + 1]}; // the row's other hits add nothing
-    };
     std::size_t i = offsets_[b];
 #ifdef QM_KEY_AVX2
-    if (cpu_has_avx2()) {
-        const nibble_tables first = tables_of(accept.front());
-        const nibble_tables final = tables_of(accept.back());
-        while (i <= last) {
-            std::uint32_t mask = 0;
-            const std::size_t block = candidates_avx2(d, i, last, m, first, final, mask);
-            if (!mask) {
-                i = block;
-                break;
-            }
-            std::size_t next = block + 32;
-            while (mask) {
-                const std::size_t at = block + static_cast<std::size_t>(std::countr_zero(mask));
-                mask &= mask - 1;
-                if (at < i || !hit_at(at)) continue;
-                i = take(at);
-                if (i >= block + 32) break;
-            }
-            i = std::max(i, next);
-        }
-    }
+    if (cpu_has_avx2())
+        i = scan_avx2(d, i, last, m, tables_of(accept.front()), tables_of(accept.back()),
+                      offsets_.data(), e, row, hit_at, take);
 #endif
-    for (; i <= last; ++i)
-        if (hit_at(i)) i = take(i) - 1;
+    for (; i <= last; ++i) {
+        if (!hit_at(i)) continue;
+        row = row_at(offsets_.data(), row, e, i);
+        take(row, true);
+        i = std::size_t{offsets_[row + 1]} - 1; // the row's other hits add nothing
+    }
+}
+
+void pinyin_key::contains(std::string_view query, std::uint32_t b, std::uint32_t e,
+                          std::uint8_t* out) const {
+    scan(query, b, e,
+         [&](std::uint32_t row, bool pass) { out[row - b] |= static_cast<std::uint8_t>(pass); });
+}
+
+std::size_t pinyin_key::contains_rows(std::string_view query, std::uint32_t b, std::uint32_t e,
+                                      std::uint32_t* rows) const {
+    std::size_t n = 0;
+    std::uint32_t taken = UINT32_MAX; // the last row taken; rows are below it
+    scan(query, b, e, [&](std::uint32_t row, bool pass) {
+        rows[n] = row;
+        const bool add = pass & (row != taken);
+        n += add;
+        taken = add ? row : taken;
+    });
+    return n;
 }

@@ -52,6 +52,10 @@ class pinyin_key {
     // pinyin_key_query result, not empty), a polyphone matching any of its letters.
     void contains(std::string_view query, std::uint32_t b, std::uint32_t e,
                   std::uint8_t* out) const;
+    // The same rows themselves, in increasing order, into rows (room for e - b + 1);
+    // answers how many.
+    std::size_t contains_rows(std::string_view query, std::uint32_t b, std::uint32_t e,
+                              std::uint32_t* rows) const;
 
     // The bytes described above, for searches built on the key: row r's characters are
     // bytes()[row_starts()[r] .. row_starts()[r + 1] - 1), followed by its 0.
@@ -74,6 +78,8 @@ class pinyin_key {
         std::uint32_t letters;
     };
     bool byte_matches(std::size_t position, std::uint8_t c) const;
+    template <class Take>
+    void scan(std::string_view query, std::uint32_t b, std::uint32_t e, Take&& take) const;
 
     std::vector<std::uint8_t> data_;
     std::vector<std::uint32_t> offsets_;            // rows + 1

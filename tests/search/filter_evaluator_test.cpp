@@ -66,6 +66,11 @@ TEST(row_at, agrees_with_a_binary_search) {
                 const auto expected = static_cast<std::uint32_t>(
                     std::upper_bound(offsets.begin(), offsets.end(), pos) - offsets.begin() - 1);
                 ASSERT_EQ(row_at(offsets.data(), from, e, pos), expected) << base << " " << pos;
+#ifdef QM_ROW_AT_AVX2
+                if (cpu_has_avx2()) {
+                    ASSERT_EQ(row_at_ahead_avx2(offsets.data(), from, e, pos), expected) << pos;
+                }
+#endif
             }
         }
     }
@@ -293,19 +298,23 @@ TEST(filter_evaluator, pinyin_key_in_every_layout_and_thread_count_gives_the_pla
                                     {u"key"_s, layout::pinyin_key, t.names},
                                     {u"full"_s, layout::pinyin_full, t.names}});
         for (const std::string& q : queries) {
-            const QString typed = QString::fromStdString(q).toUpper();
-            const QString text =
-                u"name like '%我%' or key like '%"_s + typed + u"%' or ext = '.avi'"_s;
-            const auto expr = parse_filter(text, s);
-            ASSERT_NE(expr, nullptr);
-            std::vector<std::uint8_t> expected(t.names.size());
-            for (std::size_t r = 0; r < expected.size(); ++r)
-                expected[r] =
-                    (t.names[r] && (t.names[r]->contains(u'我') || key_holds(*t.names[r], q))) ||
-                    t.exts[r] == u".avi"_s;
-            for (const unsigned threads : {1u, 2u, 3u, 7u, 0u}) {
-                EXPECT_EQ(evaluate_filter(*expr, s, threads), expected) << q << " " << threads;
-                EXPECT_EQ(filter_passing_rows(*expr, s, threads), places(expected)) << q;
+            // Beside other terms, and alone (the key's rows are then handed over directly).
+            for (const bool alone : {false, true}) {
+                const QString typed = QString::fromStdString(q).toUpper();
+                const QString key = u"key like '%"_s + typed + u"%'"_s;
+                const QString text =
+                    alone ? key : u"name like '%我%' or "_s + key + u" or ext = '.avi'"_s;
+                const auto expr = parse_filter(text, s);
+                ASSERT_NE(expr, nullptr);
+                std::vector<std::uint8_t> expected(t.names.size());
+                for (std::size_t r = 0; r < expected.size(); ++r)
+                    expected[r] = (t.names[r] && ((!alone && t.names[r]->contains(u'我')) ||
+                                                  key_holds(*t.names[r], q))) ||
+                                  (!alone && t.exts[r] == u".avi"_s);
+                for (const unsigned threads : {1u, 2u, 3u, 7u, 0u}) {
+                    EXPECT_EQ(evaluate_filter(*expr, s, threads), expected) << q << " " << threads;
+                    EXPECT_EQ(filter_passing_rows(*expr, s, threads), places(expected)) << q;
+                }
             }
         }
         if (names != layout::ordered_arena) continue; // the full column reads its own texts
