@@ -62,6 +62,22 @@ def ranges_of(code_points):
     return ranges
 
 
+def range_tables(name, ranges, entry):
+    """The code strings of each range of code points, and the table of the ranges."""
+    out = [f"struct {name}_range {{ char32_t first, last; const char16_t* codes; }};"]
+    for first, last in ranges:
+        out.append(f"inline constexpr char16_t {name}_{first:X}[{last - first + 1} + 1] =")
+        for row in range(first, last + 1, ROW):
+            codes = "".join(entry(cp) for cp in range(row, min(row + ROW, last + 1)))
+            out.append(f'    /* {row:04X} */ u"{codes}"')
+        out[-1] += ";"
+    out.append(f"inline constexpr {name}_range {name}_ranges[{len(ranges)}] = {{")
+    for first, last in ranges:
+        out.append(f"    {{0x{first:X}, 0x{last:X}, {name}_{first:X}}},")
+    out.append("};")
+    return out
+
+
 def build():
     table = {cp: initials(readings) for cp, readings in dictionary()}
     sets = sorted({v for v in table.values() if len(v) > 1})
@@ -87,17 +103,7 @@ def build():
     for i in range(0, len(masks), 8):
         out.append("    " + " ".join("0x%07X," % m for m in masks[i:i + 8]))
     out.append("};")
-    out.append("struct pinyin_key_range { char32_t first, last; const char16_t* codes; };")
-    for first, last in ranges:
-        out.append(f"inline constexpr char16_t pinyin_key_{first:X}[{last - first + 1} + 1] =")
-        for row in range(first, last + 1, ROW):
-            codes = "".join(entry(cp) for cp in range(row, min(row + ROW, last + 1)))
-            out.append(f'    /* {row:04X} */ u"{codes}"')
-        out[-1] += ";"
-    out.append(f"inline constexpr pinyin_key_range pinyin_key_ranges[{len(ranges)}] = {{")
-    for first, last in ranges:
-        out.append(f"    {{0x{first:X}, 0x{last:X}, pinyin_key_{first:X}}},")
-    out.append("};")
+    out.extend(range_tables("pinyin_key", ranges, entry))
     return "\n".join(out) + "\n"
 
 
@@ -142,17 +148,7 @@ def build_readings():
     out.append(f"inline constexpr std::uint16_t pinyin_reading_set_ids[{len(ids)}] = {{")
     out.extend(numbers(ids, 16))
     out.append("};")
-    out.append("struct pinyin_readings_range { char32_t first, last; const char16_t* codes; };")
-    for first, last in ranges:
-        out.append(f"inline constexpr char16_t pinyin_readings_{first:X}[{last - first + 1} + 1] =")
-        for row in range(first, last + 1, ROW):
-            codes = "".join(entry(cp) for cp in range(row, min(row + ROW, last + 1)))
-            out.append(f'    /* {row:04X} */ u"{codes}"')
-        out[-1] += ";"
-    out.append(f"inline constexpr pinyin_readings_range pinyin_readings_ranges[{len(ranges)}] = {{")
-    for first, last in ranges:
-        out.append(f"    {{0x{first:X}, 0x{last:X}, pinyin_readings_{first:X}}},")
-    out.append("};")
+    out.extend(range_tables("pinyin_readings", ranges, entry))
     return "\n".join(out) + "\n"
 
 

@@ -599,7 +599,8 @@ std::size_t scan_rows(const column_plan& plan, std::uint32_t b, std::uint32_t e,
 unsigned choose_threads(std::uint32_t rows, unsigned asked) {
     if (asked == 0) {
         if (rows < parallel_threshold) return 1;
-        const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+        // Asked once: the answer reads a system file.
+        static const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
         asked = std::min({cores, max_threads, rows / min_rows_per_thread});
     }
     return std::max(1u, std::min(asked, std::max(rows, 1u)));

@@ -1,5 +1,6 @@
 #include "search/pinyin_full.h"
 #include "search/cpu_avx2.h"
+#include "search/key_byte_sets.h"
 #include "search/row_at_offset.h"
 
 #include <QChar>
@@ -9,11 +10,12 @@
 #include <vector>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
 #define QM_FULL_AVX2 1
 #endif
 
 namespace {
+
+using namespace key_bytes;
 
 #include "search/pinyin_readings_table.inc"
 
@@ -70,12 +72,6 @@ unsigned how_common(std::uint32_t letters) {
 
 // Which key bytes a set of letters accepts: the letters themselves (Latin in a name) and the
 // codes of the key whose letters meet the set.
-struct byte_set {
-    std::array<std::uint64_t, 4> bits{};
-    void add(unsigned b) { bits[b >> 6] |= std::uint64_t{1} << (b & 63); }
-    bool has(std::uint8_t b) const { return (bits[b >> 6] >> (b & 63)) & 1u; }
-};
-
 byte_set accepted_bytes(std::uint32_t letters, const pinyin_key& key) {
     byte_set s;
     for (unsigned c = 0; c < 26; ++c)
@@ -86,27 +82,6 @@ byte_set accepted_bytes(std::uint32_t letters, const pinyin_key& key) {
 }
 
 #ifdef QM_FULL_AVX2
-// A byte set as a lookup by nibbles: row bytes for high nibbles 0..7 and 8..15, each indexed
-// by the low nibble, and the bit of each high nibble.
-struct nibble_tables {
-    alignas(32) std::uint8_t low_rows[32] = {};
-    alignas(32) std::uint8_t high_rows[32] = {};
-    alignas(32) std::uint8_t bit_of_high[32] = {};
-};
-
-nibble_tables tables_of(const byte_set& s) {
-    nibble_tables t;
-    for (unsigned v = 0; v < 256; ++v) {
-        if (!s.has(static_cast<std::uint8_t>(v))) continue;
-        const unsigned h = v >> 4, l = v & 15;
-        for (unsigned lane = 0; lane < 32; lane += 16)
-            (h < 8 ? t.low_rows : t.high_rows)[lane + l] |=
-                static_cast<std::uint8_t>(1u << (h & 7));
-    }
-    for (unsigned i = 0; i < 32; ++i) t.bit_of_high[i] = static_cast<std::uint8_t>(1u << (i & 7));
-    return t;
-}
-
 struct nibble_registers {
     __m256i low_rows, high_rows, bit_of_high;
 };
@@ -118,15 +93,7 @@ __attribute__((target("avx2"))) inline nibble_registers registers_of(const nibbl
 }
 
 __attribute__((target("avx2"))) inline __m256i accepts(__m256i x, const nibble_registers& t) {
-    const __m256i nibble = _mm256_set1_epi8(0x0F);
-    const __m256i lo = _mm256_and_si256(x, nibble);
-    const __m256i hi = _mm256_and_si256(_mm256_srli_epi16(x, 4), nibble);
-    // The high nibble's top bit, moved to each byte's sign bit, picks the row table.
-    const __m256i row =
-        _mm256_blendv_epi8(_mm256_shuffle_epi8(t.low_rows, lo),
-                           _mm256_shuffle_epi8(t.high_rows, lo), _mm256_slli_epi16(hi, 4));
-    const __m256i bit = _mm256_shuffle_epi8(t.bit_of_high, hi);
-    return _mm256_cmpeq_epi8(_mm256_and_si256(row, bit), bit);
+    return key_bytes::accepts(x, t.low_rows, t.high_rows, t.bit_of_high);
 }
 
 // The first block of 32 places in [i, last] with a place p whose characters p and p + second

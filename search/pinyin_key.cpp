@@ -1,5 +1,6 @@
 #include "search/pinyin_key.h"
 #include "search/cpu_avx2.h"
+#include "search/key_byte_sets.h"
 #include "search/row_at_offset.h"
 
 #include <algorithm>
@@ -8,11 +9,12 @@
 #include <thread>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
 #define QM_KEY_AVX2 1
 #endif
 
 namespace {
+
+using namespace key_bytes;
 
 #include "search/pinyin_key_table.inc"
 
@@ -34,13 +36,6 @@ char16_t table_code(char32_t cp) {
     return cp <= r->last ? r->codes[cp - r->first] : pinyin_key_none;
 }
 
-// Which byte values a query character accepts, as a 256-bit set.
-struct byte_set {
-    std::array<std::uint64_t, 4> bits{};
-    void add(unsigned b) { bits[b >> 6] |= std::uint64_t{1} << (b & 63); }
-    bool has(std::uint8_t b) const { return (bits[b >> 6] >> (b & 63)) & 1u; }
-};
-
 byte_set accepted_bytes(char c, const std::array<std::uint32_t, 128>& code_letters) {
     byte_set s;
     s.add(static_cast<std::uint8_t>(c));
@@ -51,40 +46,6 @@ byte_set accepted_bytes(char c, const std::array<std::uint32_t, 128>& code_lette
 }
 
 #ifdef QM_KEY_AVX2
-// The byte set as the three tables of a 256-entry lookup by nibbles: row bytes for high
-// nibbles 0..7 and 8..15, each indexed by the low nibble, and the bit of each high nibble.
-struct nibble_tables {
-    alignas(32) std::uint8_t low_rows[32] = {};
-    alignas(32) std::uint8_t high_rows[32] = {};
-    alignas(32) std::uint8_t bit_of_high[32] = {};
-};
-
-nibble_tables tables_of(const byte_set& s) {
-    nibble_tables t;
-    for (unsigned v = 0; v < 256; ++v) {
-        const unsigned h = v >> 4, l = v & 15;
-        if (!s.has(static_cast<std::uint8_t>(v))) continue;
-        for (unsigned lane = 0; lane < 32; lane += 16)
-            (h < 8 ? t.low_rows : t.high_rows)[lane + l] |=
-                static_cast<std::uint8_t>(1u << (h & 7));
-    }
-    for (unsigned i = 0; i < 32; ++i) t.bit_of_high[i] = static_cast<std::uint8_t>(1u << (i & 7));
-    return t;
-}
-
-__attribute__((target("avx2"))) inline __m256i accepts(__m256i x, __m256i low_rows,
-                                                       __m256i high_rows, __m256i bit_of_high) {
-    const __m256i nibble = _mm256_set1_epi8(0x0F);
-    const __m256i lo = _mm256_and_si256(x, nibble);
-    const __m256i hi = _mm256_and_si256(_mm256_srli_epi16(x, 4), nibble);
-    // The high nibble's top bit, moved to each byte's sign bit, picks the row table.
-    const __m256i row =
-        _mm256_blendv_epi8(_mm256_shuffle_epi8(low_rows, lo), _mm256_shuffle_epi8(high_rows, lo),
-                           _mm256_slli_epi16(hi, 4));
-    const __m256i bit = _mm256_shuffle_epi8(bit_of_high, hi);
-    return _mm256_cmpeq_epi8(_mm256_and_si256(row, bit), bit);
-}
-
 // Places in [i, last] where both the first and the last query character may stand, 32 at a
 // time; answers the first block with one, and its mask.
 __attribute__((target("avx2"))) std::size_t
@@ -268,7 +229,8 @@ unsigned part_count(std::uint32_t rows, unsigned threads) {
     if (threads) return std::max(1u, std::min(threads, rows));
     // Below this many rows a thread costs more than it saves.
     constexpr std::uint32_t rows_per_part = 65536;
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    // Asked once: the answer reads a system file.
+    static const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     return std::max(1u, std::min(cores, rows / rows_per_part));
 }
 
