@@ -1,4 +1,5 @@
 #include "search/pinyin_full.h"
+#include "search/code_point_ranges.h"
 #include "search/cpu_avx2.h"
 #include "search/key_byte_sets.h"
 #include "search/row_at_offset.h"
@@ -20,16 +21,7 @@ using namespace key_bytes;
 #include "search/pinyin_readings_table.inc"
 
 char16_t readings_code(char32_t cp) {
-    // Most names hold ideographs of the range that holds the basic block; it goes first.
-    const pinyin_readings_range& main = pinyin_readings_ranges[1];
-    if (cp >= main.first && cp <= main.last) return main.codes[cp - main.first];
-    const auto* end = std::end(pinyin_readings_ranges);
-    const auto* r =
-        std::upper_bound(std::begin(pinyin_readings_ranges), end, cp,
-                         [](char32_t c, const pinyin_readings_range& x) { return c < x.first; });
-    if (r == std::begin(pinyin_readings_ranges)) return pinyin_readings_none;
-    --r;
-    return cp <= r->last ? r->codes[cp - r->first] : pinyin_readings_none;
+    return code_in_ranges(pinyin_readings_ranges, cp, pinyin_readings_none);
 }
 
 std::span<const std::uint16_t> readings(char32_t cp) {

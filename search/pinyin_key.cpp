@@ -1,4 +1,5 @@
 #include "search/pinyin_key.h"
+#include "search/code_point_ranges.h"
 #include "search/cpu_avx2.h"
 #include "search/key_byte_sets.h"
 #include "search/row_at_offset.h"
@@ -24,16 +25,7 @@ constexpr std::uint8_t set_aside_code = 0xFF;
 constexpr std::uint32_t every_letter = (1u << 26) - 1;
 
 char16_t table_code(char32_t cp) {
-    // Most names hold ideographs of the first range; it is tried before the search.
-    const pinyin_key_range& main = pinyin_key_ranges[1];
-    if (cp >= main.first && cp <= main.last) return main.codes[cp - main.first];
-    const auto* end = std::end(pinyin_key_ranges);
-    const auto* r =
-        std::upper_bound(std::begin(pinyin_key_ranges), end, cp,
-                         [](char32_t c, const pinyin_key_range& x) { return c < x.first; });
-    if (r == std::begin(pinyin_key_ranges)) return pinyin_key_none;
-    --r;
-    return cp <= r->last ? r->codes[cp - r->first] : pinyin_key_none;
+    return code_in_ranges(pinyin_key_ranges, cp, pinyin_key_none);
 }
 
 byte_set accepted_bytes(char c, const std::array<std::uint32_t, 128>& code_letters) {
