@@ -264,9 +264,10 @@ bool full_holds(const QString& name, const std::string& query) {
 
 TEST(filter_evaluator, pinyin_key_in_every_layout_and_thread_count_gives_the_plain_answer) {
     std::mt19937 rng(17);
-    // Polyphones whose readings differ in their initial, single readings, Traditional, an
-    // ideograph beyond the basic plane, Latin letters in both cases, and others.
-    QString alphabet = u"乐长行音愛我的人西安中yYlLzc 1\U00020000é"_s;
+    // Polyphones whose readings differ in their initial, single readings, syllables of one
+    // initial (一 因 月 有), Traditional, an ideograph beyond the basic plane, Latin letters in
+    // both cases, and others.
+    QString alphabet = u"乐长行音愛我的人西安中一因月有yYlLzc 1\U00020000é"_s;
     // More distinct sets of initials than one-byte codes: some are kept aside.
     std::vector<std::uint32_t> sets;
     for (char16_t c = 0x4E00; c < 0x9FA5 && sets.size() < 200; ++c) {
@@ -279,9 +280,13 @@ TEST(filter_evaluator, pinyin_key_in_every_layout_and_thread_count_gives_the_pla
     }
     random_table t;
     std::uniform_int_distribution<int> p(0, 19);
+    // Words the full pinyin below spells, among random texts now and then.
+    const QString words[] = {u"我的愛人"_s, u"音乐"_s, u"因月"_s, u"中行"_s};
     for (std::size_t r = 0; r < 20000; ++r) {
-        t.names.push_back(p(rng) == 0 ? std::nullopt
-                                      : std::optional(random_text(rng, 12, alphabet)));
+        QString name = random_text(rng, 12, alphabet);
+        if (r % 97 == 0)
+            name.insert(std::min<qsizetype>(r % 5, name.size()), words[r % std::size(words)]);
+        t.names.push_back(p(rng) == 0 ? std::nullopt : std::optional(name));
         t.exts.push_back(p(rng) == 0 ? u".avi"_s : u".mp3"_s);
     }
     const std::string queries[] = {"y", "yy", "yl", "lz", "cx", "hz", "zh", "wdar", "y 1", "ly"};
