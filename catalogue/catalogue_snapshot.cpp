@@ -378,6 +378,18 @@ std::optional<std::pair<std::int64_t, std::int64_t>> size_and_time(const QString
 std::optional<std::uint64_t> hash_file(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return std::nullopt;
+    // Hashed where the file lies in the page cache, as the loader reads it meanwhile: a copy
+    // of every byte would cost the loader a good part of a core.
+    const qint64 size = f.size();
+    if (const uchar* mapped = size > 0 ? f.map(0, size) : nullptr) {
+        std::uint64_t h = 0;
+        for (qint64 at = 0; at < size; at += static_cast<qint64>(hash_block)) {
+            const qint64 n = std::min<qint64>(size - at, static_cast<qint64>(hash_block));
+            h = content_hash(QByteArrayView(mapped + at, n), h);
+        }
+        f.unmap(const_cast<uchar*>(mapped));
+        return h;
+    }
     // Read in pieces that stay in the core's cache while they are hashed; every block of
     // hash_block bytes is one content_hash, seeded with the blocks before it.
     constexpr std::size_t piece = std::size_t{256} << 10;
