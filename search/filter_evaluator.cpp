@@ -634,7 +634,7 @@ constexpr lane_order lanes_set;
 // ids[n] by one store. Answers where the rest must be looked at one row at a time.
 template <std::size_t N>
 __attribute__((target("avx2"))) std::uint32_t
-dictionary_rows_avx2(const std::uint32_t* row_ids, const std::uint32_t* wanted, std::uint32_t b,
+dictionary_rows_avx2(const std::uint32_t* text_ids, const std::uint32_t* wanted, std::uint32_t b,
                      std::uint32_t e, std::uint32_t* ids, std::size_t& n) {
     __m256i want[N];
     for (std::size_t k = 0; k < N; ++k) want[k] = _mm256_set1_epi32(static_cast<int>(wanted[k]));
@@ -643,7 +643,7 @@ dictionary_rows_avx2(const std::uint32_t* row_ids, const std::uint32_t* wanted, 
                                     _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
     std::uint32_t r = b;
     for (; e - r >= 8; r += 8) {
-        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row_ids + r));
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text_ids + r));
         __m256i hit = _mm256_cmpeq_epi32(v, want[0]);
         for (std::size_t k = 1; k < N; ++k)
             hit = _mm256_or_si256(hit, _mm256_cmpeq_epi32(v, want[k]));
@@ -664,7 +664,7 @@ dictionary_rows_avx2(const std::uint32_t* row_ids, const std::uint32_t* wanted, 
 // query's extensions), else a look-up, and never a branch.
 std::size_t dictionary_rows(const column_plan& plan, std::uint32_t b, std::uint32_t e,
                             std::uint32_t* ids) {
-    const std::uint32_t* row_ids = plan.access.dictionary.ids;
+    const std::uint32_t* text_ids = plan.access.dictionary.ids;
     const std::vector<std::uint32_t>& wanted = plan.dictionary_ids;
     std::size_t n = 0;
     if (wanted.empty()) return 0;
@@ -675,24 +675,25 @@ std::size_t dictionary_rows(const column_plan& plan, std::uint32_t b, std::uint3
         std::uint32_t padded[8];
         for (std::size_t k = 0; k < 8; ++k) padded[k] = wanted[std::min(k, wanted.size() - 1)];
         if (wanted.size() <= 2)
-            r = dictionary_rows_avx2<2>(row_ids, padded, b, e, ids, n);
+            r = dictionary_rows_avx2<2>(text_ids, padded, b, e, ids, n);
         else if (wanted.size() <= 4)
-            r = dictionary_rows_avx2<4>(row_ids, padded, b, e, ids, n);
+            r = dictionary_rows_avx2<4>(text_ids, padded, b, e, ids, n);
         else
-            r = dictionary_rows_avx2<8>(row_ids, padded, b, e, ids, n);
+            r = dictionary_rows_avx2<8>(text_ids, padded, b, e, ids, n);
     }
 #endif
     const std::uint32_t beyond = static_cast<std::uint32_t>(plan.dictionary_pass.size() - 1);
     const std::uint8_t* pass = plan.dictionary_pass.data();
     for (; r < e; ++r) {
         ids[n] = r;
-        n += pass[std::min(row_ids[r], beyond)];
+        n += pass[std::min(text_ids[r], beyond)];
     }
     return n;
 }
 
-// Whether the rows that pass are those of one scan (one column: one wide scan of its arena,
-// or one query of the pinyin key), which hands them over in order without a byte per row.
+// Whether the rows that pass are those of one scan (one column: its dictionary ids, one wide
+// scan of its arena, or one query of the pinyin key), which hands them over in order without
+// a byte per row.
 bool one_scan(const std::vector<column_plan>& plans) {
     if (plans.size() == 1 && plans.front().access.how == column_access::kind::dictionary)
         return true;
