@@ -154,6 +154,7 @@ struct column_plan {
     std::vector<std::vector<const text_matcher*>> arena_groups;
     std::vector<const text_matcher*> per_row;
     std::vector<std::uint8_t> dictionary_pass;   // per distinct text
+    std::vector<std::uint32_t> dictionary_ids;   // the distinct texts that pass
     std::vector<std::string> key_queries;        // pinyin key: its "contains" literals
     std::vector<pinyin_full_query> full_queries; // full pinyin: literals beyond initials
 };
@@ -237,6 +238,35 @@ chunk_mask(const char16_t* at, std::size_t count, const wide_probe* probes) {
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(any));
 }
 
+// Units as bytes, two loads of sixteen to one vector of 32 in order: the signed saturation
+// leaves 1..254 as they are and turns every other unit into 0 or 255 (or 0x7F..0xFF: 255,
+// 0x8000 and above: 0), so a unit equals a literal's unit of 1..254 exactly when its byte does.
+__attribute__((target("avx2"))) inline __m256i narrowed(const char16_t* at) {
+    const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 16));
+    // The packing interleaves the halves of each by 128 bits; the permute puts them back.
+    return _mm256_permute4x64_epi64(_mm256_packus_epi16(lo, hi), 0xD8);
+}
+
+// chunk_mask for 32 places at once, one bit each, for literals of one length whose first,
+// second and last units lie in 1..254 (digits, Latin letters), with byte probes: half the
+// compares of chunk_mask, and one load at each offset for every literal.
+__attribute__((target("avx2"))) inline std::uint64_t
+narrow_mask(const char16_t* at, std::size_t count, const wide_probe* probes) {
+    const __m256i x = narrowed(at);
+    const __m256i y = narrowed(at + probes[0].second_at);
+    const __m256i z = narrowed(at + probes[0].last_at);
+    __m256i any = _mm256_setzero_si256();
+    for (std::size_t k = 0; k < count; ++k) {
+        const wide_probe& p = probes[k];
+        any =
+            _mm256_or_si256(any, _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(x, p.first),
+                                                                   _mm256_cmpeq_epi8(y, p.second)),
+                                                  _mm256_cmpeq_epi8(z, p.last)));
+    }
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(any));
+}
+
 // The places of h[i, limit) where some literal's first and last unit match, 32 at a time
 // while every literal fits, each handed to `place`, which answers where to go on. Answers
 // where the rest must be looked at one place at a time. N literals (0: n of them, known at
@@ -311,8 +341,9 @@ struct literal_check {
 // its row, which passes when the shortest literal found there ends inside the row's text.
 // A common word's hits (one every few dozen rows) thus cost no call and no branch on where
 // they lie; the rest of a row is not skipped, as its next hit costs less than a jump.
-// Answers where the rest must be looked at one place at a time. N literals as in wide_scan.
-template <std::size_t N, class Sink>
+// Answers where the rest must be looked at one place at a time. N literals as in wide_scan;
+// Narrow: the probes are bytes, for narrow_mask.
+template <std::size_t N, bool Narrow, class Sink>
 __attribute__((target("avx2"))) inline std::size_t
 wide_scan_contains(const char16_t* h, std::size_t i, std::size_t limit, std::size_t longest,
                    const wide_probe* given, const literal_check* given_checks, std::size_t n,
@@ -327,12 +358,15 @@ wide_scan_contains(const char16_t* h, std::size_t i, std::size_t limit, std::siz
     const std::size_t reach = std::max<std::size_t>(longest, 8) + 31;
     while (i < limit && limit - i >= reach) {
         _mm_prefetch(reinterpret_cast<const char*>(h + i) + prefetch_bytes, _MM_HINT_T0);
-        std::uint64_t mask =
-            chunk_mask(h + i, count, probes) | (chunk_mask(h + i + 16, count, probes) << 32);
+        // Bits per place: one narrow, two wide.
+        constexpr unsigned bits = Narrow ? 1 : 2;
+        std::uint64_t mask = Narrow ? narrow_mask(h + i, count, probes)
+                                    : chunk_mask(h + i, count, probes) |
+                                          (chunk_mask(h + i + 16, count, probes) << 32);
         while (mask != 0) {
-            const std::size_t p = i + static_cast<std::size_t>(std::countr_zero(mask)) / 2;
+            const std::size_t p = i + static_cast<std::size_t>(std::countr_zero(mask)) / bits;
             mask &= mask - 1;
-            mask &= mask - 1; // both bits of the place
+            if (!Narrow) mask &= mask - 1; // both bits of the place
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + p));
             std::size_t shortest = filter_not_found;
             for (std::size_t k = 0; k < count; ++k) {
@@ -377,7 +411,10 @@ __attribute__((target("avx2"))) void scan_arena_avx2(const text_arena_view& a,
     wide_probe probes[max_group];
     literal_check checks[max_group];
     std::size_t longest = 0;
+    wide_probe narrow_probes[max_group];
     bool all_contains = true;
+    // One literal costs no fewer compares narrowed, and its frequent hits come out slower.
+    bool narrow = n >= 2;
     for (std::size_t k = 0; k < n; ++k) {
         const std::u16string& l = group[k]->first_literal();
         if (l.empty()) return; // not searchable this way (never built so)
@@ -397,6 +434,15 @@ __attribute__((target("avx2"))) void scan_arena_avx2(const text_arena_view& a,
         checks[k].size = l.size();
         longest = std::max(longest, l.size());
         all_contains = all_contains && group[k]->how == text_matcher::mode::contains;
+        // See narrowed(): units of 1..254 keep their value as bytes.
+        const char16_t probed[] = {l.front(), l[probes[k].second_at], l.back()};
+        narrow = narrow && l.size() == lengths[0] &&
+                 std::all_of(std::begin(probed), std::end(probed),
+                             [](char16_t u) { return u >= 1 && u <= 254; });
+        narrow_probes[k] = probes[k];
+        narrow_probes[k].first = _mm256_set1_epi8(static_cast<char>(probed[0]));
+        narrow_probes[k].second = _mm256_set1_epi8(static_cast<char>(probed[1]));
+        narrow_probes[k].last = _mm256_set1_epi8(static_cast<char>(probed[2]));
     }
     const std::size_t limit = text_end(a, b, e);
     const char16_t* h = a.data;
@@ -423,19 +469,22 @@ __attribute__((target("avx2"))) void scan_arena_avx2(const text_arena_view& a,
     };
     std::size_t i = a.offsets[b];
     if (all_contains) {
-        switch (n) {
-        case 1:
-            i = wide_scan_contains<1>(h, i, limit, longest, probes, checks, n, a, e, sink);
-            break;
-        case 2:
-            i = wide_scan_contains<2>(h, i, limit, longest, probes, checks, n, a, e, sink);
-            break;
-        case 3:
-            i = wide_scan_contains<3>(h, i, limit, longest, probes, checks, n, a, e, sink);
-            break;
-        default:
-            i = wide_scan_contains<0>(h, i, limit, longest, probes, checks, n, a, e, sink);
-        }
+        // A known count and probe width keep the loop's values in registers.
+        const wide_probe* p = narrow ? narrow_probes : probes;
+        if (n == 1)
+            i = wide_scan_contains<1, false>(h, i, limit, longest, p, checks, n, a, e, sink);
+        else if (n == 2 && narrow)
+            i = wide_scan_contains<2, true>(h, i, limit, longest, p, checks, n, a, e, sink);
+        else if (n == 2)
+            i = wide_scan_contains<2, false>(h, i, limit, longest, p, checks, n, a, e, sink);
+        else if (n == 3 && narrow)
+            i = wide_scan_contains<3, true>(h, i, limit, longest, p, checks, n, a, e, sink);
+        else if (n == 3)
+            i = wide_scan_contains<3, false>(h, i, limit, longest, p, checks, n, a, e, sink);
+        else if (narrow)
+            i = wide_scan_contains<0, true>(h, i, limit, longest, p, checks, n, a, e, sink);
+        else
+            i = wide_scan_contains<0, false>(h, i, limit, longest, p, checks, n, a, e, sink);
     } else {
         i = wide_scan<1>(h, i, limit, longest, probes, n, place); // a pattern is alone
     }
@@ -467,12 +516,9 @@ void evaluate_rows(const column_plan& plan, std::uint32_t b, std::uint32_t e, st
     }
     case column_access::kind::dictionary: {
         const std::uint32_t* ids = plan.access.dictionary.ids;
-        const std::size_t known = plan.dictionary_pass.size();
+        const std::uint32_t beyond = static_cast<std::uint32_t>(plan.dictionary_pass.size() - 1);
         const std::uint8_t* pass = plan.dictionary_pass.data();
-        for (std::uint32_t r = b; r < e; ++r) {
-            const std::uint32_t id = ids[r];
-            if (id < known) out[r - b] |= pass[id];
-        }
+        for (std::uint32_t r = b; r < e; ++r) out[r - b] |= pass[std::min(ids[r], beyond)];
         break;
     }
     case column_access::kind::pinyin_key:
@@ -558,15 +604,98 @@ std::vector<column_plan> make_plans(const filter_expr& expr, const filter_source
                 const QStringView v(texts[i]);
                 plan.dictionary_pass[i] =
                     any_matches(plan.per_row, v.utf16(), static_cast<std::size_t>(v.size()));
+                if (plan.dictionary_pass[i])
+                    plan.dictionary_ids.push_back(static_cast<std::uint32_t>(i));
             }
+            // The past-the-end id (and every id beyond) passes nothing.
+            plan.dictionary_pass.push_back(0);
         }
     }
     return plans;
 }
 
-// Whether the rows that pass are those of one scan (one column: one wide scan of its arena,
-// or one query of the pinyin key), which hands them over in order without a byte per row.
+#ifdef QM_FILTER_AVX2
+// For each set of eight lanes (a bit each), the lanes that are set, lowest first, then zeros.
+struct lane_order {
+    std::uint64_t of[256];
+    constexpr lane_order() : of{} {
+        for (unsigned bits = 0; bits < 256; ++bits) {
+            unsigned n = 0;
+            for (unsigned lane = 0; lane < 8; ++lane)
+                if (bits >> lane & 1u) of[bits] |= std::uint64_t{lane} << (8 * n++);
+        }
+    }
+};
+constexpr lane_order lanes_set;
+
+// The rows of [b, e) whose id is one of `wanted` (N of them, repeats allowed), eight at a time:
+// each row's id is compared with every wanted id, and the rows that match are packed down to
+// ids[n] by one store. Answers where the rest must be looked at one row at a time.
+template <std::size_t N>
+__attribute__((target("avx2"))) std::uint32_t
+dictionary_rows_avx2(const std::uint32_t* text_ids, const std::uint32_t* wanted, std::uint32_t b,
+                     std::uint32_t e, std::uint32_t* ids, std::size_t& n) {
+    __m256i want[N];
+    for (std::size_t k = 0; k < N; ++k) want[k] = _mm256_set1_epi32(static_cast<int>(wanted[k]));
+    const __m256i step = _mm256_set1_epi32(8);
+    __m256i rows = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(b)),
+                                    _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    std::uint32_t r = b;
+    for (; e - r >= 8; r += 8) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text_ids + r));
+        __m256i hit = _mm256_cmpeq_epi32(v, want[0]);
+        for (std::size_t k = 1; k < N; ++k)
+            hit = _mm256_or_si256(hit, _mm256_cmpeq_epi32(v, want[k]));
+        const auto bits = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(hit)));
+        const __m256i order =
+            _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(lanes_set.of[bits])));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(ids + n),
+                            _mm256_permutevar8x32_epi32(rows, order));
+        n += static_cast<std::size_t>(std::popcount(bits));
+        rows = _mm256_add_epi32(rows, step);
+    }
+    return r;
+}
+#endif
+
+// The rows of [b, e) that pass a plan on one dictionary column, into ids (room for e - b + 1),
+// in order; answers how many. A row costs a compare per passing text when few pass (a picture
+// query's extensions), else a look-up, and never a branch.
+std::size_t dictionary_rows(const column_plan& plan, std::uint32_t b, std::uint32_t e,
+                            std::uint32_t* ids) {
+    const std::uint32_t* text_ids = plan.access.dictionary.ids;
+    const std::vector<std::uint32_t>& wanted = plan.dictionary_ids;
+    std::size_t n = 0;
+    if (wanted.empty()) return 0;
+    std::uint32_t r = b;
+#ifdef QM_FILTER_AVX2
+    if (cpu_has_avx2() && wanted.size() <= 8) {
+        // Repeats of the last fill the compares up to a count the loop is built for.
+        std::uint32_t padded[8];
+        for (std::size_t k = 0; k < 8; ++k) padded[k] = wanted[std::min(k, wanted.size() - 1)];
+        if (wanted.size() <= 2)
+            r = dictionary_rows_avx2<2>(text_ids, padded, b, e, ids, n);
+        else if (wanted.size() <= 4)
+            r = dictionary_rows_avx2<4>(text_ids, padded, b, e, ids, n);
+        else
+            r = dictionary_rows_avx2<8>(text_ids, padded, b, e, ids, n);
+    }
+#endif
+    const std::uint32_t beyond = static_cast<std::uint32_t>(plan.dictionary_pass.size() - 1);
+    const std::uint8_t* pass = plan.dictionary_pass.data();
+    for (; r < e; ++r) {
+        ids[n] = r;
+        n += pass[std::min(text_ids[r], beyond)];
+    }
+    return n;
+}
+
+// Whether the rows that pass are those of one scan (one column: its dictionary ids, one wide
+// scan of its arena, or one query of the pinyin key), which hands them over in order without
+// a byte per row.
 bool one_scan(const std::vector<column_plan>& plans) {
+    if (plans.size() == 1 && plans.front().access.how == column_access::kind::dictionary)
+        return true;
 #ifdef QM_FILTER_AVX2
     if (plans.size() != 1 || !cpu_has_avx2()) return false;
     const column_plan& p = plans.front();
@@ -584,6 +713,7 @@ bool one_scan(const std::vector<column_plan>& plans) {
 // answers how many.
 std::size_t scan_rows(const column_plan& plan, std::uint32_t b, std::uint32_t e,
                       std::uint32_t* ids) {
+    if (plan.access.how == column_access::kind::dictionary) return dictionary_rows(plan, b, e, ids);
 #ifdef QM_FILTER_AVX2
     if (plan.access.how == column_access::kind::pinyin_key)
         return plan.access.key->contains_rows(plan.key_queries.front(), b, e, ids);

@@ -70,25 +70,37 @@ inline std::uint32_t row_at(const std::uint32_t* offsets, std::uint32_t from, st
 }
 
 #ifdef QM_ROW_AT_AVX2
+// row_at out of line, for the rare hit beyond row_at_ahead_avx2's window: kept out of the
+// loops that call that.
+[[gnu::noinline]] inline std::uint32_t row_at_far(const std::uint32_t* offsets, std::uint32_t from,
+                                                  std::uint32_t e, std::size_t pos) {
+    return row_at(offsets, from, e, pos);
+}
+
 // row_at for a caller that has checked for the instructions: the next 64 rows' starts are
 // counted at once, the gallop taking over only past them.
 __attribute__((target("avx2"))) inline std::uint32_t row_at_ahead_avx2(const std::uint32_t* offsets,
                                                                        std::uint32_t from,
                                                                        std::uint32_t e,
                                                                        std::size_t pos) {
-    if (pos > UINT32_MAX || e - from <= 64) return row_at(offsets, from, e, pos);
+    if (pos > UINT32_MAX || e - from <= 64) return row_at_far(offsets, from, e, pos);
     const __m256i p = _mm256_set1_epi32(static_cast<int>(static_cast<std::uint32_t>(pos)));
-    __m256i count = _mm256_setzero_si256();
+    // start <= pos, unsigned: a true lane is -1. The eight answers are narrowed to bytes (in
+    // some order, which a count does not mind) and counted as bits: a short chain, as the next
+    // hit's look-up waits for this one.
+    __m256i at_or_before[8];
     for (int k = 0; k < 8; ++k) {
         const __m256i starts =
             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(offsets + from + 1 + 8 * k));
-        // start <= pos, unsigned; a true lane is -1.
-        count = _mm256_sub_epi32(count, _mm256_cmpeq_epi32(_mm256_max_epu32(starts, p), p));
+        at_or_before[k] = _mm256_cmpeq_epi32(_mm256_max_epu32(starts, p), p);
     }
-    __m128i sum = _mm_add_epi32(_mm256_castsi256_si128(count), _mm256_extracti128_si256(count, 1));
-    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0x4E));
-    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0xB1));
-    const auto ahead = static_cast<std::uint32_t>(_mm_cvtsi128_si32(sum));
-    return ahead < 64 ? from + ahead : row_at(offsets, from + 64, e, pos);
+    const __m256i low = _mm256_packs_epi16(_mm256_packs_epi32(at_or_before[0], at_or_before[1]),
+                                           _mm256_packs_epi32(at_or_before[2], at_or_before[3]));
+    const __m256i high = _mm256_packs_epi16(_mm256_packs_epi32(at_or_before[4], at_or_before[5]),
+                                            _mm256_packs_epi32(at_or_before[6], at_or_before[7]));
+    const auto ahead = static_cast<std::uint32_t>(
+        std::popcount(static_cast<std::uint32_t>(_mm256_movemask_epi8(low))) +
+        std::popcount(static_cast<std::uint32_t>(_mm256_movemask_epi8(high))));
+    return ahead < 64 ? from + ahead : row_at_far(offsets, from + 64, e, pos);
 }
 #endif

@@ -84,10 +84,13 @@ struct random_table {
 
 random_table make_table(std::mt19937& rng, std::size_t rows) {
     random_table t;
-    const QString alphabet = u"abc'_%"_s;
-    const QString exts[] = {u".mp3"_s, u".jpg"_s, u".JPG"_s, u""_s, u".avi"_s};
+    // Units a wide search may read narrowed to bytes (ÿ is 255; 가 lies above 0x8000).
+    const QString alphabet = u"abc'_%我ÿ가"_s;
+    // More extensions than a picture query names, so that some queries pass many.
+    const QString exts[] = {u".mp3"_s, u".jpg"_s, u".JPG"_s, u""_s,      u".avi"_s, u".png"_s,
+                            u".gif"_s, u".bmp"_s, u".wav"_s, u".flac"_s, u".txt"_s};
     std::uniform_int_distribution<int> p(0, 19);
-    std::uniform_int_distribution<int> e(0, 4);
+    std::uniform_int_distribution<int> e(0, static_cast<int>(std::size(exts)) - 1);
     for (std::size_t r = 0; r < rows; ++r) {
         if (p(rng) == 0)
             t.names.push_back(std::nullopt);
@@ -114,7 +117,7 @@ fake_filter_source source_of(const random_table& t, layout names, layout exts) {
 }
 
 std::vector<QString> random_expressions(std::mt19937& rng, int count) {
-    const QString alphabet = u"abc_%''"_s;
+    const QString alphabet = u"abc_%''我ÿ"_s;
     std::vector<QString> out = {
         u"name like '%ab%'"_s,
         u"name like '%a%' or name like '%cc%'"_s,
@@ -128,6 +131,8 @@ std::vector<QString> random_expressions(std::mt19937& rng, int count) {
         u"name like '%'"_s,
         u"ext = '.jpg' or ext = '.avi' or name like '%''%'"_s,
         u"ext like '.%' or ext = ''"_s,
+        u"ext = '.none'"_s,
+        u"name like '%a我%' or name like '%ÿ%' or name like '%가b%'"_s,
         // More "contains" than one wide scan takes, of several lengths, beside other patterns.
         u"name like '%aa%' or name like '%b%' or name like '%cab%' or name like '%ca%b%' or "
         u"name like '%bc' or name like '%abcab%' or name like '%cc%' or name like '%_%' or "
@@ -183,6 +188,12 @@ TEST(filter_evaluator, threads_give_the_single_thread_answer) {
         u"name like '%'"_s,
         u"(name like '%' + 'ab' + '%') or (name like '%' +'cb' + '%') or (name like '%' +'' + '%')"_s,
         u"ext = '.jpg' or  ext = '.JPG' or  ext = '.avi' "_s,
+        u"ext like '%a%' or ext like '%p%'"_s,
+        u"ext like '.%'"_s,
+        // Several literals of one length, and of units that are not narrowed alike.
+        u"name like '%abc%' or name like '%cab%' or name like '%bca%'"_s,
+        u"name like '%ab%' or name like '%我a%'"_s,
+        u"name like '%ÿa%' or name like '%가%'"_s,
         u""_s,
     };
     for (const QString& text : texts) {
