@@ -238,9 +238,9 @@ chunk_mask(const char16_t* at, std::size_t count, const wide_probe* probes) {
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(any));
 }
 
-// Units as bytes, two loads of sixteen to one vector of 32 in order: the signed saturation
-// leaves 1..254 as they are and turns every other unit into 0 or 255 (or 0x7F..0xFF: 255,
-// 0x8000 and above: 0), so a unit equals a literal's unit of 1..254 exactly when its byte does.
+// Units as bytes, two loads of sixteen to one vector of 32 in order. The packing saturates:
+// units up to 0xFF keep their value, 0x100..0x7FFF become 255 and 0x8000 and above 0, so a
+// unit equals a literal's unit of 1..254 exactly when its byte does.
 __attribute__((target("avx2"))) inline __m256i narrowed(const char16_t* at) {
     const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
     const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 16));
