@@ -272,6 +272,7 @@ class catalogue_snapshot_io {
         }
         a.high_water_ = high_water;
         a.ordered_ = ordered == 1;
+        a.make_narrow();
         return true;
     }
 

@@ -23,12 +23,16 @@ void text_arena_column::set(std::uint32_t row, QStringView text) {
     offsets_[row] = static_cast<std::uint32_t>(data_.size());
     lengths_[row] = static_cast<std::uint16_t>(n);
     data_.insert(data_.end(), text.utf16(), text.utf16() + n);
+    const std::size_t at = narrow_.size();
+    narrow_.resize(at + n);
+    narrow_units(text.utf16(), n, narrow_.data() + at);
 }
 
 void text_arena_column::reserve(std::size_t rows, std::size_t units) {
     offsets_.reserve(offsets_.size() + rows);
     lengths_.reserve(lengths_.size() + rows);
     data_.reserve(data_.size() + units);
+    narrow_.reserve(narrow_.size() + units);
 }
 
 std::optional<QStringView> text_arena_column::get(std::uint32_t row) const {
@@ -48,16 +52,25 @@ void text_arena_column::make_ordered() {
             packed.insert(packed.end(), data_.begin() + start, data_.begin() + start + lengths_[r]);
     }
     data_ = std::move(packed);
+    make_narrow();
     high_water_ = static_cast<std::uint32_t>(offsets_.size());
     ordered_ = true;
 }
 
+void text_arena_column::make_narrow() {
+    narrow_.resize(data_.size());
+    narrow_units(data_.data(), data_.size(), narrow_.data());
+}
+
 text_arena_view text_arena_column::view() const {
-    return {data_.data(), data_.size(), offsets_.data(), lengths_.data(), ordered_};
+    return {data_.data(),    data_.size(),
+            offsets_.data(), lengths_.data(),
+            ordered_,        narrow_.size() == data_.size() ? narrow_.data() : nullptr};
 }
 
 void text_arena_column::clear() {
     data_.clear();
+    narrow_.clear();
     offsets_.clear();
     lengths_.clear();
     high_water_ = 0;
@@ -65,7 +78,8 @@ void text_arena_column::clear() {
 }
 
 std::size_t text_arena_column::memory_bytes() const {
-    return data_.capacity() * sizeof(char16_t) + offsets_.capacity() * sizeof(std::uint32_t) +
+    return data_.capacity() * sizeof(char16_t) + narrow_.capacity() +
+           offsets_.capacity() * sizeof(std::uint32_t) +
            lengths_.capacity() * sizeof(std::uint16_t);
 }
 
@@ -77,6 +91,7 @@ void text_arena_column::append(const text_arena_column& other) {
     if (!other.ordered_) ordered_ = false;
     if (other.high_water_ > 0) high_water_ = static_cast<std::uint32_t>(first + other.high_water_);
     data_.insert(data_.end(), other.data_.begin(), other.data_.end());
+    narrow_.insert(narrow_.end(), other.narrow_.begin(), other.narrow_.end());
     offsets_.resize(first + other.offsets_.size());
     for (std::size_t r = 0; r < other.offsets_.size(); ++r)
         offsets_[first + r] = base + other.offsets_[r];

@@ -26,7 +26,8 @@
 #include <optional>
 #include <vector>
 
-// Texts of one column back to back, in the order they were stored.
+// Texts of one column back to back, in the order they were stored, with a byte per unit
+// beside them for scans (one byte more per unit).
 class text_arena_column {
     friend class catalogue_snapshot_io;
 
@@ -45,7 +46,11 @@ class text_arena_column {
     void append(const text_arena_column& other);
 
   private:
+    // The byte copy of data_ for text_arena_view::narrow, remade when it is read from elsewhere.
+    void make_narrow();
+
     large_vector<char16_t> data_;
+    large_vector<std::uint8_t> narrow_; // narrow_unit of each unit of data_
     large_vector<std::uint32_t> offsets_;
     large_vector<std::uint16_t> lengths_;
     std::uint32_t high_water_ = 0; // one past the highest row given a text

@@ -238,27 +238,24 @@ chunk_mask(const char16_t* at, std::size_t count, const wide_probe* probes) {
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(any));
 }
 
-// Units as bytes, two loads of sixteen to one vector of 32 in order. The packing saturates:
-// units up to 0xFF keep their value, 0x100..0x7FFF become 255 and 0x8000 and above 0, so a
-// unit equals a literal's unit of 1..254 exactly when its byte does.
-__attribute__((target("avx2"))) inline __m256i narrowed(const char16_t* at) {
-    const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-    const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 16));
-    // The packing interleaves the halves of each by 128 bits; the permute puts them back.
-    return _mm256_permute4x64_epi64(_mm256_packus_epi16(lo, hi), 0xD8);
-}
-
-// chunk_mask for 32 places at once, one bit each, for literals of one length whose first,
-// second and last units lie in 1..254 (digits, Latin letters), with byte probes: half the
-// compares of chunk_mask, and one load at each offset for every literal.
+// chunk_mask over the byte copy of the text (text_arena_view::narrow): 32 places at once, one
+// bit each, with byte probes. Half the memory of the units, and half the compares.
+// SameLength: every literal is as long as the first, so each offset is loaded once for all.
+template <bool SameLength>
 __attribute__((target("avx2"))) inline std::uint64_t
-narrow_mask(const char16_t* at, std::size_t count, const wide_probe* probes) {
-    const __m256i x = narrowed(at);
-    const __m256i y = narrowed(at + probes[0].second_at);
-    const __m256i z = narrowed(at + probes[0].last_at);
+byte_mask(const std::uint8_t* at, std::size_t count, const wide_probe* probes) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    const __m256i y0 =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + probes[0].second_at));
+    const __m256i z0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + probes[0].last_at));
     __m256i any = _mm256_setzero_si256();
     for (std::size_t k = 0; k < count; ++k) {
         const wide_probe& p = probes[k];
+        const __m256i y =
+            SameLength ? y0
+                       : _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + p.second_at));
+        const __m256i z =
+            SameLength ? z0 : _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + p.last_at));
         any =
             _mm256_or_si256(any, _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(x, p.first),
                                                                    _mm256_cmpeq_epi8(y, p.second)),
@@ -271,10 +268,11 @@ narrow_mask(const char16_t* at, std::size_t count, const wide_probe* probes) {
 // while every literal fits, each handed to `place`, which answers where to go on. Answers
 // where the rest must be looked at one place at a time. N literals (0: n of them, known at
 // run time only; a known count keeps the loop's values in registers).
-template <std::size_t N, class Place>
+// Bytes: the probes are bytes, for byte_mask over `nb`.
+template <std::size_t N, bool Bytes, class Place, bool SameLength = true>
 __attribute__((target("avx2"))) inline std::size_t
-wide_scan(const char16_t* h, std::size_t i, std::size_t limit, std::size_t longest,
-          const wide_probe* given, std::size_t n, Place& place) {
+wide_scan(const char16_t* h, const std::uint8_t* nb, std::size_t i, std::size_t limit,
+          std::size_t longest, const wide_probe* given, std::size_t n, Place& place) {
     const std::size_t count = N == 0 ? n : N;
     // Copies of their own, which `place`'s stores cannot be taken to change.
     constexpr std::size_t room = N == 0 ? max_group : N;
@@ -284,18 +282,23 @@ wide_scan(const char16_t* h, std::size_t i, std::size_t limit, std::size_t longe
     const std::size_t reach = std::max<std::size_t>(longest, 2) + 31;
     while (i < limit && limit - i >= reach) {
         // Frequent hits jump about; asking for the memory well ahead keeps it streaming.
-        _mm_prefetch(reinterpret_cast<const char*>(h + i) + prefetch_bytes, _MM_HINT_T0);
-        std::uint64_t mask =
-            chunk_mask(h + i, count, probes) | (chunk_mask(h + i + 16, count, probes) << 32);
+        if (Bytes)
+            _mm_prefetch(reinterpret_cast<const char*>(nb + i) + prefetch_bytes, _MM_HINT_T0);
+        else
+            _mm_prefetch(reinterpret_cast<const char*>(h + i) + prefetch_bytes, _MM_HINT_T0);
+        constexpr unsigned bits = Bytes ? 1 : 2; // per place
+        std::uint64_t mask = Bytes ? byte_mask<SameLength>(nb + i, count, probes)
+                                   : chunk_mask(h + i, count, probes) |
+                                         (chunk_mask(h + i + 16, count, probes) << 32);
         std::size_t next = i + 32;
         while (mask != 0) {
-            const std::size_t lane = static_cast<std::size_t>(std::countr_zero(mask)) / 2;
+            const std::size_t lane = static_cast<std::size_t>(std::countr_zero(mask)) / bits;
             const std::size_t resume = place(i + lane);
             if (resume >= i + 32) {
                 next = resume;
                 break;
             }
-            mask &= ~((std::uint64_t{1} << ((resume - i) * 2)) - 1);
+            mask &= ~((std::uint64_t{1} << ((resume - i) * bits)) - 1);
         }
         i = next;
     }
@@ -334,6 +337,10 @@ struct literal_check {
     std::uint32_t head_bytes; // movemask bits of the units `head` holds
     const char16_t* literal;
     std::size_t size;
+    // The same in the byte copy, for a literal of ASCII: its first sixteen bytes at once.
+    __m128i byte_head;
+    std::uint32_t byte_head_bits;
+    const std::uint8_t* bytes;
 };
 
 // The places of h[i, limit) where some literal of a "contains" group lies, 32 at a time while
@@ -341,41 +348,59 @@ struct literal_check {
 // its row, which passes when the shortest literal found there ends inside the row's text.
 // A common word's hits (one every few dozen rows) thus cost no call and no branch on where
 // they lie; the rest of a row is not skipped, as its next hit costs less than a jump.
-// Answers where the rest must be looked at one place at a time. N literals as in wide_scan;
-// Narrow: the probes are bytes, for narrow_mask.
-template <std::size_t N, bool Narrow, class Sink>
+// Answers where the rest must be looked at one place at a time. N literals and Bytes as in
+// wide_scan, SameLength as in byte_mask; Exact: every literal is ASCII, so the byte copy
+// decides a place alone and the units are never read.
+template <std::size_t N, bool Bytes, bool Exact, bool SameLength, class Sink>
 __attribute__((target("avx2"))) inline std::size_t
 wide_scan_contains(const char16_t* h, std::size_t i, std::size_t limit, std::size_t longest,
                    const wide_probe* given, const literal_check* given_checks, std::size_t n,
                    const text_arena_view& a, std::uint32_t e, Sink& sink) {
+    const std::uint8_t* nb = a.narrow;
     const std::size_t count = N == 0 ? n : N;
     constexpr std::size_t room = N == 0 ? max_group : N;
     wide_probe probes[room];
     literal_check checks[room];
     for (std::size_t k = 0; k < count; ++k) probes[k] = given[k], checks[k] = given_checks[k];
     std::uint32_t row = sink.first_row();
-    // The loads reach 31 + the longest literal units on, and eight from every place.
-    const std::size_t reach = std::max<std::size_t>(longest, 8) + 31;
+    // The loads reach 31 + the longest literal places on, and sixteen from every place.
+    const std::size_t reach = std::max<std::size_t>(longest, 16) + 31;
     while (i < limit && limit - i >= reach) {
-        _mm_prefetch(reinterpret_cast<const char*>(h + i) + prefetch_bytes, _MM_HINT_T0);
-        // Bits per place: one narrow, two wide.
-        constexpr unsigned bits = Narrow ? 1 : 2;
-        std::uint64_t mask = Narrow ? narrow_mask(h + i, count, probes)
-                                    : chunk_mask(h + i, count, probes) |
-                                          (chunk_mask(h + i + 16, count, probes) << 32);
+        if (Bytes)
+            _mm_prefetch(reinterpret_cast<const char*>(nb + i) + prefetch_bytes, _MM_HINT_T0);
+        else
+            _mm_prefetch(reinterpret_cast<const char*>(h + i) + prefetch_bytes, _MM_HINT_T0);
+        constexpr unsigned bits = Bytes ? 1 : 2; // per place
+        std::uint64_t mask = Bytes ? byte_mask<SameLength>(nb + i, count, probes)
+                                   : chunk_mask(h + i, count, probes) |
+                                         (chunk_mask(h + i + 16, count, probes) << 32);
         while (mask != 0) {
             const std::size_t p = i + static_cast<std::size_t>(std::countr_zero(mask)) / bits;
             mask &= mask - 1;
-            if (!Narrow) mask &= mask - 1; // both bits of the place
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + p));
+            if (!Bytes) mask &= mask - 1; // both bits of the place
             std::size_t shortest = filter_not_found;
-            for (std::size_t k = 0; k < count; ++k) {
-                const literal_check& c = checks[k];
-                const auto same =
-                    static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, c.head)));
-                bool found = (same & c.head_bytes) == c.head_bytes;
-                if (c.size > 8) found = found && same_units(h + p + 8, c.literal + 8, c.size - 8);
-                shortest = found ? std::min(shortest, c.size) : shortest;
+            if (Exact) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(nb + p));
+                for (std::size_t k = 0; k < count; ++k) {
+                    const literal_check& c = checks[k];
+                    const auto same = static_cast<std::uint32_t>(
+                        _mm_movemask_epi8(_mm_cmpeq_epi8(v, c.byte_head)));
+                    bool found = (same & c.byte_head_bits) == c.byte_head_bits;
+                    if (c.size > 16)
+                        found = found && std::memcmp(nb + p + 16, c.bytes + 16, c.size - 16) == 0;
+                    shortest = found ? std::min(shortest, c.size) : shortest;
+                }
+            } else {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + p));
+                for (std::size_t k = 0; k < count; ++k) {
+                    const literal_check& c = checks[k];
+                    const auto same =
+                        static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, c.head)));
+                    bool found = (same & c.head_bytes) == c.head_bytes;
+                    if (c.size > 8)
+                        found = found && same_units(h + p + 8, c.literal + 8, c.size - 8);
+                    shortest = found ? std::min(shortest, c.size) : shortest;
+                }
             }
             // Near misses (a number's digits) are rare and left before their rows are looked for.
             if (shortest == filter_not_found) continue;
@@ -393,8 +418,31 @@ wide_scan_contains(const char16_t* h, std::size_t i, std::size_t limit, std::siz
     return i;
 }
 
+// The contains scan for a group of n literals, with a count known where it is small.
+template <bool Bytes, bool Exact, bool SameLength, class Sink>
+__attribute__((target("avx2"))) std::size_t
+contains_scan(const char16_t* h, std::size_t i, std::size_t limit, std::size_t longest,
+              const wide_probe* probes, const literal_check* checks, std::size_t n,
+              const text_arena_view& a, std::uint32_t e, Sink& sink) {
+    switch (n) {
+    case 1:
+        return wide_scan_contains<1, Bytes, Exact, true>(h, i, limit, longest, probes, checks, n, a,
+                                                         e, sink);
+    case 2:
+        return wide_scan_contains<2, Bytes, Exact, SameLength>(h, i, limit, longest, probes, checks,
+                                                               n, a, e, sink);
+    case 3:
+        return wide_scan_contains<3, Bytes, Exact, SameLength>(h, i, limit, longest, probes, checks,
+                                                               n, a, e, sink);
+    default:
+        return wide_scan_contains<0, Bytes, Exact, SameLength>(h, i, limit, longest, probes, checks,
+                                                               n, a, e, sink);
+    }
+}
+
 // The first literals of `group` looked for in one pass over the arena span of rows [b, e)
-// (sink.first_row()): sixteen places at a time are tested against every literal's first,
+// (sink.first_row()): 32 places at a time (sixteen without
+// the byte copy) are tested against every literal's first,
 // second and last unit, so a few terms cost about what one does, and a hit costs no new
 // call. A group is any number of "contains" (up to max_group) or one matcher of another
 // kind. A row's first place where a literal lies wholly inside its text decides it (the
@@ -411,20 +459,27 @@ __attribute__((target("avx2"))) void scan_arena_avx2(const text_arena_view& a,
     wide_probe probes[max_group];
     literal_check checks[max_group];
     std::size_t longest = 0;
-    wide_probe narrow_probes[max_group];
     bool all_contains = true;
-    // One literal costs no fewer compares narrowed, and its frequent hits come out slower.
-    bool narrow = n >= 2;
+    const bool bytes = a.narrow != nullptr;
+    bool exact = bytes;
+    std::vector<std::uint8_t> literal_bytes[max_group];
     for (std::size_t k = 0; k < n; ++k) {
         const std::u16string& l = group[k]->first_literal();
         if (l.empty()) return; // not searchable this way (never built so)
         literals[k] = l.data();
         lengths[k] = l.size();
-        probes[k].first = _mm256_set1_epi16(static_cast<short>(l.front()));
-        probes[k].second_at = l.size() > 1 ? 1 : 0;
-        probes[k].second = _mm256_set1_epi16(static_cast<short>(l[probes[k].second_at]));
-        probes[k].last = _mm256_set1_epi16(static_cast<short>(l.back()));
+        const std::size_t second_at = l.size() > 1 ? 1 : 0;
+        probes[k].second_at = second_at;
         probes[k].last_at = l.size() - 1;
+        if (bytes) {
+            probes[k].first = _mm256_set1_epi8(static_cast<char>(narrow_unit(l.front())));
+            probes[k].second = _mm256_set1_epi8(static_cast<char>(narrow_unit(l[second_at])));
+            probes[k].last = _mm256_set1_epi8(static_cast<char>(narrow_unit(l.back())));
+        } else {
+            probes[k].first = _mm256_set1_epi16(static_cast<short>(l.front()));
+            probes[k].second = _mm256_set1_epi16(static_cast<short>(l[second_at]));
+            probes[k].last = _mm256_set1_epi16(static_cast<short>(l.back()));
+        }
         alignas(16) char16_t head[8] = {};
         const std::size_t held = std::min<std::size_t>(l.size(), 8);
         std::copy_n(l.data(), held, head);
@@ -432,23 +487,25 @@ __attribute__((target("avx2"))) void scan_arena_avx2(const text_arena_view& a,
         checks[k].head_bytes = (std::uint32_t{1} << (2 * held)) - 1;
         checks[k].literal = l.data();
         checks[k].size = l.size();
+        std::vector<std::uint8_t>& lb = literal_bytes[k];
+        lb.resize(std::max<std::size_t>(l.size(), 16)); // zeros past the end fill the head
+        narrow_units(l.data(), l.size(), lb.data());
+        checks[k].byte_head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lb.data()));
+        checks[k].byte_head_bits = static_cast<std::uint32_t>(
+            (std::uint64_t{1} << std::min<std::size_t>(l.size(), 16)) - 1);
+        checks[k].bytes = lb.data();
         longest = std::max(longest, l.size());
         all_contains = all_contains && group[k]->how == text_matcher::mode::contains;
-        // See narrowed(): units of 1..254 keep their value as bytes.
-        const char16_t probed[] = {l.front(), l[probes[k].second_at], l.back()};
-        narrow = narrow && l.size() == lengths[0] &&
-                 std::all_of(std::begin(probed), std::end(probed),
-                             [](char16_t u) { return u >= 1 && u <= 254; });
-        narrow_probes[k] = probes[k];
-        narrow_probes[k].first = _mm256_set1_epi8(static_cast<char>(probed[0]));
-        narrow_probes[k].second = _mm256_set1_epi8(static_cast<char>(probed[1]));
-        narrow_probes[k].last = _mm256_set1_epi8(static_cast<char>(probed[2]));
+        // An ASCII byte stands for its unit alone (see narrow_unit).
+        exact = exact && std::all_of(l.begin(), l.end(), [](char16_t u) { return u < 0x80; });
     }
     const std::size_t limit = text_end(a, b, e);
     const char16_t* h = a.data;
     std::uint32_t row = b;
     // Decides place p; answers where the scan goes on: after the row when it decided one.
-    auto place = [&](std::size_t p) __attribute__((always_inline)) {
+    // Out of line: the scan's own values then stay in registers, and a pattern's first literal
+    // is seldom where it looks.
+    auto place = [&](std::size_t p) __attribute__((noinline)) {
         bool row_known = false;
         std::size_t end = 0;
         for (std::size_t k = 0; k < n; ++k) {
@@ -469,24 +526,27 @@ __attribute__((target("avx2"))) void scan_arena_avx2(const text_arena_view& a,
     };
     std::size_t i = a.offsets[b];
     if (all_contains) {
-        // A known count and probe width keep the loop's values in registers.
-        const wide_probe* p = narrow ? narrow_probes : probes;
-        if (n == 1)
-            i = wide_scan_contains<1, false>(h, i, limit, longest, p, checks, n, a, e, sink);
-        else if (n == 2 && narrow)
-            i = wide_scan_contains<2, true>(h, i, limit, longest, p, checks, n, a, e, sink);
-        else if (n == 2)
-            i = wide_scan_contains<2, false>(h, i, limit, longest, p, checks, n, a, e, sink);
-        else if (n == 3 && narrow)
-            i = wide_scan_contains<3, true>(h, i, limit, longest, p, checks, n, a, e, sink);
-        else if (n == 3)
-            i = wide_scan_contains<3, false>(h, i, limit, longest, p, checks, n, a, e, sink);
-        else if (narrow)
-            i = wide_scan_contains<0, true>(h, i, limit, longest, p, checks, n, a, e, sink);
+        const bool same_length =
+            std::all_of(lengths, lengths + n, [&](std::size_t m) { return m == lengths[0]; });
+        if (exact && same_length)
+            i = contains_scan<true, true, true>(h, i, limit, longest, probes, checks, n, a, e,
+                                                sink);
+        else if (exact)
+            i = contains_scan<true, true, false>(h, i, limit, longest, probes, checks, n, a, e,
+                                                 sink);
+        else if (bytes && same_length)
+            i = contains_scan<true, false, true>(h, i, limit, longest, probes, checks, n, a, e,
+                                                 sink);
+        else if (bytes)
+            i = contains_scan<true, false, false>(h, i, limit, longest, probes, checks, n, a, e,
+                                                  sink);
         else
-            i = wide_scan_contains<0, false>(h, i, limit, longest, p, checks, n, a, e, sink);
+            i = contains_scan<false, false, false>(h, i, limit, longest, probes, checks, n, a, e,
+                                                   sink);
+    } else if (bytes) {
+        i = wide_scan<1, true>(h, a.narrow, i, limit, longest, probes, n, place); // one pattern
     } else {
-        i = wide_scan<1>(h, i, limit, longest, probes, n, place); // a pattern is alone
+        i = wide_scan<1, false>(h, a.narrow, i, limit, longest, probes, n, place);
     }
     while (i < limit) i = place(i);
 }

@@ -21,7 +21,17 @@ struct text_arena_view {
     const std::uint32_t* offsets = nullptr;
     const std::uint16_t* lengths = nullptr;
     bool ordered = false;
+    // When given: narrow_unit of every unit of data, at the same index. A scan reads half the
+    // memory there, and a literal of ASCII is decided there alone.
+    const std::uint8_t* narrow = nullptr;
 };
+
+// A unit as one byte: ASCII stays itself, any other unit becomes one of 128 codes above it,
+// so equal units give equal bytes and an ASCII byte stands for its unit alone.
+constexpr std::uint8_t narrow_unit(char16_t u) {
+    return static_cast<std::uint8_t>(u < 0x80 ? u : 0x80 | ((u ^ (u >> 7)) & 0x7F));
+}
+void narrow_units(const char16_t* units, std::size_t n, std::uint8_t* out);
 
 // A column whose rows hold small ids into a short list of distinct texts
 // (extensions, folders). A predicate is decided once per distinct text.

@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QFile>
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -444,7 +446,10 @@ TEST_F(scanner, read_ahead_gives_the_records_and_checkpoints_of_a_walk_alone) {
         o.messages = feedback.messages;
         for (long r = 1; r <= rs.rowcount(); ++r)
             for (int c = 1; c <= catalogue_column_count; ++c) o.rows << rs.getitemstring(r, c);
-        // No worker outlives the scan, stopped or not.
+        // No worker outlives the scan, stopped or not. A joined thread may still be listed
+        // for a moment while the kernel reaps it.
+        for (int wait = 0; wait < 200 && task_count() != tasks_before; ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         EXPECT_EQ(task_count(), tasks_before) << threads << " threads, stop " << stop_after;
         return o;
     };

@@ -13,7 +13,8 @@
 class fake_filter_source final : public filter_source {
   public:
     enum class layout {
-        ordered_arena,   // texts back to back in row order, no gaps
+        ordered_arena,   // texts back to back in row order, no gaps, with their byte copy
+        ordered_units,   // the same without the byte copy
         unordered_arena, // texts in reverse row order, with gaps between them
         dictionary,
         generic,
@@ -50,10 +51,15 @@ class fake_filter_source final : public filter_source {
         column_access a;
         switch (col.how) {
         case layout::ordered_arena:
+        case layout::ordered_units:
         case layout::unordered_arena:
             a.how = column_access::kind::arena;
-            a.arena = {s.data.data(), s.data.size(), s.offsets.data(), s.lengths.data(),
-                       col.how == layout::ordered_arena};
+            a.arena = {s.data.data(),
+                       s.data.size(),
+                       s.offsets.data(),
+                       s.lengths.data(),
+                       col.how != layout::unordered_arena,
+                       col.how == layout::ordered_arena ? s.narrow.data() : nullptr};
             break;
         case layout::dictionary:
             a.how = column_access::kind::dictionary;
@@ -88,6 +94,7 @@ class fake_filter_source final : public filter_source {
   private:
     struct store {
         std::vector<char16_t> data;
+        std::vector<std::uint8_t> narrow;
         std::vector<std::uint32_t> offsets;
         std::vector<std::uint16_t> lengths;
         std::vector<std::uint32_t> ids;
@@ -107,9 +114,12 @@ class fake_filter_source final : public filter_source {
         const std::size_t n = col.values.size();
         switch (col.how) {
         case layout::ordered_arena:
+        case layout::ordered_units:
             s.offsets.assign(n, 0);
             s.lengths.assign(n, null_text_length);
             for (std::size_t r = 0; r < n; ++r) append(s, r, col.values[r]);
+            s.narrow.resize(s.data.size());
+            narrow_units(s.data.data(), s.data.size(), s.narrow.data());
             break;
         case layout::unordered_arena:
             s.offsets.assign(n, 0);

@@ -84,8 +84,10 @@ struct random_table {
 
 random_table make_table(std::mt19937& rng, std::size_t rows) {
     random_table t;
-    // Units a wide search may read narrowed to bytes (ÿ is 255; 가 lies above 0x8000).
-    const QString alphabet = u"abc'_%我ÿ가"_s;
+    // Units a wide search may read narrowed to bytes (ÿ is 255; 가 lies above 0x8000; 义 has
+    // the byte of 我).
+    static_assert(narrow_unit(u'义') == narrow_unit(u'我'));
+    const QString alphabet = u"abc'_%我ÿ가义"_s;
     // More extensions than a picture query names, so that some queries pass many.
     const QString exts[] = {u".mp3"_s, u".jpg"_s, u".JPG"_s, u""_s,      u".avi"_s, u".png"_s,
                             u".gif"_s, u".bmp"_s, u".wav"_s, u".flac"_s, u".txt"_s};
@@ -160,6 +162,7 @@ TEST(filter_evaluator, every_layout_gives_the_generic_answer) {
     const fake_filter_source reference = source_of(t, layout::generic, layout::generic);
     const fake_filter_source others[] = {
         source_of(t, layout::ordered_arena, layout::dictionary),
+        source_of(t, layout::ordered_units, layout::generic),
         source_of(t, layout::unordered_arena, layout::ordered_arena),
         source_of(t, layout::dictionary, layout::unordered_arena),
     };
