@@ -263,15 +263,20 @@ class catalogue_snapshot_io {
         if (high_water > rows || ordered > 1 || a.data_.size() > 0xFFFFFFFFu) return false;
         const std::size_t size = a.data_.size();
         std::uint32_t previous = 0;
+        std::size_t end = 0; // of the rows so far, while they leave no gap
+        bool gap_free = true;
         for (std::size_t r = 0; r < rows; ++r) {
             const std::uint32_t at = a.offsets_[r];
             const std::uint16_t len = a.lengths_[r];
             if (at > size || (len != null_text_length && len > size - at)) return false;
             if (ordered && at < previous) return false;
             previous = at;
+            gap_free = gap_free && at == end;
+            end = std::size_t{at} + (len == null_text_length ? 0 : len);
         }
         a.high_water_ = high_water;
         a.ordered_ = ordered == 1;
+        a.gap_free_ = gap_free && end == size;
         a.make_narrow();
         return true;
     }

@@ -21,12 +21,19 @@ void text_arena_column::set(std::uint32_t row, QStringView text) {
         throw std::length_error("catalogue text store full");
     if (row + 1 < high_water_) ordered_ = false;
     if (row + 1 > high_water_) high_water_ = row + 1;
+    // Only the last row's first text goes where the rows before it end.
+    if (row + 1 != offsets_.size() || offsets_[row] != data_.size()) gap_free_ = false;
     offsets_[row] = static_cast<std::uint32_t>(data_.size());
     lengths_[row] = static_cast<std::uint16_t>(n);
     data_.insert(data_.end(), text.utf16(), text.utf16() + n);
     const std::size_t at = narrow_.size();
     narrow_.resize(at + n);
     narrow_units(text.utf16(), n, narrow_.data() + at);
+}
+
+void text_arena_column::set_null(std::uint32_t row) {
+    if (lengths_[row] != null_text_length && lengths_[row] != 0) gap_free_ = false;
+    lengths_[row] = null_text_length;
 }
 
 void text_arena_column::reserve(std::size_t rows, std::size_t units) {
@@ -56,6 +63,7 @@ void text_arena_column::make_ordered() {
     make_narrow();
     high_water_ = static_cast<std::uint32_t>(offsets_.size());
     ordered_ = true;
+    gap_free_ = true;
 }
 
 void text_arena_column::make_narrow() {
@@ -64,9 +72,11 @@ void text_arena_column::make_narrow() {
 }
 
 text_arena_view text_arena_column::view() const {
-    return {data_.data(),    data_.size(),
-            offsets_.data(), lengths_.data(),
-            ordered_,        narrow_.size() == data_.size() ? narrow_.data() : nullptr};
+    text_arena_view v{data_.data(), data_.size(), offsets_.data(), lengths_.data(), ordered_};
+    // A copy not yet made for every unit is not offered.
+    v.narrow = narrow_.size() == data_.size() ? narrow_.data() : nullptr;
+    v.gap_free = ordered_ && gap_free_;
+    return v;
 }
 
 void text_arena_column::clear() {
@@ -76,6 +86,7 @@ void text_arena_column::clear() {
     lengths_.clear();
     high_water_ = 0;
     ordered_ = true;
+    gap_free_ = true;
 }
 
 std::size_t text_arena_column::memory_bytes() const {
@@ -90,6 +101,7 @@ void text_arena_column::append(const text_arena_column& other) {
     const auto base = static_cast<std::uint32_t>(data_.size());
     const std::size_t first = offsets_.size();
     if (!other.ordered_) ordered_ = false;
+    if (!other.gap_free_) gap_free_ = false;
     if (other.high_water_ > 0) high_water_ = static_cast<std::uint32_t>(first + other.high_water_);
     data_.insert(data_.end(), other.data_.begin(), other.data_.end());
     narrow_.insert(narrow_.end(), other.narrow_.begin(), other.narrow_.end());

@@ -34,7 +34,7 @@ class text_arena_column {
   public:
     void add_row();
     void set(std::uint32_t row, QStringView text);
-    void set_null(std::uint32_t row) { lengths_[row] = null_text_length; }
+    void set_null(std::uint32_t row);
     std::optional<QStringView> get(std::uint32_t row) const;
     void reserve(std::size_t rows, std::size_t units);
     // Rewrites the arena in row order when edits broke that order.
@@ -55,6 +55,7 @@ class text_arena_column {
     large_vector<std::uint16_t> lengths_;
     std::uint32_t high_water_ = 0; // one past the highest row given a text
     bool ordered_ = true;
+    bool gap_free_ = true; // see text_arena_view::gap_free
 };
 
 // Each row holds an id into a list of distinct texts.

@@ -269,7 +269,7 @@ byte_mask(const std::uint8_t* at, std::size_t count, const wide_probe* probes) {
 // where the rest must be looked at one place at a time. N literals (0: n of them, known at
 // run time only; a known count keeps the loop's values in registers).
 // Bytes: the probes are bytes, for byte_mask over `nb`.
-template <std::size_t N, bool Bytes, class Place, bool SameLength = true>
+template <std::size_t N, bool Bytes, class Place>
 __attribute__((target("avx2"))) inline std::size_t
 wide_scan(const char16_t* h, const std::uint8_t* nb, std::size_t i, std::size_t limit,
           std::size_t longest, const wide_probe* given, std::size_t n, Place& place) {
@@ -287,7 +287,7 @@ wide_scan(const char16_t* h, const std::uint8_t* nb, std::size_t i, std::size_t 
         else
             _mm_prefetch(reinterpret_cast<const char*>(h + i) + prefetch_bytes, _MM_HINT_T0);
         constexpr unsigned bits = Bytes ? 1 : 2; // per place
-        std::uint64_t mask = Bytes ? byte_mask<SameLength>(nb + i, count, probes)
+        std::uint64_t mask = Bytes ? byte_mask<N == 1>(nb + i, count, probes)
                                    : chunk_mask(h + i, count, probes) |
                                          (chunk_mask(h + i + 16, count, probes) << 32);
         std::size_t next = i + 32;
@@ -405,12 +405,17 @@ wide_scan_contains(const char16_t* h, std::size_t i, std::size_t limit, std::siz
             // Near misses (a number's digits) are rare and left before their rows are looked for.
             if (shortest == filter_not_found) continue;
             row = row_at_ahead_avx2(a.offsets, row, e, p);
-            // The next hits' row starts and lengths, asked for before they are needed.
+            // The next hits' row starts (and lengths), asked for before they are needed.
             _mm_prefetch(reinterpret_cast<const char*>(a.offsets + row) + 512, _MM_HINT_T0);
-            _mm_prefetch(reinterpret_cast<const char*>(a.lengths + row) + 256, _MM_HINT_T0);
-            const std::uint16_t len = a.lengths[row];
-            const std::size_t end =
-                std::size_t{a.offsets[row]} + (len == null_text_length ? 0 : len);
+            std::size_t end;
+            if (a.gap_free) {
+                // The last row of the span ends where its text does.
+                end = row + 1 < e ? a.offsets[row + 1] : limit;
+            } else {
+                _mm_prefetch(reinterpret_cast<const char*>(a.lengths + row) + 256, _MM_HINT_T0);
+                const std::uint16_t len = a.lengths[row];
+                end = std::size_t{a.offsets[row]} + (len == null_text_length ? 0 : len);
+            }
             sink.take(row, p + shortest <= end);
         }
         i += 32;

@@ -24,6 +24,9 @@ struct text_arena_view {
     // When given: narrow_unit of every unit of data, at the same index. A scan reads half the
     // memory there, and a literal of ASCII is decided there alone.
     const std::uint8_t* narrow = nullptr;
+    // Promises, beside `ordered`, that each row's text ends where the next row's begins (null
+    // and empty texts take no room), so a scan finds where a row ends without its length.
+    bool gap_free = false;
 };
 
 // A unit as one byte: ASCII stays itself, any other unit becomes one of 128 codes above it,

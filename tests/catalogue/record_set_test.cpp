@@ -228,6 +228,10 @@ TEST(record_set, rows_added_or_edited_after_a_search_are_found_by_the_next_one) 
     rs.setfilter(u"filenamewithno like '%o%'");
     rs.filter();
     EXPECT_EQ(names_of(rs), (QStringList{u"two"_s, u"thro"_s, u"four"_s}));
+    // A name taken away leaves its text where it was, which is no longer its row's.
+    rs.set_null(1, col_filenamewithno);
+    rs.filter();
+    EXPECT_EQ(names_of(rs), (QStringList{u"thro"_s, u"four"_s}));
 }
 
 TEST(record_set, inserted_rows_are_visible_under_a_filter) {

@@ -14,7 +14,7 @@ class fake_filter_source final : public filter_source {
   public:
     enum class layout {
         ordered_arena,   // texts back to back in row order, no gaps, with their byte copy
-        ordered_units,   // the same without the byte copy
+        ordered_gaps,    // in row order with a gap after each text, without the byte copy
         unordered_arena, // texts in reverse row order, with gaps between them
         dictionary,
         generic,
@@ -51,7 +51,7 @@ class fake_filter_source final : public filter_source {
         column_access a;
         switch (col.how) {
         case layout::ordered_arena:
-        case layout::ordered_units:
+        case layout::ordered_gaps:
         case layout::unordered_arena:
             a.how = column_access::kind::arena;
             a.arena = {s.data.data(),
@@ -59,7 +59,8 @@ class fake_filter_source final : public filter_source {
                        s.offsets.data(),
                        s.lengths.data(),
                        col.how != layout::unordered_arena,
-                       col.how == layout::ordered_arena ? s.narrow.data() : nullptr};
+                       col.how == layout::ordered_arena ? s.narrow.data() : nullptr,
+                       col.how == layout::ordered_arena};
             break;
         case layout::dictionary:
             a.how = column_access::kind::dictionary;
@@ -114,10 +115,13 @@ class fake_filter_source final : public filter_source {
         const std::size_t n = col.values.size();
         switch (col.how) {
         case layout::ordered_arena:
-        case layout::ordered_units:
+        case layout::ordered_gaps:
             s.offsets.assign(n, 0);
             s.lengths.assign(n, null_text_length);
-            for (std::size_t r = 0; r < n; ++r) append(s, r, col.values[r]);
+            for (std::size_t r = 0; r < n; ++r) {
+                append(s, r, col.values[r]);
+                if (col.how == layout::ordered_gaps) s.data.push_back(u'#');
+            }
             s.narrow.resize(s.data.size());
             narrow_units(s.data.data(), s.data.size(), s.narrow.data());
             break;

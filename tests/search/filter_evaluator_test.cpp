@@ -162,7 +162,7 @@ TEST(filter_evaluator, every_layout_gives_the_generic_answer) {
     const fake_filter_source reference = source_of(t, layout::generic, layout::generic);
     const fake_filter_source others[] = {
         source_of(t, layout::ordered_arena, layout::dictionary),
-        source_of(t, layout::ordered_units, layout::generic),
+        source_of(t, layout::ordered_gaps, layout::generic),
         source_of(t, layout::unordered_arena, layout::ordered_arena),
         source_of(t, layout::dictionary, layout::unordered_arena),
     };
