@@ -2,6 +2,7 @@
 #include "search/code_point_ranges.h"
 #include "search/cpu_avx2.h"
 #include "search/key_byte_sets.h"
+#include "search/pinyin_syllable_classes.h"
 #include "search/row_at_offset.h"
 
 #include <algorithm>
@@ -28,12 +29,12 @@ char16_t table_code(char32_t cp) {
     return code_in_ranges(pinyin_key_ranges, cp, pinyin_key_none);
 }
 
-byte_set accepted_bytes(char c, const std::array<std::uint32_t, 128>& code_letters) {
+byte_set accepted_bytes(char c, const std::array<std::uint32_t, 256>& code_letters) {
     byte_set s;
     s.add(static_cast<std::uint8_t>(c));
     if (c >= 'a' && c <= 'z')
-        for (unsigned k = 0; k < 128; ++k)
-            if ((code_letters[k] >> (c - 'a')) & 1u) s.add(first_code + k);
+        for (unsigned k = 0; k < 256; ++k)
+            if ((code_letters[k] >> (c - 'a')) & 1u) s.add(k);
     return s;
 }
 
@@ -140,6 +141,7 @@ bool takes(char16_t ini, std::uint8_t ascii, std::uint32_t letters) {
 void key_rows(const pinyin_key::name_of_row& names, const text_arena_view* initials,
               key_part& part) {
     std::vector<std::uint8_t> code_of_set(std::size(pinyin_key_sets), 0);
+    const std::span<const std::uint8_t> classes = syllable_classes::tabled_characters();
     part.offsets.resize(part.e - part.b);
     // At most one byte per unit of each name, and the row's end: room for names of a usual
     // length, made larger when a name needs it.
@@ -185,7 +187,14 @@ void key_rows(const pinyin_key::name_of_row& names, const text_arena_view* initi
             std::uint32_t letters = 0;
             std::uint8_t b = other_character;
             if (code >= u'a' && code <= u'z') {
-                b = static_cast<std::uint8_t>(code);
+                letters = 1u << (code - u'a');
+                const std::size_t at = cp - syllable_classes::first_tabled;
+                const std::uint8_t c =
+                    at < classes.size() ? classes[at] : syllable_classes::code_of_character(cp);
+                // The class's initial is the character's, as both tables come from one source.
+                b = c != 0 && syllable_classes::letter_of_code(c) == letters
+                        ? c
+                        : static_cast<std::uint8_t>(code);
             } else if (code >= pinyin_key_first_set) {
                 const std::size_t set = code - pinyin_key_first_set;
                 letters = pinyin_key_sets[set];
@@ -248,7 +257,9 @@ pinyin_key pinyin_key::build(const name_of_row& names, std::uint32_t rows, unsig
     // Codes in the order the sets first occur, part after part; a part's own code becomes the
     // final one, or set_aside_code with its letters kept by position once codes run out.
     pinyin_key k;
-    k.code_letters_[set_aside_code - first_code] = every_letter;
+    for (unsigned c = 0; c < first_code; ++c)
+        k.code_letters_[c] = syllable_classes::letter_of_code(static_cast<std::uint8_t>(c));
+    k.code_letters_[set_aside_code] = every_letter;
     std::vector<std::uint8_t> code_of_set(std::size(pinyin_key_sets), 0);
     unsigned next_code = first_code;
     std::vector<std::array<std::uint8_t, 128>> remap(n);
@@ -259,7 +270,7 @@ pinyin_key pinyin_key::build(const name_of_row& names, std::uint32_t rows, unsig
             const std::uint16_t set = parts[i].sets[c];
             if (code_of_set[set] == 0 && next_code < set_aside_code) {
                 code_of_set[set] = static_cast<std::uint8_t>(next_code);
-                k.code_letters_[next_code - first_code] = pinyin_key_sets[set];
+                k.code_letters_[next_code] = pinyin_key_sets[set];
                 ++next_code;
             }
             if (code_of_set[set] != 0) remap[i][c] = code_of_set[set];
@@ -307,9 +318,9 @@ std::size_t pinyin_key::memory_bytes() const {
 
 bool pinyin_key::byte_matches(std::size_t position, std::uint8_t c) const {
     const std::uint8_t b = data_[position];
-    if (b < first_code) return b == c;
+    std::uint32_t letters = code_letters_[b];
+    if (letters == 0) return b == c;
     if (c < 'a' || c > 'z') return false;
-    std::uint32_t letters = code_letters_[b - first_code];
     if (b == set_aside_code) {
         const auto it =
             std::lower_bound(set_aside_.begin(), set_aside_.end(), position,

@@ -292,7 +292,7 @@ TEST(filter_evaluator, pinyin_key_in_every_layout_and_thread_count_gives_the_pla
     random_table t;
     std::uniform_int_distribution<int> p(0, 19);
     // Words the full pinyin below spells, among random texts now and then.
-    const QString words[] = {u"我的愛人"_s, u"音乐"_s, u"因月"_s, u"中行"_s};
+    const QString words[] = {u"我的愛人"_s, u"音乐"_s, u"因月"_s, u"中行"_s, u"长行"_s};
     for (std::size_t r = 0; r < 20000; ++r) {
         QString name = random_text(rng, 12, alphabet);
         if (r % 97 == 0)
@@ -302,9 +302,10 @@ TEST(filter_evaluator, pinyin_key_in_every_layout_and_thread_count_gives_the_pla
     }
     const std::string queries[] = {"y", "yy", "yl", "lz", "cx", "hz", "zh", "wdar", "y 1", "ly"};
     // Full pinyin on the column that answers it; the initials above answer as on the key.
-    const std::string full_queries[] = {"yinyue", "yinle", "wodeai",    "wodear",
-                                        "wdair",  "xian",  "zhangxing", "zhonghang",
-                                        "chzh",   "yue1",  "lezhy",     "hele"};
+    // "zhang": 长 begins it, and also stands for its "z" before 行 "hang".
+    const std::string full_queries[] = {"yinyue", "yinle", "wodeai",    "wodear",    "wdair",
+                                        "xian",   "zhang", "zhangxing", "zhonghang", "chzh",
+                                        "yue1",   "lezhy", "hele"};
     std::vector<std::string> every_query(std::begin(queries), std::end(queries));
     every_query.insert(every_query.end(), std::begin(full_queries), std::end(full_queries));
     for (const layout names :
@@ -351,6 +352,13 @@ TEST(filter_evaluator, pinyin_key_in_every_layout_and_thread_count_gives_the_pla
             EXPECT_TRUE(!letters || std::count(expected.begin(), expected.end(), 1) > avi) << q;
             for (const unsigned threads : {1u, 2u, 3u, 7u, 0u})
                 EXPECT_EQ(evaluate_filter(*expr, s, threads), expected) << q << " " << threads;
+            // Each way of finding candidates: the initials, the same followed along the key,
+            // and the pairs of first pieces.
+            for (const int way : {0, 1, 2}) {
+                pinyin_full_force_way(way);
+                EXPECT_EQ(evaluate_filter(*expr, s, 2), expected) << q << " way " << way;
+            }
+            pinyin_full_force_way(-1);
         }
     }
 }
