@@ -328,36 +328,30 @@ pinyin_full_query::make_plan(const pinyin_key& key) const {
     const std::size_t n = text_.size();
     const std::uint64_t done = std::uint64_t{1} << n;
     // Where each initial's syllables and each class's take the text, from each offset.
-    std::vector<std::uint64_t> by_letter(26 * n, 0), by_code(256 * n, 0);
+    std::vector<std::uint64_t> by_letter(26 * n, 0), by_class(syllable_classes::count * n, 0);
     for (std::size_t id = 0; id < std::size(pinyin_syllables); ++id) {
         const std::string_view reading = pinyin_syllables[id];
         const bool initial_of_two = two_letter_initial(reading);
-        const std::uint8_t code =
-            syllable_classes::code_of_syllable(static_cast<std::uint16_t>(id));
+        const unsigned cls = syllable_classes::class_of_code(
+            syllable_classes::code_of_syllable(static_cast<std::uint16_t>(id)));
         for (std::size_t i = 0; i < n; ++i) {
             const std::uint64_t ends =
                 piece_ends(common_[id * n + i], reading.size(), initial_of_two, i, n);
             by_letter[std::size_t(reading[0] - 'a') * n + i] |= ends;
-            by_code[std::size_t{code} * n + i] |= ends;
+            if (cls < syllable_classes::count) by_class[cls * n + i] |= ends;
         }
     }
     plan->ends.assign(n * 256, 0);
     for (std::size_t i = 0; i < n; ++i) {
         std::uint64_t* ends = plan->ends.data() + i * 256;
         for (unsigned b = 1; b < 256; ++b) {
-            // A letter is Latin, or an ideograph of that initial; a code stands for its
-            // class or for every syllable of its letters.
-            if (b >= 'a' && b <= 'z') {
-                ends[b] =
-                    by_letter[(b - 'a') * n + i] |
-                    (static_cast<unsigned char>(text_[i]) == b ? std::uint64_t{1} << (i + 1) : 0);
-            } else if (b < 0x80) {
-                if (key.code_letters(static_cast<std::uint8_t>(b))) ends[b] = by_code[b * n + i];
-            } else {
-                for (std::uint32_t l = key.code_letters(static_cast<std::uint8_t>(b)); l;
-                     l &= l - 1)
-                    ends[b] |= by_letter[static_cast<std::size_t>(std::countr_zero(l)) * n + i];
-            }
+            const auto x = static_cast<std::uint8_t>(b);
+            // A letter may be Latin too.
+            if (static_cast<unsigned char>(text_[i]) == b) ends[b] = std::uint64_t{1} << (i + 1);
+            for (std::uint64_t c = key.code_classes(x); c; c &= c - 1)
+                ends[b] |= by_class[static_cast<std::size_t>(std::countr_zero(c)) * n + i];
+            for (std::uint32_t l = key.code_other_letters(x); l; l &= l - 1)
+                ends[b] |= by_letter[static_cast<std::size_t>(std::countr_zero(l)) * n + i];
         }
     }
     // One pair of sets for each place a first piece ends at; a first character that ends
@@ -382,52 +376,92 @@ pinyin_full_query::make_plan(const pinyin_key& key) const {
         for (std::size_t j = 0; j < 2; ++j)
             for (std::size_t w = 0; w < 4; ++w) plan->terms.back()[j].bits[w] |= t[j].bits[w];
     }
+    // A sample of the key says which way costs less: the initials' test as find makes it,
+    // each candidate a look at a name (far from the key, so a miss of the cache or three);
+    // the same with each candidate first followed along the key; or the pairs, which cost
+    // more per place, merged where that costs less. Costs in nanoseconds of a core, as
+    // measured on this kind of machine: a look at a name 150, a candidate followed along the
+    // key 20, each set beyond the initials' two 0.02 a place.
+    constexpr double name_cost = 150, follow_cost = 20, set_cost = 0.02;
+    const std::uint8_t* d = key.bytes();
+    const std::size_t size = key.rows() ? key.row_starts()[key.rows()] : 0;
+    const std::size_t k = lead_count_;
+    std::vector<std::uint32_t> groups; // terms merged into each pair, one bit each
+    for (std::size_t t = 0; t < plan->terms.size(); ++t) groups.push_back(1u << t);
+    if (k != 0 && size >= 64) {
+        std::array<byte_set, max_lead> accept;
+        for (std::size_t j = 0; j < k; ++j) accept[j] = accepted_bytes(lead_[j], key);
+        constexpr std::size_t windows = 128, window = 128;
+        std::size_t initials = 0, followed = 0, places = 0;
+        // Places some merging of the terms would take: terms whose first set holds the first
+        // character, and terms whose second holds the second.
+        std::vector<std::pair<std::uint8_t, std::uint8_t>> maybe;
+        for (std::size_t w = 0; w < windows; ++w) {
+            const std::size_t from = (size - 64) * w / windows;
+            for (std::size_t p = from; p < std::min(from + window, size - max_lead); ++p) {
+                ++places;
+                bool all = true;
+                for (std::size_t j = 0; j < k && all; ++j) all = accept[j].has(d[p + j]);
+                initials += all;
+                if (all) followed += plan->follows(d + p, n);
+                std::uint8_t first = 0, second = 0;
+                for (std::size_t t = 0; t < plan->terms.size(); ++t) {
+                    first |= static_cast<std::uint8_t>(plan->terms[t][0].has(d[p]) << t);
+                    second |= static_cast<std::uint8_t>(plan->terms[t][1].has(d[p + 1]) << t);
+                }
+                if (first && second) maybe.emplace_back(first, second);
+            }
+        }
+        auto pairs_cost = [&](const std::vector<std::uint32_t>& g) {
+            std::size_t candidates = 0;
+            for (const auto& [first, second] : maybe)
+                candidates += std::any_of(g.begin(), g.end(), [&](std::uint32_t m) {
+                    return (first & m) && (second & m);
+                });
+            return set_cost * static_cast<double>(places * 2 * (g.size() - 1)) +
+                   follow_cost * static_cast<double>(candidates) +
+                   name_cost * static_cast<double>(followed);
+        };
+        const double by_initials = name_cost * static_cast<double>(initials);
+        const double followed_on =
+            follow_cost * static_cast<double>(initials) + name_cost * static_cast<double>(followed);
+        double by_pairs = groups.empty() ? by_initials + followed_on : pairs_cost(groups);
+        // Two pairs merged while that costs less.
+        for (bool better = true; better && groups.size() > 1;) {
+            better = false;
+            std::vector<std::uint32_t> best;
+            for (std::size_t x = 0; x < groups.size(); ++x)
+                for (std::size_t y = x + 1; y < groups.size(); ++y) {
+                    std::vector<std::uint32_t> g = groups;
+                    g[x] |= g[y];
+                    g.erase(g.begin() + static_cast<std::ptrdiff_t>(y));
+                    const double c = pairs_cost(g);
+                    if (c < by_pairs) by_pairs = c, best = std::move(g), better = true;
+                }
+            if (better) groups = std::move(best);
+        }
+        if (!groups.empty() && by_pairs < std::min(by_initials, followed_on))
+            plan->how = piece_plan::way::pairs;
+        else if (followed_on < by_initials)
+            plan->how = piece_plan::way::initials_followed;
+    }
+    std::vector<std::array<byte_set, 2>> merged;
+    for (const std::uint32_t g : groups) {
+        std::array<byte_set, 2> m;
+        for (std::uint32_t t = g; t; t &= t - 1)
+            for (std::size_t j = 0; j < 2; ++j)
+                for (std::size_t w = 0; w < 4; ++w)
+                    m[j].bits[w] |=
+                        plan->terms[static_cast<std::size_t>(std::countr_zero(t))][j].bits[w];
+        merged.push_back(m);
+    }
+    plan->terms = std::move(merged);
 #ifdef QM_FULL_AVX2
     for (const auto& t : plan->terms) {
         plan->tables.push_back(tables_of(t[0]));
         plan->tables.push_back(tables_of(t[1]));
     }
 #endif
-
-    // A sample of the key says which way costs less: the initials' test as find makes it,
-    // each candidate a look at a name (far from the key, so a miss of the cache or three);
-    // the same with each candidate first followed along the key; or the pairs, which cost
-    // more per place. Costs in nanoseconds on this kind of machine: a look at a name 150, a
-    // candidate followed along the key 10, each set beyond the initials' two 0.05 a place.
-    const std::uint8_t* d = key.bytes();
-    const std::size_t size = key.rows() ? key.row_starts()[key.rows()] : 0;
-    const std::size_t k = lead_count_;
-    if (k == 0 || size < 64) return plan;
-    std::array<byte_set, max_lead> accept;
-    for (std::size_t j = 0; j < k; ++j) accept[j] = accepted_bytes(lead_[j], key);
-    constexpr std::size_t windows = 128, window = 128;
-    std::size_t initials = 0, pairs = 0, followed = 0, places = 0;
-    for (std::size_t w = 0; w < windows; ++w) {
-        const std::size_t from = (size - 64) * w / windows;
-        for (std::size_t p = from; p < std::min(from + window, size - max_lead); ++p) {
-            ++places;
-            bool all = true;
-            for (std::size_t j = 0; j < k && all; ++j) all = accept[j].has(d[p + j]);
-            initials += all;
-            if (all) followed += plan->follows(d + p, n);
-            for (const auto& t : plan->terms)
-                if (t[0].has(d[p]) && t[1].has(d[p + 1])) {
-                    ++pairs;
-                    break;
-                }
-        }
-    }
-    const double by_initials = 150.0 * static_cast<double>(initials);
-    const double followed_on =
-        10.0 * static_cast<double>(initials) + 150.0 * static_cast<double>(followed);
-    const double by_pairs =
-        0.05 *
-            static_cast<double>(places * 2 * (std::max<std::size_t>(plan->terms.size(), 1) - 1)) +
-        10.0 * static_cast<double>(pairs) + 150.0 * static_cast<double>(followed);
-    if (!plan->terms.empty() && by_pairs < std::min(by_initials, followed_on))
-        plan->how = piece_plan::way::pairs;
-    else if (followed_on < by_initials)
-        plan->how = piece_plan::way::initials_followed;
     return plan;
 }
 

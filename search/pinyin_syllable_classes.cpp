@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 #include <numeric>
 #include <string_view>
 #include <vector>
@@ -68,7 +69,10 @@ std::uint8_t class_of_readings(std::span<const std::uint16_t> ids,
 struct tables {
     std::vector<std::uint8_t> of_syllable;
     std::array<std::uint32_t, 256> letter{};
+    std::array<std::uint8_t, 256> class_of{};
     std::vector<std::uint8_t> of_character; // table_first .. table_last
+    std::vector<std::uint16_t> mix_of_character;
+    std::vector<mix> mixes{mix{}}; // from 1
 
     tables() {
         std::size_t syllables = 0;
@@ -92,13 +96,38 @@ struct tables {
             });
             for (std::size_t i = 0; i < ids.size(); ++i)
                 of_syllable[ids[i]] = code_at(first + static_cast<unsigned>(i % groups[g].classes));
-            for (unsigned k = 0; k < groups[g].classes; ++k)
+            for (unsigned k = 0; k < groups[g].classes; ++k) {
                 letter[code_at(first + k)] = 1u << (groups[g].initial[0] - 'a');
+                class_of[code_at(first + k)] = static_cast<std::uint8_t>(first + k);
+            }
             first += groups[g].classes;
         }
         of_character.resize(table_last - table_first + 1);
-        for (char32_t cp = table_first; cp <= table_last; ++cp)
-            of_character[cp - table_first] = class_of_readings(pinyin_readings_of(cp), of_syllable);
+        mix_of_character.resize(table_last - table_first + 1);
+        std::map<std::pair<std::uint64_t, std::uint32_t>, std::uint16_t> numbers;
+        for (char32_t cp = table_first; cp <= table_last; ++cp) {
+            const std::span<const std::uint16_t> ids = pinyin_readings_of(cp);
+            of_character[cp - table_first] = class_of_readings(ids, of_syllable);
+            if (of_character[cp - table_first] != 0) continue;
+            mix m;
+            for (const std::uint16_t id : ids) {
+                const std::string_view reading = pinyin_syllable(id);
+                if (reading.empty()) continue;
+                const std::uint32_t initial = 1u << (reading[0] - 'a');
+                m.letters |= initial;
+                if (of_syllable[id] != 0)
+                    m.classes |= std::uint64_t{1} << class_of[of_syllable[id]];
+                else
+                    m.others |= initial;
+            }
+            if (m.classes == 0) continue; // the initials say all
+            auto [it, added] = numbers.try_emplace({m.classes, m.others},
+                                                   static_cast<std::uint16_t>(mixes.size()));
+            if (added) mixes.push_back(m);
+            mix_of_character[cp - table_first] = it->second;
+        }
+        class_of.fill(count);
+        for (unsigned k = 0; k < count; ++k) class_of[code_at(k)] = static_cast<std::uint8_t>(k);
     }
 };
 
@@ -133,5 +162,22 @@ std::uint8_t code_of_character(char32_t cp) {
 namespace syllable_classes {
 std::span<const std::uint8_t> tabled_characters() {
     return the_tables().of_character;
+}
+
+std::span<const std::uint16_t> tabled_mixes() {
+    return the_tables().mix_of_character;
+}
+
+unsigned class_of_code(std::uint8_t code) {
+    return the_tables().class_of[code];
+}
+
+std::size_t mix_count() {
+    return the_tables().mixes.size() - 1;
+}
+
+const mix& mix_numbered(std::uint16_t number) {
+    const tables& t = the_tables();
+    return t.mixes[number < t.mixes.size() ? number : 0];
 }
 } // namespace syllable_classes

@@ -23,8 +23,25 @@ std::uint8_t code_of_syllable(std::uint16_t id);
 // The code of the class holding every reading of `cp`; 0 when its readings lie in several
 // classes, or in none.
 std::uint8_t code_of_character(char32_t cp);
-// code_of_character of first_tabled + i at [i], for loops over many characters.
+// The class of a class code (< count), or count for any other byte.
+unsigned class_of_code(std::uint8_t code);
+
+// Readings that lie in several classes, or in classes and beyond them: the classes (bit k
+// for class k) and the initials of the readings in none. A key may give the commonest mixes
+// in a catalogue codes of their own (see pinyin_key.h).
+struct mix {
+    std::uint64_t classes = 0;
+    std::uint32_t others = 0;
+    std::uint32_t letters = 0; // the initials of all the readings
+};
+// Mixes are numbered from 1; mix_count() is the last number.
+std::size_t mix_count();
+const mix& mix_numbered(std::uint16_t number);
+
+// code_of_character of first_tabled + i at [i], and the number of the mix of its readings
+// (0 for none), for loops over many characters; characters beyond have no mix.
 inline constexpr char32_t first_tabled = 0x3400;
 std::span<const std::uint8_t> tabled_characters();
+std::span<const std::uint16_t> tabled_mixes();
 
 } // namespace syllable_classes
