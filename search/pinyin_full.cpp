@@ -313,8 +313,8 @@ std::shared_ptr<const pinyin_full_query::piece_plan>
 pinyin_full_query::plan_for(const pinyin_key& key) const {
     const std::lock_guard<std::mutex> hold(plan_->lock);
     if (plan_->key != &key || !plan_->plan) {
-        std::shared_ptr<piece_plan> plan = make_plan(key);
         const int forced = forced_way.load(std::memory_order_relaxed);
+        std::shared_ptr<piece_plan> plan = make_plan(key, forced >= 0);
         if (forced >= 0) plan->how = static_cast<piece_plan::way>(forced);
         plan_->plan = std::move(plan);
         plan_->key = &key;
@@ -322,9 +322,35 @@ pinyin_full_query::plan_for(const pinyin_key& key) const {
     return plan_->plan;
 }
 
-std::shared_ptr<pinyin_full_query::piece_plan>
-pinyin_full_query::make_plan(const pinyin_key& key) const {
+std::shared_ptr<pinyin_full_query::piece_plan> pinyin_full_query::make_plan(const pinyin_key& key,
+                                                                            bool whole) const {
     auto plan = std::make_shared<piece_plan>();
+    // Places of a sample of the key: 128 runs of 128, spread over it.
+    const std::uint8_t* d = key.bytes();
+    const std::size_t size = key.rows() ? key.row_starts()[key.rows()] : 0;
+    const std::size_t k = lead_count_;
+    auto each_sampled = [&](auto&& fn) {
+        constexpr std::size_t windows = 128, window = 128;
+        for (std::size_t w = 0; w < windows; ++w) {
+            const std::size_t from = (size - 64) * w / windows;
+            for (std::size_t p = from; p < std::min(from + window, size - max_lead); ++p) fn(p);
+        }
+    };
+    std::array<byte_set, max_lead> accept;
+    for (std::size_t j = 0; j < k; ++j) accept[j] = accepted_bytes(lead_[j], key);
+    auto initial_at = [&](std::size_t p) {
+        for (std::size_t j = 0; j < k; ++j)
+            if (!accept[j].has(d[p + j])) return false;
+        return true;
+    };
+    if (k == 0 || (size < 64 && !whole)) return plan;
+    // Rare initials: their candidates cost less than the rest of the plan.
+    if (!whole) {
+        std::size_t initials = 0, places = 0;
+        each_sampled([&](std::size_t p) { ++places, initials += initial_at(p); });
+        if (initials * 1000 < places) return plan;
+    }
+
     const std::size_t n = text_.size();
     const std::uint64_t done = std::uint64_t{1} << n;
     // Where each initial's syllables and each class's take the text, from each offset.
@@ -383,35 +409,25 @@ pinyin_full_query::make_plan(const pinyin_key& key) const {
     // measured on this kind of machine: a look at a name 150, a candidate followed along the
     // key 20, each set beyond the initials' two 0.02 a place.
     constexpr double name_cost = 150, follow_cost = 20, set_cost = 0.02;
-    const std::uint8_t* d = key.bytes();
-    const std::size_t size = key.rows() ? key.row_starts()[key.rows()] : 0;
-    const std::size_t k = lead_count_;
     std::vector<std::uint32_t> groups; // terms merged into each pair, one bit each
     for (std::size_t t = 0; t < plan->terms.size(); ++t) groups.push_back(1u << t);
-    if (k != 0 && size >= 64) {
-        std::array<byte_set, max_lead> accept;
-        for (std::size_t j = 0; j < k; ++j) accept[j] = accepted_bytes(lead_[j], key);
-        constexpr std::size_t windows = 128, window = 128;
+    if (size >= 64) {
         std::size_t initials = 0, followed = 0, places = 0;
         // Places some merging of the terms would take: terms whose first set holds the first
         // character, and terms whose second holds the second.
         std::vector<std::pair<std::uint8_t, std::uint8_t>> maybe;
-        for (std::size_t w = 0; w < windows; ++w) {
-            const std::size_t from = (size - 64) * w / windows;
-            for (std::size_t p = from; p < std::min(from + window, size - max_lead); ++p) {
-                ++places;
-                bool all = true;
-                for (std::size_t j = 0; j < k && all; ++j) all = accept[j].has(d[p + j]);
-                initials += all;
-                if (all) followed += plan->follows(d + p, n);
-                std::uint8_t first = 0, second = 0;
-                for (std::size_t t = 0; t < plan->terms.size(); ++t) {
-                    first |= static_cast<std::uint8_t>(plan->terms[t][0].has(d[p]) << t);
-                    second |= static_cast<std::uint8_t>(plan->terms[t][1].has(d[p + 1]) << t);
-                }
-                if (first && second) maybe.emplace_back(first, second);
+        each_sampled([&](std::size_t p) {
+            ++places;
+            const bool all = initial_at(p);
+            initials += all;
+            if (all) followed += plan->follows(d + p, n);
+            std::uint8_t first = 0, second = 0;
+            for (std::size_t t = 0; t < plan->terms.size(); ++t) {
+                first |= static_cast<std::uint8_t>(plan->terms[t][0].has(d[p]) << t);
+                second |= static_cast<std::uint8_t>(plan->terms[t][1].has(d[p + 1]) << t);
             }
-        }
+            if (first && second) maybe.emplace_back(first, second);
+        });
         auto pairs_cost = [&](const std::vector<std::uint32_t>& g) {
             std::size_t candidates = 0;
             for (const auto& [first, second] : maybe)

@@ -22,7 +22,8 @@
 // (in the cache), every split at once, as a name is; and the first two characters can be
 // tried against each first piece of the text (y|i, yi|n, yin|y...) 32 places at a time,
 // pairs of sets merged where that costs less. Which way a search takes, a sample of the key
-// says, once per search and key, on the first part searched (about 0.1 ms).
+// says, once per search and key, on the first part searched (about 0.1 ms; where the
+// initials alone leave few candidates, a look at those only).
 #include "search/pinyin_key.h"
 
 #include <QStringView>
@@ -70,7 +71,9 @@ class pinyin_full_query {
         std::shared_ptr<const piece_plan> plan;
     };
     std::shared_ptr<const piece_plan> plan_for(const pinyin_key& key) const;
-    std::shared_ptr<piece_plan> make_plan(const pinyin_key& key) const;
+    // `whole`: the sets and sets of pairs even where a sample of the key finds the initials
+    // rare enough alone.
+    std::shared_ptr<piece_plan> make_plan(const pinyin_key& key, bool whole) const;
 
     std::string text_; // letters, lower case
     // Letters that may stand at each of the first characters of a match (bit 0 = 'a').
