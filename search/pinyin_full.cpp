@@ -2,11 +2,15 @@
 #include "search/code_point_ranges.h"
 #include "search/cpu_avx2.h"
 #include "search/key_byte_sets.h"
+#include "search/pinyin_syllable_classes.h"
 #include "search/row_at_offset.h"
 
 #include <QChar>
 #include <algorithm>
+#include <atomic>
 #include <bit>
+#include <cstdio>
+#include <cstdlib>
 #include <iterator>
 #include <vector>
 
@@ -17,6 +21,8 @@
 namespace {
 
 using namespace key_bytes;
+
+std::atomic<int> forced_way{-1};
 
 #include "search/pinyin_readings_table.inc"
 
@@ -48,6 +54,19 @@ bool two_letter_initial(std::string_view s) {
     return s.size() >= 2 && s[1] == 'h' && (s[0] == 'z' || s[0] == 'c' || s[0] == 's');
 }
 
+// Where the pieces a reading gives from offset i of a text of n letters end (bit n: the
+// text is done), given that the reading (`size` letters) and the text from i have their
+// first `common` letters in common.
+inline std::uint64_t piece_ends(std::size_t common, std::size_t size, bool initial_of_two,
+                                std::size_t i, std::size_t n) {
+    if (common == 0) return 0;
+    std::uint64_t ends = std::uint64_t{1} << (i + 1);   // its first letter
+    if (common == n - i) ends |= std::uint64_t{1} << n; // the rest begins it: a last piece
+    if (common == size) ends |= std::uint64_t{1} << (i + common);
+    if (common >= 2 && initial_of_two) ends |= std::uint64_t{1} << (i + 2);
+    return ends;
+}
+
 // About how many characters of everyday names begin with one of `letters`, per thousand:
 // the initials of common characters, and Latin letters as initials of nothing.
 unsigned how_common(std::uint32_t letters) {
@@ -68,7 +87,7 @@ byte_set accepted_bytes(std::uint32_t letters, const pinyin_key& key) {
     byte_set s;
     for (unsigned c = 0; c < 26; ++c)
         if ((letters >> c) & 1u) s.add('a' + c);
-    for (unsigned b = 0x80; b < 0x100; ++b)
+    for (unsigned b = 0; b < 0x100; ++b)
         if (key.code_letters(static_cast<std::uint8_t>(b)) & letters) s.add(b);
     return s;
 }
@@ -106,9 +125,83 @@ next_block_avx2(const std::uint8_t* d, std::size_t i, std::size_t last, const ni
     mask = 0;
     return i;
 }
+
+// A byte vector's nibbles, made once for all the sets it is tried against.
+struct nibbles {
+    __m256i low, select, bit;
+};
+
+__attribute__((target("avx2"))) inline nibbles nibbles_of(__m256i x) {
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    const __m256i hi = _mm256_and_si256(_mm256_srli_epi16(x, 4), nibble);
+    const __m256i bit_of_high =
+        _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16,
+                         32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+    return {_mm256_and_si256(x, nibble), _mm256_slli_epi16(hi, 4),
+            _mm256_shuffle_epi8(bit_of_high, hi)};
+}
+
+__attribute__((target("avx2"))) inline __m256i in_set(const nibbles& x, const nibble_tables& t) {
+    const __m256i low = _mm256_load_si256(reinterpret_cast<const __m256i*>(t.low_rows));
+    const __m256i high = _mm256_load_si256(reinterpret_cast<const __m256i*>(t.high_rows));
+    const __m256i row = _mm256_blendv_epi8(_mm256_shuffle_epi8(low, x.low),
+                                           _mm256_shuffle_epi8(high, x.low), x.select);
+    return _mm256_cmpeq_epi8(_mm256_and_si256(row, x.bit), x.bit);
+}
+
+// The first block of 32 places in [i, last] with a place p where, for one of the `Terms`
+// pairs of sets (tables[2t], tables[2t + 1]), characters p and p + 1 are in them; as
+// next_block_avx2.
+template <std::size_t Terms>
+__attribute__((target("avx2"))) std::size_t
+next_block_by_pieces(const std::uint8_t* d, std::size_t i, std::size_t last,
+                     const nibble_tables* tables, std::uint32_t& mask) {
+    for (; i <= last && last - i >= 31; i += 32) {
+        const nibbles a = nibbles_of(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i)));
+        const nibbles z =
+            nibbles_of(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i + 1)));
+        __m256i any = _mm256_and_si256(in_set(a, tables[0]), in_set(z, tables[1]));
+        for (std::size_t t = 1; t < Terms; ++t)
+            any = _mm256_or_si256(
+                any, _mm256_and_si256(in_set(a, tables[2 * t]), in_set(z, tables[2 * t + 1])));
+        mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(any));
+        if (mask) return i;
+    }
+    mask = 0;
+    return i;
+}
 #endif
 
 } // namespace
+
+// For one key: where a character with each key byte takes the text on to, from each offset,
+// and the pairs of sets the first two characters of a match are tried with.
+struct pinyin_full_query::piece_plan {
+    // The initials' test alone, each candidate then followed along the key, or the pairs.
+    enum class way { initials, initials_followed, pairs } how = way::initials;
+    // Offsets reached (bit n: the text is done), at [offset * 256 + byte].
+    std::vector<std::uint64_t> ends;
+    // Whether the key from `at` on (up to its row's closing 0, which ends nothing) holds a
+    // match of the text (n letters) of two characters or more, as matches_at asks of a name.
+    bool follows(const std::uint8_t* at, std::size_t n) const {
+        const std::uint64_t done = std::uint64_t{1} << n;
+        std::uint64_t reached = 1;
+        for (std::size_t c = 0;; ++c) {
+            std::uint64_t next = 0;
+            for (std::uint64_t r = reached; r; r &= r - 1)
+                next |= ends[static_cast<std::size_t>(std::countr_zero(r)) * 256 + at[c]];
+            if ((next & done) && c >= 1) return true;
+            reached = next & ~done;
+            if (!reached) return false;
+        }
+    }
+    // For each end of a first piece: the bytes that take the text there, and the bytes that
+    // go on from there.
+    std::vector<std::array<byte_set, 2>> terms;
+#ifdef QM_FULL_AVX2
+    std::vector<nibble_tables> tables; // of terms, two by two
+#endif
+};
 
 std::span<const std::uint16_t> pinyin_readings_of(char32_t cp) {
     return readings(cp);
@@ -174,6 +267,10 @@ std::optional<pinyin_full_query> pinyin_full_query::compile(QStringView typed) {
     return q;
 }
 
+void pinyin_full_force_way(int way) {
+    forced_way.store(way, std::memory_order_relaxed);
+}
+
 bool pinyin_full_applies(QStringView typed) {
     return pinyin_full_query::compile(typed).has_value();
 }
@@ -202,15 +299,7 @@ bool pinyin_full_query::matches_at(std::u16string_view s, std::size_t u) const {
                 const bool initial_of_two = two_letter_initial(reading);
                 for (std::uint64_t r = reached; r; r &= r - 1) {
                     const auto i = static_cast<std::size_t>(std::countr_zero(r));
-                    const std::size_t l = common[i];
-                    if (l == 0) continue;
-                    if (l == n - i) { // the rest begins the reading: a last piece
-                        next |= done;
-                        continue;
-                    }
-                    next |= std::uint64_t{1} << (i + 1);
-                    if (l == reading.size()) next |= std::uint64_t{1} << (i + l);
-                    if (l >= 2 && initial_of_two) next |= std::uint64_t{1} << (i + 2);
+                    next |= piece_ends(common[i], reading.size(), initial_of_two, i, n);
                 }
             }
         }
@@ -218,6 +307,178 @@ bool pinyin_full_query::matches_at(std::u16string_view s, std::size_t u) const {
         reached = next & ~done;
     }
     return false;
+}
+
+std::shared_ptr<const pinyin_full_query::piece_plan>
+pinyin_full_query::plan_for(const pinyin_key& key) const {
+    const std::lock_guard<std::mutex> hold(plan_->lock);
+    if (plan_->key != &key || !plan_->plan) {
+        const int forced = forced_way.load(std::memory_order_relaxed);
+        std::shared_ptr<piece_plan> plan = make_plan(key, forced >= 0);
+        if (forced >= 0) plan->how = static_cast<piece_plan::way>(forced);
+        plan_->plan = std::move(plan);
+        plan_->key = &key;
+    }
+    return plan_->plan;
+}
+
+std::shared_ptr<pinyin_full_query::piece_plan> pinyin_full_query::make_plan(const pinyin_key& key,
+                                                                            bool whole) const {
+    auto plan = std::make_shared<piece_plan>();
+    // Places of a sample of the key: 128 runs of 128, spread over it.
+    const std::uint8_t* d = key.bytes();
+    const std::size_t size = key.rows() ? key.row_starts()[key.rows()] : 0;
+    const std::size_t k = lead_count_;
+    auto each_sampled = [&](auto&& fn) {
+        constexpr std::size_t windows = 128, window = 128;
+        for (std::size_t w = 0; w < windows; ++w) {
+            const std::size_t from = (size - 64) * w / windows;
+            for (std::size_t p = from; p < std::min(from + window, size - max_lead); ++p) fn(p);
+        }
+    };
+    std::array<byte_set, max_lead> accept;
+    for (std::size_t j = 0; j < k; ++j) accept[j] = accepted_bytes(lead_[j], key);
+    auto initial_at = [&](std::size_t p) {
+        for (std::size_t j = 0; j < k; ++j)
+            if (!accept[j].has(d[p + j])) return false;
+        return true;
+    };
+    if (k == 0 || (size < 64 && !whole)) return plan;
+    // Rare initials: their candidates cost less than the rest of the plan.
+    if (!whole) {
+        std::size_t initials = 0, places = 0;
+        each_sampled([&](std::size_t p) { ++places, initials += initial_at(p); });
+        if (initials * 1000 < places) return plan;
+    }
+
+    const std::size_t n = text_.size();
+    const std::uint64_t done = std::uint64_t{1} << n;
+    // Where each initial's syllables and each class's take the text, from each offset.
+    std::vector<std::uint64_t> by_letter(26 * n, 0), by_class(syllable_classes::count * n, 0);
+    for (std::size_t id = 0; id < std::size(pinyin_syllables); ++id) {
+        const std::string_view reading = pinyin_syllables[id];
+        const bool initial_of_two = two_letter_initial(reading);
+        const unsigned cls = syllable_classes::class_of_code(
+            syllable_classes::code_of_syllable(static_cast<std::uint16_t>(id)));
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint64_t ends =
+                piece_ends(common_[id * n + i], reading.size(), initial_of_two, i, n);
+            by_letter[std::size_t(reading[0] - 'a') * n + i] |= ends;
+            if (cls < syllable_classes::count) by_class[cls * n + i] |= ends;
+        }
+    }
+    plan->ends.assign(n * 256, 0);
+    for (std::size_t i = 0; i < n; ++i) {
+        std::uint64_t* ends = plan->ends.data() + i * 256;
+        for (unsigned b = 1; b < 256; ++b) {
+            const auto x = static_cast<std::uint8_t>(b);
+            // A letter may be Latin too.
+            if (static_cast<unsigned char>(text_[i]) == b) ends[b] = std::uint64_t{1} << (i + 1);
+            for (std::uint64_t c = key.code_classes(x); c; c &= c - 1)
+                ends[b] |= by_class[static_cast<std::size_t>(std::countr_zero(c)) * n + i];
+            for (std::uint32_t l = key.code_other_letters(x); l; l &= l - 1)
+                ends[b] |= by_letter[static_cast<std::size_t>(std::countr_zero(l)) * n + i];
+        }
+    }
+    // One pair of sets for each place a first piece ends at; a first character that ends
+    // the text alone is no match.
+    std::uint64_t firsts = 0;
+    for (unsigned b = 0; b < 256; ++b) firsts |= plan->ends[b];
+    firsts &= ~done;
+    for (std::uint64_t f = firsts; f; f &= f - 1) {
+        const auto o = static_cast<std::size_t>(std::countr_zero(f));
+        std::array<byte_set, 2> term;
+        for (unsigned b = 0; b < 256; ++b) {
+            if ((plan->ends[b] >> o) & 1u) term[0].add(b);
+            if (plan->ends[o * 256 + b]) term[1].add(b);
+        }
+        plan->terms.push_back(term);
+    }
+    // Few enough pairs to try at once: the last ones (the longest first pieces) together.
+    constexpr std::size_t max_terms = 4;
+    while (plan->terms.size() > max_terms) {
+        const std::array<byte_set, 2> t = plan->terms.back();
+        plan->terms.pop_back();
+        for (std::size_t j = 0; j < 2; ++j)
+            for (std::size_t w = 0; w < 4; ++w) plan->terms.back()[j].bits[w] |= t[j].bits[w];
+    }
+    // A sample of the key says which way costs less: the initials' test as find makes it,
+    // each candidate a look at a name (far from the key, so a miss of the cache or three);
+    // the same with each candidate first followed along the key; or the pairs, which cost
+    // more per place, merged where that costs less. Costs in nanoseconds of a core, as
+    // measured on this kind of machine: a look at a name 150, a candidate followed along the
+    // key 20, each set beyond the initials' two 0.02 a place.
+    constexpr double name_cost = 150, follow_cost = 20, set_cost = 0.02;
+    std::vector<std::uint32_t> groups; // terms merged into each pair, one bit each
+    for (std::size_t t = 0; t < plan->terms.size(); ++t) groups.push_back(1u << t);
+    if (size >= 64) {
+        std::size_t initials = 0, followed = 0, places = 0;
+        // Places some merging of the terms would take: terms whose first set holds the first
+        // character, and terms whose second holds the second.
+        std::vector<std::pair<std::uint8_t, std::uint8_t>> maybe;
+        each_sampled([&](std::size_t p) {
+            ++places;
+            const bool all = initial_at(p);
+            initials += all;
+            if (all) followed += plan->follows(d + p, n);
+            std::uint8_t first = 0, second = 0;
+            for (std::size_t t = 0; t < plan->terms.size(); ++t) {
+                first |= static_cast<std::uint8_t>(plan->terms[t][0].has(d[p]) << t);
+                second |= static_cast<std::uint8_t>(plan->terms[t][1].has(d[p + 1]) << t);
+            }
+            if (first && second) maybe.emplace_back(first, second);
+        });
+        auto pairs_cost = [&](const std::vector<std::uint32_t>& g) {
+            std::size_t candidates = 0;
+            for (const auto& [first, second] : maybe)
+                candidates += std::any_of(g.begin(), g.end(), [&](std::uint32_t m) {
+                    return (first & m) && (second & m);
+                });
+            return set_cost * static_cast<double>(places * 2 * (g.size() - 1)) +
+                   follow_cost * static_cast<double>(candidates) +
+                   name_cost * static_cast<double>(followed);
+        };
+        const double by_initials = name_cost * static_cast<double>(initials);
+        const double followed_on =
+            follow_cost * static_cast<double>(initials) + name_cost * static_cast<double>(followed);
+        double by_pairs = groups.empty() ? by_initials + followed_on : pairs_cost(groups);
+        // Two pairs merged while that costs less.
+        for (bool better = true; better && groups.size() > 1;) {
+            better = false;
+            std::vector<std::uint32_t> best;
+            for (std::size_t x = 0; x < groups.size(); ++x)
+                for (std::size_t y = x + 1; y < groups.size(); ++y) {
+                    std::vector<std::uint32_t> g = groups;
+                    g[x] |= g[y];
+                    g.erase(g.begin() + static_cast<std::ptrdiff_t>(y));
+                    const double c = pairs_cost(g);
+                    if (c < by_pairs) by_pairs = c, best = std::move(g), better = true;
+                }
+            if (better) groups = std::move(best);
+        }
+        if (!groups.empty() && by_pairs < std::min(by_initials, followed_on))
+            plan->how = piece_plan::way::pairs;
+        else if (followed_on < by_initials)
+            plan->how = piece_plan::way::initials_followed;
+    }
+    std::vector<std::array<byte_set, 2>> merged;
+    for (const std::uint32_t g : groups) {
+        std::array<byte_set, 2> m;
+        for (std::uint32_t t = g; t; t &= t - 1)
+            for (std::size_t j = 0; j < 2; ++j)
+                for (std::size_t w = 0; w < 4; ++w)
+                    m[j].bits[w] |=
+                        plan->terms[static_cast<std::size_t>(std::countr_zero(t))][j].bits[w];
+        merged.push_back(m);
+    }
+    plan->terms = std::move(merged);
+#ifdef QM_FULL_AVX2
+    for (const auto& t : plan->terms) {
+        plan->tables.push_back(tables_of(t[0]));
+        plan->tables.push_back(tables_of(t[1]));
+    }
+#endif
+    return plan;
 }
 
 void pinyin_full_query::find(const pinyin_key& key, const pinyin_key::name_of_row& names,
@@ -230,8 +491,7 @@ void pinyin_full_query::find(const pinyin_key& key, const pinyin_key::name_of_ro
     const std::size_t limit = starts[e];
     if (limit - starts[b] < k) return;
     const std::size_t last = limit - k; // the last place a candidate may start
-    std::array<byte_set, max_lead> accept;
-    for (std::size_t j = 0; j < k; ++j) accept[j] = accepted_bytes(lead_[j], key);
+    const std::shared_ptr<const piece_plan> plan = plan_for(key);
 
     // First every candidate with its name, whose character is asked of memory at once; the
     // checks after that mostly find it in the cache (names lie far from the key).
@@ -242,20 +502,9 @@ void pinyin_full_query::find(const pinyin_key& key, const pinyin_key::name_of_ro
     };
     std::vector<place> places;
     places.reserve(256);
-    // Two of the first characters are tried together, the first and the one least often met;
-    // the others one by one at each place the two allow.
-    std::size_t second = 1;
-    for (std::size_t j = 2; j < k; ++j)
-        if (how_common(lead_[j]) < how_common(lead_[second])) second = j;
-    auto others = [&](std::size_t i) {
-        for (std::size_t j = 1; j < k; ++j)
-            if (j != second && !accept[j].has(d[i + j])) return false;
-        return true;
-    };
     std::uint32_t row = b;
     std::u16string_view name = names(b);
-    auto take = [&](std::size_t i) {
-        if (!others(i)) return;
+    auto take_place = [&](std::size_t i) {
         const std::uint32_t r = row_at(starts, row, e, i);
         if (r != row) name = names(row = r);
         const auto c = static_cast<std::uint32_t>(i - starts[r]);
@@ -264,22 +513,78 @@ void pinyin_full_query::find(const pinyin_key& key, const pinyin_key::name_of_ro
     };
 
     std::size_t i = starts[b];
+    if (plan->how == piece_plan::way::pairs) {
+        auto take = [&](std::size_t at) {
+            if (plan->follows(d + at, text_.size())) take_place(at);
+        };
+        const std::size_t terms = plan->terms.size();
 #ifdef QM_FULL_AVX2
-    if (cpu_has_avx2()) {
-        const nibble_tables first = tables_of(accept[0]);
-        const nibble_tables other = tables_of(accept[second]);
-        for (;;) {
-            std::uint32_t mask = 0;
-            i = next_block_avx2(d, i, last, first, second, other, mask);
-            if (!mask) break;
-            for (; mask; mask &= mask - 1)
-                take(i + static_cast<std::size_t>(std::countr_zero(mask)));
-            i += 32;
+        if (cpu_has_avx2() && terms > 0) {
+            for (;;) {
+                std::uint32_t mask = 0;
+                const nibble_tables* t = plan->tables.data();
+                switch (terms) {
+                case 1:
+                    i = next_block_by_pieces<1>(d, i, last, t, mask);
+                    break;
+                case 2:
+                    i = next_block_by_pieces<2>(d, i, last, t, mask);
+                    break;
+                case 3:
+                    i = next_block_by_pieces<3>(d, i, last, t, mask);
+                    break;
+                default:
+                    i = next_block_by_pieces<4>(d, i, last, t, mask);
+                    break;
+                }
+                if (!mask) break;
+                for (; mask; mask &= mask - 1)
+                    take(i + static_cast<std::size_t>(std::countr_zero(mask)));
+                i += 32;
+            }
         }
-    }
 #endif
-    for (; i <= last; ++i)
-        if (accept[0].has(d[i]) && accept[second].has(d[i + second])) take(i);
+        // The pairs need a second character, which a place before the last always has.
+        for (; i <= limit - 2; ++i)
+            for (const auto& t : plan->terms)
+                if (t[0].has(d[i]) && t[1].has(d[i + 1])) {
+                    take(i);
+                    break;
+                }
+    } else {
+        std::array<byte_set, max_lead> accept;
+        for (std::size_t j = 0; j < k; ++j) accept[j] = accepted_bytes(lead_[j], key);
+        // Two of the first characters are tried together, the first and the one least often
+        // met; the others one by one at each place the two allow.
+        std::size_t second = 1;
+        for (std::size_t j = 2; j < k; ++j)
+            if (how_common(lead_[j]) < how_common(lead_[second])) second = j;
+        auto others = [&](std::size_t at) {
+            for (std::size_t j = 1; j < k; ++j)
+                if (j != second && !accept[j].has(d[at + j])) return false;
+            return true;
+        };
+        const bool follow = plan->how == piece_plan::way::initials_followed;
+        auto take = [&](std::size_t at) {
+            if (others(at) && (!follow || plan->follows(d + at, text_.size()))) take_place(at);
+        };
+#ifdef QM_FULL_AVX2
+        if (cpu_has_avx2()) {
+            const nibble_tables first = tables_of(accept[0]);
+            const nibble_tables other = tables_of(accept[second]);
+            for (;;) {
+                std::uint32_t mask = 0;
+                i = next_block_avx2(d, i, last, first, second, other, mask);
+                if (!mask) break;
+                for (; mask; mask &= mask - 1)
+                    take(i + static_cast<std::size_t>(std::countr_zero(mask)));
+                i += 32;
+            }
+        }
+#endif
+        for (; i <= last; ++i)
+            if (accept[0].has(d[i]) && accept[second].has(d[i + second])) take(i);
+    }
 
     for (const place& p : places) {
         if (out[p.row - b]) continue;

@@ -14,13 +14,23 @@
 // are candidates, two characters tried 32 places at a time and the others at each place
 // those allow; each candidate is checked against the name, every split at once (the offsets
 // of the text reached so far, one bit each), so the number of splits never matters. Texts of
-// up to 63 letters. A text whose splits begin with the commonest initials ("yinyue") leaves
-// many candidates, each a look at a name: it is the slowest kind.
+// up to 63 letters.
+//
+// A text whose splits begin with the commonest initials ("yinyue") would leave many
+// candidates that way, each a look at a name far from the key. The key's classes of
+// syllables (see pinyin_syllable_classes.h) let a candidate first be followed along the key
+// (in the cache), every split at once, as a name is; and the first two characters can be
+// tried against each first piece of the text (y|i, yi|n, yin|y...) 32 places at a time,
+// pairs of sets merged where that costs less. Which way a search takes, a sample of the key
+// says, once per search and key, on the first part searched (about 0.1 ms; where the
+// initials alone leave few candidates, a look at those only).
 #include "search/pinyin_key.h"
 
 #include <QStringView>
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -52,6 +62,18 @@ class pinyin_full_query {
     static constexpr unsigned max_lead = 4;
     // Whether a match begins at `unit` of `name`.
     bool matches_at(std::u16string_view name, std::size_t unit) const;
+    // The search by first pieces for one key (pinyin_full.cpp); `by_pieces` false when the
+    // initials do better there.
+    struct piece_plan;
+    struct plan_slot {
+        std::mutex lock;
+        const pinyin_key* key = nullptr;
+        std::shared_ptr<const piece_plan> plan;
+    };
+    std::shared_ptr<const piece_plan> plan_for(const pinyin_key& key) const;
+    // `whole`: the sets and sets of pairs even where a sample of the key finds the initials
+    // rare enough alone.
+    std::shared_ptr<piece_plan> make_plan(const pinyin_key& key, bool whole) const;
 
     std::string text_; // letters, lower case
     // Letters that may stand at each of the first characters of a match (bit 0 = 'a').
@@ -59,7 +81,13 @@ class pinyin_full_query {
     unsigned lead_count_ = 0;
     // Letters each syllable has in common with the text from each offset on, by syllable.
     std::vector<std::uint8_t> common_;
+    std::shared_ptr<plan_slot> plan_ = std::make_shared<plan_slot>();
 };
+
+// Which way find() takes from now on, for tests: 0 the initials' test, 1 the same with each
+// candidate followed along the key, 2 the pairs; -1 (the default) lets a sample of the key
+// decide.
+void pinyin_full_force_way(int way);
 
 // Whether a pinyin condition asks for more than its initials (see compile).
 bool pinyin_full_applies(QStringView typed);

@@ -2,6 +2,7 @@
 #include "search/code_point_ranges.h"
 #include "search/cpu_avx2.h"
 #include "search/key_byte_sets.h"
+#include "search/pinyin_syllable_classes.h"
 #include "search/row_at_offset.h"
 
 #include <algorithm>
@@ -28,12 +29,12 @@ char16_t table_code(char32_t cp) {
     return code_in_ranges(pinyin_key_ranges, cp, pinyin_key_none);
 }
 
-byte_set accepted_bytes(char c, const std::array<std::uint32_t, 128>& code_letters) {
+byte_set accepted_bytes(char c, const std::array<std::uint32_t, 256>& code_letters) {
     byte_set s;
     s.add(static_cast<std::uint8_t>(c));
     if (c >= 'a' && c <= 'z')
-        for (unsigned k = 0; k < 128; ++k)
-            if ((code_letters[k] >> (c - 'a')) & 1u) s.add(first_code + k);
+        for (unsigned k = 0; k < 256; ++k)
+            if ((code_letters[k] >> (c - 'a')) & 1u) s.add(k);
     return s;
 }
 
@@ -102,9 +103,9 @@ std::uint32_t pinyin_initials_of(char32_t cp) {
 
 namespace {
 
-// Rows [b, e) keyed on their own: a character with several initials is written as a local
-// code (first_code + index into `sets`), or as set_aside_code with its letters in `aside`
-// once 127 local codes are taken. Joining the parts gives the codes their final values.
+// Rows [b, e) keyed on their own: a character with several initials and no mix code is
+// written as a local code (first_local + index into `sets`), or as set_aside_code with its letters
+// in `aside` once 127 local codes are taken. Joining the parts gives the codes their final values.
 struct key_part {
     std::uint32_t b = 0, e = 0;
     std::vector<std::uint8_t> data;
@@ -137,9 +138,19 @@ bool takes(char16_t ini, std::uint8_t ascii, std::uint32_t letters) {
     return u >= u'a' && u <= u'z' && ((letters >> (u - u'a')) & 1u);
 }
 
+// Codes given before the parts are keyed: the mixes of readings (see
+// pinyin_syllable_classes.h) a sample holds most, from first_code on; local codes follow.
+struct mix_codes {
+    std::vector<std::uint8_t> of_mix; // by number
+    unsigned first_local = first_code;
+};
+
 void key_rows(const pinyin_key::name_of_row& names, const text_arena_view* initials,
-              key_part& part) {
+              const mix_codes& mixes, key_part& part) {
+    const unsigned first_local = mixes.first_local;
     std::vector<std::uint8_t> code_of_set(std::size(pinyin_key_sets), 0);
+    const std::span<const std::uint8_t> classes = syllable_classes::tabled_characters();
+    const std::span<const std::uint16_t> mix_of = syllable_classes::tabled_mixes();
     part.offsets.resize(part.e - part.b);
     // At most one byte per unit of each name, and the row's end: room for names of a usual
     // length, made larger when a name needs it.
@@ -184,13 +195,33 @@ void key_rows(const pinyin_key::name_of_row& names, const text_arena_view* initi
             const char16_t code = table_code(cp);
             std::uint32_t letters = 0;
             std::uint8_t b = other_character;
+            const std::size_t at = cp - syllable_classes::first_tabled;
+            // A mix's code, when it has one and its initials are the character's (as both
+            // tables come from one source).
+            std::uint8_t mixed = 0;
+            std::uint32_t mix_letters = 0;
+            if (at < mix_of.size() && mix_of[at] != 0 && mixes.of_mix[mix_of[at]] != 0) {
+                mixed = mixes.of_mix[mix_of[at]];
+                mix_letters = syllable_classes::mix_numbered(mix_of[at]).letters;
+            }
             if (code >= u'a' && code <= u'z') {
-                b = static_cast<std::uint8_t>(code);
+                letters = 1u << (code - u'a');
+                const std::uint8_t c =
+                    at < classes.size() ? classes[at] : syllable_classes::code_of_character(cp);
+                b = c != 0 && syllable_classes::letter_of_code(c) == letters ? c
+                    : mixed != 0 && mix_letters == letters                   ? mixed
+                                                           : static_cast<std::uint8_t>(code);
             } else if (code >= pinyin_key_first_set) {
                 const std::size_t set = code - pinyin_key_first_set;
                 letters = pinyin_key_sets[set];
-                if (code_of_set[set] == 0 && part.sets.size() < set_aside_code - first_code) {
-                    code_of_set[set] = static_cast<std::uint8_t>(first_code + part.sets.size());
+                if (mixed != 0 && mix_letters == letters) {
+                    *out++ = mixed;
+                    if (!ini.empty() && !takes(typed, mixed, letters))
+                        part.covers = false, ini = {};
+                    continue;
+                }
+                if (code_of_set[set] == 0 && part.sets.size() < set_aside_code - first_local) {
+                    code_of_set[set] = static_cast<std::uint8_t>(first_local + part.sets.size());
                     part.sets.push_back(static_cast<std::uint16_t>(set));
                 }
                 b = code_of_set[set];
@@ -237,20 +268,65 @@ pinyin_key pinyin_key::build(const text_arena_view& names, std::uint32_t rows, u
 
 pinyin_key pinyin_key::build(const name_of_row& names, std::uint32_t rows, unsigned threads,
                              const text_arena_view* initials) {
+    pinyin_key k;
+    for (unsigned c = 0; c < first_code; ++c) {
+        const auto b = static_cast<std::uint8_t>(c);
+        k.code_letters_[c] = syllable_classes::letter_of_code(b);
+        const unsigned cls = syllable_classes::class_of_code(b);
+        if (cls < syllable_classes::count) k.code_classes_[c] = std::uint64_t{1} << cls;
+        if (c >= 'a' && c <= 'z') k.code_others_[c] = 1u << (c - 'a');
+    }
+    k.code_letters_[set_aside_code] = k.code_others_[set_aside_code] = every_letter;
+
+    // The mixes a sample of rows holds most get codes, as many as leave room for twice the
+    // sets of initials the sample holds and 16 more.
+    mix_codes mixes;
+    mixes.of_mix.assign(syllable_classes::mix_count() + 1, 0);
+    {
+        std::vector<std::uint32_t> seen(mixes.of_mix.size(), 0);
+        std::vector<bool> set_seen(std::size(pinyin_key_sets), false);
+        const std::span<const std::uint16_t> mix_of = syllable_classes::tabled_mixes();
+        const std::uint32_t step = std::max<std::uint32_t>(1, rows / 4096);
+        for (std::uint32_t r = 0; r < rows; r += step)
+            for (const char16_t u : names(r)) {
+                const std::size_t at = u - syllable_classes::first_tabled;
+                if (at < mix_of.size()) ++seen[mix_of[at]];
+                const char16_t code = table_code(u);
+                if (code >= pinyin_key_first_set) set_seen[code - pinyin_key_first_set] = true;
+            }
+        seen[0] = 0;
+        const auto sets = static_cast<unsigned>(std::count(set_seen.begin(), set_seen.end(), true));
+        const unsigned room = set_aside_code - first_code;
+        const unsigned budget = room - std::min(room, 2 * sets + 16);
+        std::vector<std::uint16_t> order;
+        for (std::size_t m = 1; m < seen.size(); ++m)
+            if (seen[m]) order.push_back(static_cast<std::uint16_t>(m));
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::uint16_t a, std::uint16_t b) { return seen[a] > seen[b]; });
+        order.resize(std::min<std::size_t>(order.size(), budget));
+        for (const std::uint16_t m : order) {
+            const auto c = static_cast<std::uint8_t>(mixes.first_local++);
+            mixes.of_mix[m] = c;
+            const syllable_classes::mix& x = syllable_classes::mix_numbered(m);
+            k.code_letters_[c] = x.letters;
+            k.code_classes_[c] = x.classes;
+            k.code_others_[c] = x.others;
+        }
+    }
+
     const unsigned n = part_count(rows, threads);
     std::vector<key_part> parts(n);
     on_parts(rows, n, [&](unsigned i, std::uint32_t b, std::uint32_t e) {
         parts[i].b = b;
         parts[i].e = e;
-        key_rows(names, initials, parts[i]);
+        key_rows(names, initials, mixes, parts[i]);
     });
 
     // Codes in the order the sets first occur, part after part; a part's own code becomes the
     // final one, or set_aside_code with its letters kept by position once codes run out.
-    pinyin_key k;
-    k.code_letters_[set_aside_code - first_code] = every_letter;
+    const unsigned first_local = mixes.first_local;
     std::vector<std::uint8_t> code_of_set(std::size(pinyin_key_sets), 0);
-    unsigned next_code = first_code;
+    unsigned next_code = first_local;
     std::vector<std::array<std::uint8_t, 128>> remap(n);
     std::vector<std::size_t> base(n + 1, 0);
     for (unsigned i = 0; i < n; ++i) {
@@ -259,7 +335,7 @@ pinyin_key pinyin_key::build(const name_of_row& names, std::uint32_t rows, unsig
             const std::uint16_t set = parts[i].sets[c];
             if (code_of_set[set] == 0 && next_code < set_aside_code) {
                 code_of_set[set] = static_cast<std::uint8_t>(next_code);
-                k.code_letters_[next_code - first_code] = pinyin_key_sets[set];
+                k.code_letters_[next_code] = k.code_others_[next_code] = pinyin_key_sets[set];
                 ++next_code;
             }
             if (code_of_set[set] != 0) remap[i][c] = code_of_set[set];
@@ -278,7 +354,7 @@ pinyin_key pinyin_key::build(const name_of_row& names, std::uint32_t rows, unsig
         std::size_t next_aside = 0;
         for (std::size_t j = 0; j < part.data.size(); ++j) {
             const std::uint8_t c = part.data[j];
-            if (c < first_code) {
+            if (c < first_local) {
                 out[j] = c;
                 continue;
             }
@@ -286,9 +362,9 @@ pinyin_key pinyin_key::build(const name_of_row& names, std::uint32_t rows, unsig
             if (c == set_aside_code) {
                 letters = part.aside[next_aside++];
             } else {
-                out[j] = remap[i][c - first_code];
+                out[j] = remap[i][c - first_local];
                 if (out[j] != set_aside_code) continue;
-                letters = pinyin_key_sets[part.sets[c - first_code]];
+                letters = pinyin_key_sets[part.sets[c - first_local]];
             }
             out[j] = set_aside_code;
             aside[i].push_back({static_cast<std::uint32_t>(base[i] + j), letters});
@@ -302,14 +378,15 @@ pinyin_key pinyin_key::build(const name_of_row& names, std::uint32_t rows, unsig
 
 std::size_t pinyin_key::memory_bytes() const {
     return data_.capacity() + offsets_.capacity() * sizeof(std::uint32_t) +
-           set_aside_.capacity() * sizeof(set_aside) + sizeof(code_letters_);
+           set_aside_.capacity() * sizeof(set_aside) + sizeof(code_letters_) +
+           sizeof(code_classes_) + sizeof(code_others_);
 }
 
 bool pinyin_key::byte_matches(std::size_t position, std::uint8_t c) const {
     const std::uint8_t b = data_[position];
-    if (b < first_code) return b == c;
+    std::uint32_t letters = code_letters_[b];
+    if (letters == 0) return b == c;
     if (c < 'a' || c > 'z') return false;
-    std::uint32_t letters = code_letters_[b - first_code];
     if (b == set_aside_code) {
         const auto it =
             std::lower_bound(set_aside_.begin(), set_aside_.end(), position,

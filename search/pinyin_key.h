@@ -6,12 +6,15 @@
 // over the name column after a load or a scan.
 //
 // One byte per character: an ASCII character is itself (letters lower case); an ideograph
-// whose readings all begin with one letter is that letter; one whose readings begin with
-// several letters is a code 0x80..0xFE naming that set of letters, assigned as the sets
-// first occur in this catalogue, or 0xFF with the set kept aside by position once 127 codes
-// are taken; any other character is 0x01, which nothing typed matches. Each record's key
-// ends with a 0 byte, so no match runs from one record into the next. Cost: one byte per
-// character plus five per record.
+// whose readings all lie in one class of syllables is that class's code (see
+// pinyin_syllable_classes.h), else if they all begin with one letter that letter; one whose
+// readings begin with several letters, or lie in several classes, is a code 0x80..0xFE: the
+// commonest such mixes of classes in a sample of the rows get codes of their own first (as
+// many as leave room for twice the sets of letters the sample holds), then the sets of
+// letters as they first occur in this catalogue, or 0xFF with the set kept aside by position
+// once 127 codes are taken; any other character is 0x01, which nothing typed
+// matches. Each record's key ends with a 0 byte, so no match runs from one record into the
+// next. Cost: one byte per character plus five per record.
 #include "search/filter_source.h"
 
 #include <QStringView>
@@ -61,10 +64,13 @@ class pinyin_key {
     // bytes()[row_starts()[r] .. row_starts()[r + 1] - 1), followed by its 0.
     const std::uint8_t* bytes() const { return data_.data(); }
     const std::uint32_t* row_starts() const { return offsets_.data(); }
-    // The letters a code byte (0x80..0xFF) may stand for; 0xFF: every letter.
-    std::uint32_t code_letters(std::uint8_t code) const {
-        return code >= 0x80 ? code_letters_[code - 0x80] : 0;
-    }
+    // The letters a code byte (a class code or 0x80..0xFF) may stand for; 0xFF: every
+    // letter; 0 for any other byte.
+    std::uint32_t code_letters(std::uint8_t code) const { return code_letters_[code]; }
+    // The syllables a byte may stand for: those of its classes (bit k: class k of
+    // pinyin_syllable_classes.h), and every syllable of its other letters (a letter: itself).
+    std::uint64_t code_classes(std::uint8_t code) const { return code_classes_[code]; }
+    std::uint32_t code_other_letters(std::uint8_t code) const { return code_others_[code]; }
 
     // Whether every printable ASCII character of every row's initials given to build() is
     // accepted by the key at the same character, so that a condition of printable ASCII that
@@ -83,8 +89,10 @@ class pinyin_key {
 
     std::vector<std::uint8_t> data_;
     std::vector<std::uint32_t> offsets_;            // rows + 1
-    std::array<std::uint32_t, 128> code_letters_{}; // codes 0x80..0xFF
-    std::vector<set_aside> set_aside_;              // code 0xFF, by position
+    std::array<std::uint32_t, 256> code_letters_{}; // by byte
+    std::array<std::uint64_t, 256> code_classes_{};
+    std::array<std::uint32_t, 256> code_others_{};
+    std::vector<set_aside> set_aside_; // code 0xFF, by position
     bool covers_initials_ = false;
 };
 

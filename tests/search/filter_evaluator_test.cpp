@@ -281,7 +281,8 @@ TEST(filter_evaluator, pinyin_key_in_every_layout_and_thread_count_gives_the_pla
     // Polyphones whose readings differ in their initial, single readings, syllables of one
     // initial (一 因 月 有), Traditional, an ideograph beyond the basic plane, Latin letters in
     // both cases, and others.
-    QString alphabet = u"乐长行音愛我的人西安中一因月有yYlLzc 1\U00020000é"_s;
+    const QString plain = u"乐长行音愛我的人西安中一因月有yYlLzc 1\U00020000é"_s;
+    QString alphabet = plain;
     // More distinct sets of initials than one-byte codes: some are kept aside.
     std::vector<std::uint32_t> sets;
     for (char16_t c = 0x4E00; c < 0x9FA5 && sets.size() < 200; ++c) {
@@ -295,7 +296,7 @@ TEST(filter_evaluator, pinyin_key_in_every_layout_and_thread_count_gives_the_pla
     random_table t;
     std::uniform_int_distribution<int> p(0, 19);
     // Words the full pinyin below spells, among random texts now and then.
-    const QString words[] = {u"我的愛人"_s, u"音乐"_s, u"因月"_s, u"中行"_s};
+    const QString words[] = {u"我的愛人"_s, u"音乐"_s, u"因月"_s, u"中行"_s, u"长行"_s, u"和乐"_s};
     for (std::size_t r = 0; r < 20000; ++r) {
         QString name = random_text(rng, 12, alphabet);
         if (r % 97 == 0)
@@ -305,11 +306,39 @@ TEST(filter_evaluator, pinyin_key_in_every_layout_and_thread_count_gives_the_pla
     }
     const std::string queries[] = {"y", "yy", "yl", "lz", "cx", "hz", "zh", "wdar", "y 1", "ly"};
     // Full pinyin on the column that answers it; the initials above answer as on the key.
-    const std::string full_queries[] = {"yinyue", "yinle", "wodeai",    "wodear",
-                                        "wdair",  "xian",  "zhangxing", "zhonghang",
-                                        "chzh",   "yue1",  "lezhy",     "hele"};
+    // "zhang": 长 begins it, and also stands for its "z" before 行 "hang".
+    const std::string full_queries[] = {"yinyue", "yinle", "wodeai",    "wodear",    "wdair",
+                                        "xian",   "zhang", "zhangxing", "zhonghang", "chzh",
+                                        "yue1",   "lezhy", "hele"};
     std::vector<std::string> every_query(std::begin(queries), std::end(queries));
     every_query.insert(every_query.end(), std::begin(full_queries), std::end(full_queries));
+    auto check_full = [&](const fake_filter_source& s, const random_table& t) {
+        for (const std::string& q : every_query) {
+            const QString text =
+                u"full like '%"_s + QString::fromStdString(q) + u"%' or ext = '.avi'"_s;
+            const auto expr = parse_filter(text, s);
+            ASSERT_NE(expr, nullptr);
+            // Full pinyin is typed in letters; other texts answer as the key does.
+            const bool letters =
+                std::all_of(q.begin(), q.end(), [](char c) { return c >= 'a' && c <= 'z'; });
+            std::vector<std::uint8_t> expected(t.names.size());
+            for (std::size_t r = 0; r < expected.size(); ++r)
+                expected[r] = (t.names[r] && (key_holds(*t.names[r], q) ||
+                                              (letters && full_holds(*t.names[r], q)))) ||
+                              t.exts[r] == u".avi"_s;
+            const auto avi = std::count(t.exts.begin(), t.exts.end(), u".avi"_s);
+            EXPECT_TRUE(!letters || std::count(expected.begin(), expected.end(), 1) > avi) << q;
+            for (const unsigned threads : {1u, 2u, 3u, 7u, 0u})
+                EXPECT_EQ(evaluate_filter(*expr, s, threads), expected) << q << " " << threads;
+            // Each way of finding candidates: the initials, the same followed along the key,
+            // and the pairs of first pieces.
+            for (const int way : {0, 1, 2}) {
+                pinyin_full_force_way(way);
+                EXPECT_EQ(evaluate_filter(*expr, s, 2), expected) << q << " way " << way;
+            }
+            pinyin_full_force_way(-1);
+        }
+    };
     for (const layout names :
          {layout::ordered_arena, layout::unordered_arena, layout::dictionary, layout::generic}) {
         const fake_filter_source s({{u"name"_s, names, t.names},
@@ -336,26 +365,21 @@ TEST(filter_evaluator, pinyin_key_in_every_layout_and_thread_count_gives_the_pla
                 }
             }
         }
-        if (names != layout::ordered_arena) continue; // the full column reads its own texts
-        for (const std::string& q : every_query) {
-            const QString text =
-                u"full like '%"_s + QString::fromStdString(q) + u"%' or ext = '.avi'"_s;
-            const auto expr = parse_filter(text, s);
-            ASSERT_NE(expr, nullptr);
-            // Full pinyin is typed in letters; other texts answer as the key does.
-            const bool letters =
-                std::all_of(q.begin(), q.end(), [](char c) { return c >= 'a' && c <= 'z'; });
-            std::vector<std::uint8_t> expected(t.names.size());
-            for (std::size_t r = 0; r < expected.size(); ++r)
-                expected[r] = (t.names[r] && (key_holds(*t.names[r], q) ||
-                                              (letters && full_holds(*t.names[r], q)))) ||
-                              t.exts[r] == u".avi"_s;
-            const auto avi = std::count(t.exts.begin(), t.exts.end(), u".avi"_s);
-            EXPECT_TRUE(!letters || std::count(expected.begin(), expected.end(), 1) > avi) << q;
-            for (const unsigned threads : {1u, 2u, 3u, 7u, 0u})
-                EXPECT_EQ(evaluate_filter(*expr, s, threads), expected) << q << " " << threads;
-        }
+        if (names == layout::ordered_arena) check_full(s, t); // it reads its own texts
     }
+    // Few sets of initials: the commonest mixes of classes get codes of their own.
+    random_table few;
+    for (std::size_t r = 0; r < 4000; ++r) {
+        QString name = random_text(rng, 12, plain);
+        if (r % 31 == 0)
+            name.insert(std::min<qsizetype>(r % 5, name.size()), words[r % std::size(words)]);
+        few.names.push_back(name);
+        few.exts.push_back(u".mp3"_s);
+    }
+    check_full(fake_filter_source({{u"name"_s, layout::ordered_arena, few.names},
+                                   {u"ext"_s, layout::dictionary, few.exts},
+                                   {u"full"_s, layout::pinyin_full, few.names}}),
+               few);
 }
 
 TEST(filter_evaluator, more_threads_than_rows) {
