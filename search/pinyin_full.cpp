@@ -430,9 +430,9 @@ std::shared_ptr<pinyin_full_query::piece_plan> pinyin_full_query::make_plan(cons
         });
         auto pairs_cost = [&](const std::vector<std::uint32_t>& g) {
             std::size_t candidates = 0;
-            for (const auto& [first, second] : maybe)
+            for (const auto& pair : maybe)
                 candidates += std::any_of(g.begin(), g.end(), [&](std::uint32_t m) {
-                    return (first & m) && (second & m);
+                    return (pair.first & m) && (pair.second & m);
                 });
             return set_cost * static_cast<double>(places * 2 * (g.size() - 1)) +
                    follow_cost * static_cast<double>(candidates) +
