@@ -3,7 +3,6 @@
 #include "search/cpu_avx2.h"
 #include "search/key_byte_sets.h"
 #include "search/pinyin_syllable_classes.h"
-#include "search/row_at_offset.h"
 
 #include <QChar>
 #include <algorithm>
@@ -92,6 +91,11 @@ byte_set accepted_bytes(std::uint32_t letters, const pinyin_key& key) {
     return s;
 }
 
+// A place of the key where a match may begin, and its row.
+struct key_candidate {
+    std::uint32_t at, row;
+};
+
 #ifdef QM_FULL_AVX2
 struct nibble_registers {
     __m256i low_rows, high_rows, bit_of_high;
@@ -105,25 +109,6 @@ __attribute__((target("avx2"))) inline nibble_registers registers_of(const nibbl
 
 __attribute__((target("avx2"))) inline __m256i accepts(__m256i x, const nibble_registers& t) {
     return key_bytes::accepts(x, t.low_rows, t.high_rows, t.bit_of_high);
-}
-
-// The first block of 32 places in [i, last] with a place p whose characters p and p + second
-// are in their sets, with a mask of those places; the place where the rest begins and no mask
-// when there is none.
-__attribute__((target("avx2"))) std::size_t
-next_block_avx2(const std::uint8_t* d, std::size_t i, std::size_t last, const nibble_tables& first,
-                std::size_t second, const nibble_tables& other, std::uint32_t& mask) {
-    const nibble_registers f = registers_of(first);
-    const nibble_registers o = registers_of(other);
-    for (; i <= last && last - i >= 31; i += 32) {
-        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i));
-        const __m256i z = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i + second));
-        mask = static_cast<std::uint32_t>(
-            _mm256_movemask_epi8(_mm256_and_si256(accepts(a, f), accepts(z, o))));
-        if (mask) return i;
-    }
-    mask = 0;
-    return i;
 }
 
 // A byte vector's nibbles, made once for all the sets it is tried against.
@@ -141,33 +126,62 @@ __attribute__((target("avx2"))) inline nibbles nibbles_of(__m256i x) {
             _mm256_shuffle_epi8(bit_of_high, hi)};
 }
 
-__attribute__((target("avx2"))) inline __m256i in_set(const nibbles& x, const nibble_tables& t) {
-    const __m256i low = _mm256_load_si256(reinterpret_cast<const __m256i*>(t.low_rows));
-    const __m256i high = _mm256_load_si256(reinterpret_cast<const __m256i*>(t.high_rows));
-    const __m256i row = _mm256_blendv_epi8(_mm256_shuffle_epi8(low, x.low),
-                                           _mm256_shuffle_epi8(high, x.low), x.select);
+__attribute__((target("avx2"))) inline __m256i in_set(const nibbles& x, const nibble_registers& t) {
+    const __m256i row = _mm256_blendv_epi8(_mm256_shuffle_epi8(t.low_rows, x.low),
+                                           _mm256_shuffle_epi8(t.high_rows, x.low), x.select);
     return _mm256_cmpeq_epi8(_mm256_and_si256(row, x.bit), x.bit);
 }
 
-// The first block of 32 places in [i, last] with a place p where, for one of the `Terms`
-// pairs of sets (tables[2t], tables[2t + 1]), characters p and p + 1 are in them; as
-// next_block_avx2.
+// Places of [i, last] whose characters are in their sets, 32 at a time, into `out` with their
+// rows, until `out` has less room than a block. With Terms 0, character p in tables[0] and
+// p + second in tables[1]; else, for one of the pairs (tables[2t], tables[2t + 1]) of `terms`,
+// characters p and p + 1. A row ends at each 0 of the key, so the blocks' zeros, counted on
+// the way, give every candidate's row without a look at the rows' starts (which lie far
+// from the key: a miss or several each). Answers where the rest begins.
 template <std::size_t Terms>
 __attribute__((target("avx2"))) std::size_t
-next_block_by_pieces(const std::uint8_t* d, std::size_t i, std::size_t last,
-                     const nibble_tables* tables, std::uint32_t& mask) {
-    for (; i <= last && last - i >= 31; i += 32) {
-        const nibbles a = nibbles_of(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i)));
-        const nibbles z =
-            nibbles_of(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i + 1)));
-        __m256i any = _mm256_and_si256(in_set(a, tables[0]), in_set(z, tables[1]));
-        for (std::size_t t = 1; t < Terms; ++t)
-            any = _mm256_or_si256(
-                any, _mm256_and_si256(in_set(a, tables[2 * t]), in_set(z, tables[2 * t + 1])));
-        mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(any));
-        if (mask) return i;
+candidates_avx2(const std::uint8_t* d, std::size_t i, std::size_t last, const nibble_tables* tables,
+                std::size_t second, const std::array<byte_set, 2>* terms, std::uint32_t& row,
+                key_candidate* out, std::size_t room, std::size_t& count) {
+    const __m256i zero = _mm256_setzero_si256();
+    // Kept in registers: the stores of candidates might otherwise alias the tables.
+    constexpr std::size_t sets = Terms == 0 ? 2 : 2 * Terms;
+    nibble_registers in[sets];
+    for (std::size_t k = 0; k < sets; ++k) in[k] = registers_of(tables[k]);
+    std::uint32_t at_row = row;
+    std::size_t n = count;
+    for (; i <= last && last - i >= 31 && room - n >= 32; i += 32) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i));
+        const auto ends =
+            static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, zero)));
+        std::uint32_t mask = 0;
+        if constexpr (Terms == 0) {
+            const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i + second));
+            mask = static_cast<std::uint32_t>(
+                _mm256_movemask_epi8(_mm256_and_si256(accepts(x, in[0]), accepts(y, in[1]))));
+        } else {
+            // Both characters of a pair from one load: the second's answers, moved down a
+            // place, and the next block's first character asked of its set alone.
+            const nibbles a = nibbles_of(x);
+            const std::uint8_t next = d[i + 32];
+            for (std::size_t t = 0; t < Terms; ++t) {
+                const auto f =
+                    static_cast<std::uint32_t>(_mm256_movemask_epi8(in_set(a, in[2 * t])));
+                const auto z =
+                    static_cast<std::uint32_t>(_mm256_movemask_epi8(in_set(a, in[2 * t + 1])));
+                mask |= f & ((z >> 1) | (std::uint32_t{terms[t][1].has(next)} << 31));
+            }
+        }
+        for (; mask; mask &= mask - 1) {
+            const auto place = static_cast<unsigned>(std::countr_zero(mask));
+            out[n++] = {static_cast<std::uint32_t>(i + place),
+                        at_row + static_cast<std::uint32_t>(
+                                     std::popcount(ends & ((std::uint32_t{1} << place) - 1)))};
+        }
+        at_row += static_cast<std::uint32_t>(std::popcount(ends));
     }
-    mask = 0;
+    row = at_row;
+    count = n;
     return i;
 }
 #endif
@@ -181,9 +195,24 @@ struct pinyin_full_query::piece_plan {
     enum class way { initials, initials_followed, pairs } how = way::initials;
     // Offsets reached (bit n: the text is done), at [offset * 256 + byte].
     std::vector<std::uint64_t> ends;
+    // The same walk made once: for each set of offsets reached (a state, 1 the first) and
+    // byte, the next state (0: none) in the low bits and whether the text is done in the
+    // top one; empty where the text has too many states.
+    std::vector<std::uint8_t> walk;
+    static constexpr unsigned max_states = 127, text_done = 0x80;
     // Whether the key from `at` on (up to its row's closing 0, which ends nothing) holds a
     // match of the text (n letters) of two characters or more, as matches_at asks of a name.
     bool follows(const std::uint8_t* at, std::size_t n) const {
+        if (!walk.empty()) {
+            // A first character that ends the text alone is no match.
+            unsigned state = walk[256 + at[0]] & ~text_done;
+            for (std::size_t c = 1; state != 0; ++c) {
+                const unsigned next = walk[state * 256 + at[c]];
+                if (next & text_done) return true;
+                state = next;
+            }
+            return false;
+        }
         const std::uint64_t done = std::uint64_t{1} << n;
         std::uint64_t reached = 1;
         for (std::size_t c = 0;; ++c) {
@@ -194,6 +223,33 @@ struct pinyin_full_query::piece_plan {
             reached = next & ~done;
             if (!reached) return false;
         }
+    }
+    void make_walk(std::size_t n) {
+        const std::uint64_t done = std::uint64_t{1} << n;
+        std::vector<std::uint64_t> states{0, 1}; // by number; 0 stands for none
+        walk.assign(2 * 256, 0);
+        for (std::size_t s = 1; s < states.size(); ++s)
+            for (unsigned b = 0; b < 256; ++b) {
+                std::uint64_t next = 0;
+                for (std::uint64_t r = states[s]; r; r &= r - 1)
+                    next |= ends[static_cast<std::size_t>(std::countr_zero(r)) * 256 + b];
+                const std::uint64_t reached = next & ~done;
+                std::size_t to = 0;
+                if (reached) {
+                    to = static_cast<std::size_t>(
+                        std::find(states.begin(), states.end(), reached) - states.begin());
+                    if (to == states.size()) {
+                        if (to > max_states) {
+                            walk.clear();
+                            return;
+                        }
+                        states.push_back(reached);
+                        walk.resize(walk.size() + 256, 0);
+                    }
+                }
+                walk[s * 256 + b] =
+                    static_cast<std::uint8_t>(to | ((next & done) ? text_done : 0u));
+            }
     }
     // For each end of a first piece: the bytes that take the text there, and the bytes that
     // go on from there.
@@ -315,7 +371,8 @@ pinyin_full_query::plan_for(const pinyin_key& key) const {
     if (plan_->key != &key || !plan_->plan) {
         const int forced = forced_way.load(std::memory_order_relaxed);
         std::shared_ptr<piece_plan> plan = make_plan(key, forced >= 0);
-        if (forced >= 0) plan->how = static_cast<piece_plan::way>(forced);
+        if (forced >= 0) plan->how = static_cast<piece_plan::way>(std::min(forced, 2));
+        if (forced == 3) plan->walk.clear();
         plan_->plan = std::move(plan);
         plan_->key = &key;
     }
@@ -380,6 +437,7 @@ std::shared_ptr<pinyin_full_query::piece_plan> pinyin_full_query::make_plan(cons
                 ends[b] |= by_letter[static_cast<std::size_t>(std::countr_zero(l)) * n + i];
         }
     }
+    plan->make_walk(n);
     // One pair of sets for each place a first piece ends at; a first character that ends
     // the text alone is no match.
     std::uint64_t firsts = 0;
@@ -498,100 +556,98 @@ void pinyin_full_query::find(const pinyin_key& key, const pinyin_key::name_of_ro
     struct place {
         std::uint32_t row;
         std::uint32_t character; // in its row
+        std::uint32_t characters;
         std::u16string_view name;
     };
     std::vector<place> places;
     places.reserve(256);
-    std::uint32_t row = b;
-    std::u16string_view name = names(b);
-    auto take_place = [&](std::size_t i) {
-        const std::uint32_t r = row_at(starts, row, e, i);
-        if (r != row) name = names(row = r);
-        const auto c = static_cast<std::uint32_t>(i - starts[r]);
+    const std::size_t first = starts[b];
+    auto take_place = [&](std::size_t at, std::uint32_t row) {
+        // The row's bounds from its 0s, which the scan has just read.
+        std::size_t from = at, to = at;
+        while (from > first && d[from - 1] != 0) --from;
+        while (d[to] != 0) ++to;
+        const std::u16string_view name = names(row);
+        const auto c = static_cast<std::uint32_t>(at - from);
         if (c < name.size()) __builtin_prefetch(name.data() + c);
-        places.push_back({r, c, name});
+        places.push_back({row, c, static_cast<std::uint32_t>(to - from), name});
     };
 
-    std::size_t i = starts[b];
-    if (plan->how == piece_plan::way::pairs) {
-        auto take = [&](std::size_t at) {
-            if (plan->follows(d + at, text_.size())) take_place(at);
-        };
-        const std::size_t terms = plan->terms.size();
-#ifdef QM_FULL_AVX2
-        if (cpu_has_avx2() && terms > 0) {
-            for (;;) {
-                std::uint32_t mask = 0;
-                const nibble_tables* t = plan->tables.data();
-                switch (terms) {
-                case 1:
-                    i = next_block_by_pieces<1>(d, i, last, t, mask);
-                    break;
-                case 2:
-                    i = next_block_by_pieces<2>(d, i, last, t, mask);
-                    break;
-                case 3:
-                    i = next_block_by_pieces<3>(d, i, last, t, mask);
-                    break;
-                default:
-                    i = next_block_by_pieces<4>(d, i, last, t, mask);
-                    break;
-                }
-                if (!mask) break;
-                for (; mask; mask &= mask - 1)
-                    take(i + static_cast<std::size_t>(std::countr_zero(mask)));
-                i += 32;
-            }
-        }
-#endif
-        // The pairs need a second character, which a place before the last always has.
-        for (; i <= limit - 2; ++i)
-            for (const auto& t : plan->terms)
-                if (t[0].has(d[i]) && t[1].has(d[i + 1])) {
-                    take(i);
-                    break;
-                }
-    } else {
-        std::array<byte_set, max_lead> accept;
+    const bool by_pairs = plan->how == piece_plan::way::pairs;
+    std::array<byte_set, max_lead> accept;
+    std::size_t second = 1;
+    if (!by_pairs) {
         for (std::size_t j = 0; j < k; ++j) accept[j] = accepted_bytes(lead_[j], key);
         // Two of the first characters are tried together, the first and the one least often
         // met; the others one by one at each place the two allow.
-        std::size_t second = 1;
         for (std::size_t j = 2; j < k; ++j)
             if (how_common(lead_[j]) < how_common(lead_[second])) second = j;
-        auto others = [&](std::size_t at) {
-            for (std::size_t j = 1; j < k; ++j)
-                if (j != second && !accept[j].has(d[at + j])) return false;
-            return true;
-        };
-        const bool follow = plan->how == piece_plan::way::initials_followed;
-        auto take = [&](std::size_t at) {
-            if (others(at) && (!follow || plan->follows(d + at, text_.size()))) take_place(at);
-        };
+    }
+    const bool follow = by_pairs || plan->how == piece_plan::way::initials_followed;
+    auto others = [&](std::size_t at) {
+        for (std::size_t j = 1; j < k; ++j)
+            if (j != second && !accept[j].has(d[at + j])) return false;
+        return true;
+    };
+    auto take = [&](std::size_t at, std::uint32_t row) {
+        if ((by_pairs || others(at)) && (!follow || plan->follows(d + at, text_.size())))
+            take_place(at, row);
+    };
+    auto candidate_at = [&](std::size_t at) {
+        if (!by_pairs) return accept[0].has(d[at]) && accept[second].has(d[at + second]);
+        for (const auto& t : plan->terms)
+            if (t[0].has(d[at]) && t[1].has(d[at + 1])) return true;
+        return false;
+    };
+
+    std::size_t i = first;
+    std::uint32_t row = b;
 #ifdef QM_FULL_AVX2
-        if (cpu_has_avx2()) {
-            const nibble_tables first = tables_of(accept[0]);
-            const nibble_tables other = tables_of(accept[second]);
-            for (;;) {
-                std::uint32_t mask = 0;
-                i = next_block_avx2(d, i, last, first, second, other, mask);
-                if (!mask) break;
-                for (; mask; mask &= mask - 1)
-                    take(i + static_cast<std::size_t>(std::countr_zero(mask)));
-                i += 32;
+    if (cpu_has_avx2() && (!by_pairs || !plan->terms.empty())) {
+        nibble_tables initials[2];
+        if (!by_pairs) initials[0] = tables_of(accept[0]), initials[1] = tables_of(accept[second]);
+        const nibble_tables* t = by_pairs ? plan->tables.data() : initials;
+        const std::array<byte_set, 2>* pairs = plan->terms.data();
+        constexpr std::size_t room = 512;
+        key_candidate found[room];
+        for (std::size_t count = room; count + 32 > room;) {
+            count = 0;
+            switch (by_pairs ? plan->terms.size() : 0) {
+            case 0:
+                i = candidates_avx2<0>(d, i, last, t, second, pairs, row, found,
+                                               room, count);
+                break;
+            case 1:
+                i = candidates_avx2<1>(d, i, last, t, 1, pairs, row, found,
+                                               room, count);
+                break;
+            case 2:
+                i = candidates_avx2<2>(d, i, last, t, 1, pairs, row, found,
+                                               room, count);
+                break;
+            case 3:
+                i = candidates_avx2<3>(d, i, last, t, 1, pairs, row, found,
+                                               room, count);
+                break;
+            default:
+                i = candidates_avx2<4>(d, i, last, t, 1, pairs, row, found,
+                                               room, count);
+                break;
             }
+            for (std::size_t c = 0; c < count; ++c) take(found[c].at, found[c].row);
         }
+    }
 #endif
-        for (; i <= last; ++i)
-            if (accept[0].has(d[i]) && accept[second].has(d[i + second])) take(i);
+    for (; i <= last; ++i) {
+        if (candidate_at(i)) take(i, row);
+        row += d[i] == 0;
     }
 
     for (const place& p : places) {
         if (out[p.row - b]) continue;
         const std::u16string_view s = p.name;
         std::size_t unit = p.character;
-        if (s.size() !=
-            starts[p.row + 1] - starts[p.row] - 1) { // pairs of surrogates, or a new name
+        if (s.size() != p.characters) { // pairs of surrogates, or a new name
             unit = 0;
             for (std::size_t c = p.character; c > 0 && unit < s.size(); --c)
                 unit += QChar::isHighSurrogate(s[unit]) && unit + 1 < s.size() &&

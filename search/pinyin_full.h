@@ -85,8 +85,9 @@ class pinyin_full_query {
 };
 
 // Which way find() takes from now on, for tests: 0 the initials' test, 1 the same with each
-// candidate followed along the key, 2 the pairs; -1 (the default) lets a sample of the key
-// decide.
+// candidate followed along the key, 2 the pairs, 3 the pairs with each candidate followed
+// offset by offset rather than by the walk made for the text; -1 (the default) lets a sample
+// of the key decide.
 void pinyin_full_force_way(int way);
 
 // Whether a pinyin condition asks for more than its initials (see compile).
