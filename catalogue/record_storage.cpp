@@ -626,6 +626,10 @@ column_access record_storage::access(int column) const {
         } else {
             a.how = column_access::kind::pinyin_full;
             a.key_names = pinyin_key_names();
+            a.key_names_ahead = [this](std::uint32_t row) {
+                filenamewithno_.prefetch(row);
+                filename_.prefetch(row);
+            };
         }
         return a;
     }

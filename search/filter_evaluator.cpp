@@ -592,7 +592,8 @@ void evaluate_rows(const column_plan& plan, std::uint32_t b, std::uint32_t e, st
         for (const std::string& q : plan.key_queries) plan.access.key->contains(q, b, e, out);
         if (!plan.access.key_names) break;
         for (const pinyin_full_query& q : plan.full_queries)
-            q.find(*plan.access.key, plan.access.key_names, b, e, out);
+            q.find(*plan.access.key, plan.access.key_names, b, e, out,
+                   plan.access.key_names_ahead ? &plan.access.key_names_ahead : nullptr);
         break;
     case column_access::kind::generic: {
         if (!plan.access.text_of) break;

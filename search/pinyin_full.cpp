@@ -8,8 +8,6 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <cstdio>
-#include <cstdlib>
 #include <iterator>
 #include <vector>
 
@@ -204,9 +202,15 @@ struct pinyin_full_query::piece_plan {
     // match of the text (n letters) of two characters or more, as matches_at asks of a name.
     bool follows(const std::uint8_t* at, std::size_t n) const {
         if (!walk.empty()) {
-            // A first character that ends the text alone is no match.
-            unsigned state = walk[256 + at[0]] & ~text_done;
-            for (std::size_t c = 1; state != 0; ++c) {
+            // The first three characters without a branch (most candidates fail there): a
+            // candidate's second character is never its row's closing 0, so a third can be
+            // read, and no state stays none. A first character that ends the text alone is
+            // no match.
+            const unsigned second = walk[(walk[256 + at[0]] & ~text_done) * 256 + at[1]];
+            const unsigned third = walk[(second & ~text_done) * 256 + at[2]];
+            if ((second | third) & text_done) return true;
+            unsigned state = third;
+            for (std::size_t c = 3; state != 0; ++c) {
                 const unsigned next = walk[state * 256 + at[c]];
                 if (next & text_done) return true;
                 state = next;
@@ -236,8 +240,8 @@ struct pinyin_full_query::piece_plan {
                 const std::uint64_t reached = next & ~done;
                 std::size_t to = 0;
                 if (reached) {
-                    to = static_cast<std::size_t>(
-                        std::find(states.begin(), states.end(), reached) - states.begin());
+                    to = static_cast<std::size_t>(std::find(states.begin(), states.end(), reached) -
+                                                  states.begin());
                     if (to == states.size()) {
                         if (to > max_states) {
                             walk.clear();
@@ -540,7 +544,8 @@ std::shared_ptr<pinyin_full_query::piece_plan> pinyin_full_query::make_plan(cons
 }
 
 void pinyin_full_query::find(const pinyin_key& key, const pinyin_key::name_of_row& names,
-                             std::uint32_t b, std::uint32_t e, std::uint8_t* out) const {
+                             std::uint32_t b, std::uint32_t e, std::uint8_t* out,
+                             const std::function<void(std::uint32_t)>* ahead) const {
     e = std::min(e, key.rows());
     const std::size_t k = lead_count_;
     if (b >= e || k == 0) return;
@@ -563,7 +568,7 @@ void pinyin_full_query::find(const pinyin_key& key, const pinyin_key::name_of_ro
     places.reserve(256);
     const std::size_t first = starts[b];
     auto take_place = [&](std::size_t at, std::uint32_t row) {
-        // The row's bounds from its 0s, which the scan has just read.
+        // The row's bounds from its 0s, still in the cache from the scan.
         std::size_t from = at, to = at;
         while (from > first && d[from - 1] != 0) --from;
         while (d[to] != 0) ++to;
@@ -589,9 +594,13 @@ void pinyin_full_query::find(const pinyin_key& key, const pinyin_key::name_of_ro
             if (j != second && !accept[j].has(d[at + j])) return false;
         return true;
     };
+    // Candidates the key lets through, their names asked of memory together.
+    std::vector<key_candidate> kept;
     auto take = [&](std::size_t at, std::uint32_t row) {
-        if ((by_pairs || others(at)) && (!follow || plan->follows(d + at, text_.size())))
-            take_place(at, row);
+        if ((by_pairs || others(at)) && (!follow || plan->follows(d + at, text_.size()))) {
+            kept.push_back({static_cast<std::uint32_t>(at), row});
+            if (ahead) (*ahead)(row);
+        }
     };
     auto candidate_at = [&](std::size_t at) {
         if (!by_pairs) return accept[0].has(d[at]) && accept[second].has(d[at + second]);
@@ -608,30 +617,25 @@ void pinyin_full_query::find(const pinyin_key& key, const pinyin_key::name_of_ro
         if (!by_pairs) initials[0] = tables_of(accept[0]), initials[1] = tables_of(accept[second]);
         const nibble_tables* t = by_pairs ? plan->tables.data() : initials;
         const std::array<byte_set, 2>* pairs = plan->terms.data();
-        constexpr std::size_t room = 512;
+        constexpr std::size_t room = 64;
         key_candidate found[room];
         for (std::size_t count = room; count + 32 > room;) {
             count = 0;
             switch (by_pairs ? plan->terms.size() : 0) {
             case 0:
-                i = candidates_avx2<0>(d, i, last, t, second, pairs, row, found,
-                                               room, count);
+                i = candidates_avx2<0>(d, i, last, t, second, pairs, row, found, room, count);
                 break;
             case 1:
-                i = candidates_avx2<1>(d, i, last, t, 1, pairs, row, found,
-                                               room, count);
+                i = candidates_avx2<1>(d, i, last, t, 1, pairs, row, found, room, count);
                 break;
             case 2:
-                i = candidates_avx2<2>(d, i, last, t, 1, pairs, row, found,
-                                               room, count);
+                i = candidates_avx2<2>(d, i, last, t, 1, pairs, row, found, room, count);
                 break;
             case 3:
-                i = candidates_avx2<3>(d, i, last, t, 1, pairs, row, found,
-                                               room, count);
+                i = candidates_avx2<3>(d, i, last, t, 1, pairs, row, found, room, count);
                 break;
             default:
-                i = candidates_avx2<4>(d, i, last, t, 1, pairs, row, found,
-                                               room, count);
+                i = candidates_avx2<4>(d, i, last, t, 1, pairs, row, found, room, count);
                 break;
             }
             for (std::size_t c = 0; c < count; ++c) take(found[c].at, found[c].row);
@@ -642,6 +646,7 @@ void pinyin_full_query::find(const pinyin_key& key, const pinyin_key::name_of_ro
         if (candidate_at(i)) take(i, row);
         row += d[i] == 0;
     }
+    for (const key_candidate& c : kept) take_place(c.at, c.row);
 
     for (const place& p : places) {
         if (out[p.row - b]) continue;

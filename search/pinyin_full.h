@@ -14,14 +14,16 @@
 // are candidates, two characters tried 32 places at a time and the others at each place
 // those allow; each candidate is checked against the name, every split at once (the offsets
 // of the text reached so far, one bit each), so the number of splits never matters. Texts of
-// up to 63 letters.
+// up to 63 letters. A candidate's row is counted from the key's closing 0s on the way, and
+// the names of the candidates a part of the key leaves are asked of memory together.
 //
 // A text whose splits begin with the commonest initials ("yinyue") would leave many
 // candidates that way, each a look at a name far from the key. The key's classes of
 // syllables (see pinyin_syllable_classes.h) let a candidate first be followed along the key
-// (in the cache), every split at once, as a name is; and the first two characters can be
-// tried against each first piece of the text (y|i, yi|n, yin|y...) 32 places at a time,
-// pairs of sets merged where that costs less. Which way a search takes, a sample of the key
+// (in the cache), every split at once, as a name is, by a walk of byte to state made once
+// per text and key; and the first two characters can be tried against each first piece of
+// the text (y|i, yi|n, yin|y...) 32 places at a time, pairs of sets merged where that costs
+// less. Which way a search takes, a sample of the key
 // says, once per search and key, on the first part searched (about 0.1 ms; where the
 // initials alone leave few candidates, a look at those only).
 #include "search/pinyin_key.h"
@@ -54,9 +56,11 @@ class pinyin_full_query {
     static std::optional<pinyin_full_query> compile(QStringView typed);
 
     // Sets out[r - b] = 1 for every row r in [b, e) whose name holds a match; names(r) is the
-    // text the key's row r was made from. Called on several threads at once.
+    // text the key's row r was made from, and `ahead`, if given, asks memory for what
+    // names(r) reads. Called on several threads at once.
     void find(const pinyin_key& key, const pinyin_key::name_of_row& names, std::uint32_t b,
-              std::uint32_t e, std::uint8_t* out) const;
+              std::uint32_t e, std::uint8_t* out,
+              const std::function<void(std::uint32_t)>* ahead = nullptr) const;
 
   private:
     static constexpr unsigned max_lead = 4;
