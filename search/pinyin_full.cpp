@@ -255,6 +255,13 @@ struct pinyin_full_query::piece_plan {
                     static_cast<std::uint8_t>(to | ((next & done) ? text_done : 0u));
             }
     }
+    // The initials' test: the bytes each of the first characters may be, and which of them is
+    // tried with the first (see find).
+    std::array<byte_set, max_lead> accept;
+    std::size_t second = 1;
+#ifdef QM_FULL_AVX2
+    nibble_tables initial_tables[2];
+#endif
     // For each end of a first piece: the bytes that take the text there, and the bytes that
     // go on from there.
     std::vector<std::array<byte_set, 2>> terms;
@@ -397,8 +404,16 @@ std::shared_ptr<pinyin_full_query::piece_plan> pinyin_full_query::make_plan(cons
             for (std::size_t p = from; p < std::min(from + window, size - max_lead); ++p) fn(p);
         }
     };
-    std::array<byte_set, max_lead> accept;
+    std::array<byte_set, max_lead>& accept = plan->accept;
     for (std::size_t j = 0; j < k; ++j) accept[j] = accepted_bytes(lead_[j], key);
+    // Two of the first characters are tried together, the first and the one least often met;
+    // the others one by one at each place the two allow.
+    for (std::size_t j = 2; j < k; ++j)
+        if (how_common(lead_[j]) < how_common(lead_[plan->second])) plan->second = j;
+#ifdef QM_FULL_AVX2
+    plan->initial_tables[0] = tables_of(accept[0]);
+    plan->initial_tables[1] = tables_of(accept[plan->second]);
+#endif
     auto initial_at = [&](std::size_t p) {
         for (std::size_t j = 0; j < k; ++j)
             if (!accept[j].has(d[p + j])) return false;
@@ -579,15 +594,8 @@ void pinyin_full_query::find(const pinyin_key& key, const pinyin_key::name_of_ro
     };
 
     const bool by_pairs = plan->how == piece_plan::way::pairs;
-    std::array<byte_set, max_lead> accept;
-    std::size_t second = 1;
-    if (!by_pairs) {
-        for (std::size_t j = 0; j < k; ++j) accept[j] = accepted_bytes(lead_[j], key);
-        // Two of the first characters are tried together, the first and the one least often
-        // met; the others one by one at each place the two allow.
-        for (std::size_t j = 2; j < k; ++j)
-            if (how_common(lead_[j]) < how_common(lead_[second])) second = j;
-    }
+    const std::array<byte_set, max_lead>& accept = plan->accept;
+    const std::size_t second = plan->second;
     const bool follow = by_pairs || plan->how == piece_plan::way::initials_followed;
     auto others = [&](std::size_t at) {
         for (std::size_t j = 1; j < k; ++j)
@@ -613,9 +621,7 @@ void pinyin_full_query::find(const pinyin_key& key, const pinyin_key::name_of_ro
     std::uint32_t row = b;
 #ifdef QM_FULL_AVX2
     if (cpu_has_avx2() && (!by_pairs || !plan->terms.empty())) {
-        nibble_tables initials[2];
-        if (!by_pairs) initials[0] = tables_of(accept[0]), initials[1] = tables_of(accept[second]);
-        const nibble_tables* t = by_pairs ? plan->tables.data() : initials;
+        const nibble_tables* t = by_pairs ? plan->tables.data() : plan->initial_tables;
         const std::array<byte_set, 2>* pairs = plan->terms.data();
         constexpr std::size_t room = 64;
         key_candidate found[room];

@@ -14,6 +14,13 @@
 #define QM_KEY_AVX2 1
 #endif
 
+struct pinyin_key::letter_sets {
+    std::array<key_bytes::byte_set, 26> accept;
+#ifdef QM_KEY_AVX2
+    std::array<key_bytes::nibble_tables, 26> tables;
+#endif
+};
+
 namespace {
 
 using namespace key_bytes;
@@ -371,6 +378,15 @@ pinyin_key pinyin_key::build(const name_of_row& names, std::uint32_t rows, unsig
         }
     });
     for (const auto& a : aside) k.set_aside_.insert(k.set_aside_.end(), a.begin(), a.end());
+    auto sets = std::make_shared<letter_sets>();
+    for (char c = 'a'; c <= 'z'; ++c) {
+        sets->accept[static_cast<std::size_t>(c - 'a')] = accepted_bytes(c, k.code_letters_);
+#ifdef QM_KEY_AVX2
+        sets->tables[static_cast<std::size_t>(c - 'a')] =
+            tables_of(sets->accept[static_cast<std::size_t>(c - 'a')]);
+#endif
+    }
+    k.letter_sets_ = std::move(sets);
     k.covers_initials_ =
         std::all_of(parts.begin(), parts.end(), [](const key_part& p) { return p.covers; });
     return k;
@@ -420,7 +436,10 @@ void pinyin_key::scan(std::string_view query, std::uint32_t b, std::uint32_t e, 
     const std::size_t last = limit - m; // the last place a hit may start
     std::vector<byte_set> accept;
     accept.reserve(m);
-    for (const char c : query) accept.push_back(accepted_bytes(c, code_letters_));
+    auto letter = [](char c) { return c >= 'a' && c <= 'z' ? c - 'a' : -1; };
+    for (const char c : query)
+        accept.push_back(letter(c) >= 0 ? letter_sets_->accept[static_cast<std::size_t>(letter(c))]
+                                        : accepted_bytes(c, code_letters_));
     auto hit_at = [&](std::size_t i) {
         for (std::size_t k = 0; k < m; ++k) {
             const std::uint8_t x = d[i + k];
@@ -438,9 +457,14 @@ void pinyin_key::scan(std::string_view query, std::uint32_t b, std::uint32_t e, 
     auto wide_hit_at = [&](std::size_t at) {
         return (m <= 2 && d[at] != set_aside_code && d[at + m - 1] != set_aside_code) || hit_at(at);
     };
+    auto tables = [&](char c, const byte_set& s) {
+        return letter(c) >= 0 ? letter_sets_->tables[static_cast<std::size_t>(letter(c))]
+                              : tables_of(s);
+    };
     if (cpu_has_avx2())
-        i = scan_avx2(d, i, last, m, tables_of(accept.front()), tables_of(accept.back()),
-                      offsets_.data(), e, row, wide_hit_at, take);
+        i = scan_avx2(d, i, last, m, tables(query.front(), accept.front()),
+                      tables(query.back(), accept.back()), offsets_.data(), e, row, wide_hit_at,
+                      take);
 #endif
     for (; i <= last; ++i) {
         if (!hit_at(i)) continue;

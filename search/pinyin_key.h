@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -93,6 +94,9 @@ class pinyin_key {
     std::array<std::uint64_t, 256> code_classes_{};
     std::array<std::uint32_t, 256> code_others_{};
     std::vector<set_aside> set_aside_; // code 0xFF, by position
+    // What each letter accepts, made once per key rather than once per search of a part.
+    struct letter_sets;
+    std::shared_ptr<const letter_sets> letter_sets_;
     bool covers_initials_ = false;
 };
 
