@@ -393,12 +393,12 @@ pinyin_full_query::plan_for(const pinyin_key& key) const {
 std::shared_ptr<pinyin_full_query::piece_plan> pinyin_full_query::make_plan(const pinyin_key& key,
                                                                             bool whole) const {
     auto plan = std::make_shared<piece_plan>();
-    // Places of a sample of the key: 128 runs of 128, spread over it.
+    // Places of a sample of the key: 64 runs of 128, spread over it.
     const std::uint8_t* d = key.bytes();
     const std::size_t size = key.rows() ? key.row_starts()[key.rows()] : 0;
     const std::size_t k = lead_count_;
     auto each_sampled = [&](auto&& fn) {
-        constexpr std::size_t windows = 128, window = 128;
+        constexpr std::size_t windows = 64, window = 128;
         for (std::size_t w = 0; w < windows; ++w) {
             const std::size_t from = (size - 64) * w / windows;
             for (std::size_t p = from; p < std::min(from + window, size - max_lead); ++p) fn(p);
