@@ -1,6 +1,7 @@
 #include "search/pinyin_full.h"
 #include "search/code_point_ranges.h"
 #include "search/cpu_avx2.h"
+#include "search/key_byte_buckets.h"
 #include "search/key_byte_sets.h"
 #include "search/pinyin_syllable_classes.h"
 
@@ -130,6 +131,18 @@ __attribute__((target("avx2"))) inline __m256i in_set(const nibbles& x, const ni
     return _mm256_cmpeq_epi8(_mm256_and_si256(row, x.bit), x.bit);
 }
 
+// The places of a block's mask into `out` with their rows, counted from the block's 0s.
+inline void add_places(std::uint32_t mask, std::uint32_t ends, std::size_t i, std::uint32_t& at_row,
+                       key_candidate* out, std::size_t& n) {
+    for (; mask; mask &= mask - 1) {
+        const auto place = static_cast<unsigned>(std::countr_zero(mask));
+        out[n++] = {static_cast<std::uint32_t>(i + place),
+                    at_row + static_cast<std::uint32_t>(
+                                 std::popcount(ends & ((std::uint32_t{1} << place) - 1)))};
+    }
+    at_row += static_cast<std::uint32_t>(std::popcount(ends));
+}
+
 // Places of [i, last] whose characters are in their sets, 32 at a time, into `out` with their
 // rows, until `out` has less room than a block. With Terms 0, character p in tables[0] and
 // p + second in tables[1]; else, for one of the pairs (tables[2t], tables[2t + 1]) of `terms`,
@@ -170,13 +183,52 @@ candidates_avx2(const std::uint8_t* d, std::size_t i, std::size_t last, const ni
                 mask |= f & ((z >> 1) | (std::uint32_t{terms[t][1].has(next)} << 31));
             }
         }
-        for (; mask; mask &= mask - 1) {
-            const auto place = static_cast<unsigned>(std::countr_zero(mask));
-            out[n++] = {static_cast<std::uint32_t>(i + place),
-                        at_row + static_cast<std::uint32_t>(
-                                     std::popcount(ends & ((std::uint32_t{1} << place) - 1)))};
-        }
-        at_row += static_cast<std::uint32_t>(std::popcount(ends));
+        add_places(mask, ends, i, at_row, out, n);
+    }
+    row = at_row;
+    count = n;
+    return i;
+}
+
+// The buckets of each byte of `x`.
+__attribute__((target("avx2"))) inline __m256i buckets_in(__m256i x, __m256i by_low,
+                                                          __m256i by_high) {
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    return _mm256_and_si256(
+        _mm256_shuffle_epi8(by_low, _mm256_and_si256(x, nibble)),
+        _mm256_shuffle_epi8(by_high, _mm256_and_si256(_mm256_srli_epi16(x, 4), nibble)));
+}
+
+// The same for pairs, the sets' bytes dealt into buckets: one lookup of each nibble for all
+// the sets, and a pair's two tests joined by the smaller of their bytes (0 unless both hold).
+template <std::size_t Terms>
+__attribute__((target("avx2"))) std::size_t
+pair_candidates_by_buckets(const std::uint8_t* d, std::size_t i, std::size_t last,
+                           const byte_buckets& buckets, std::uint32_t& row, key_candidate* out,
+                           std::size_t room, std::size_t& count) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i by_low = _mm256_load_si256(reinterpret_cast<const __m256i*>(buckets.by_low));
+    const __m256i by_high = _mm256_load_si256(reinterpret_cast<const __m256i*>(buckets.by_high));
+    __m256i of_set[2 * Terms];
+    for (std::size_t k = 0; k < 2 * Terms; ++k)
+        of_set[k] = _mm256_set1_epi8(static_cast<char>(buckets.of_set[k]));
+    std::uint32_t at_row = row;
+    std::size_t n = count;
+    for (; i <= last && last - i >= 31 && room - n >= 32; i += 32) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i));
+        const auto ends =
+            static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, zero)));
+        const __m256i first = buckets_in(x, by_low, by_high);
+        const __m256i second = buckets_in(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i + 1)), by_low, by_high);
+        __m256i any = zero;
+        for (std::size_t t = 0; t < Terms; ++t)
+            any =
+                _mm256_or_si256(any, _mm256_min_epu8(_mm256_and_si256(first, of_set[2 * t]),
+                                                     _mm256_and_si256(second, of_set[2 * t + 1])));
+        const auto mask =
+            ~static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(any, zero)));
+        add_places(mask, ends, i, at_row, out, n);
     }
     row = at_row;
     count = n;
@@ -267,6 +319,8 @@ struct pinyin_full_query::piece_plan {
     std::vector<std::array<byte_set, 2>> terms;
 #ifdef QM_FULL_AVX2
     std::vector<nibble_tables> tables; // of terms, two by two
+    // The same sets in buckets, where they fit well enough.
+    std::optional<byte_buckets> buckets;
 #endif
 };
 
@@ -383,7 +437,13 @@ pinyin_full_query::plan_for(const pinyin_key& key) const {
         const int forced = forced_way.load(std::memory_order_relaxed);
         std::shared_ptr<piece_plan> plan = make_plan(key, forced >= 0);
         if (forced >= 0) plan->how = static_cast<piece_plan::way>(std::min(forced, 2));
-        if (forced == 3) plan->walk.clear();
+        // Way 3 also tries each set on its own.
+        if (forced == 3) {
+            plan->walk.clear();
+#ifdef QM_FULL_AVX2
+            plan->buckets.reset();
+#endif
+        }
         plan_->plan = std::move(plan);
         plan_->key = &key;
     }
@@ -488,13 +548,15 @@ std::shared_ptr<pinyin_full_query::piece_plan> pinyin_full_query::make_plan(cons
     constexpr double name_cost = 150, follow_cost = 20, set_cost = 0.02;
     std::vector<std::uint32_t> groups; // terms merged into each pair, one bit each
     for (std::size_t t = 0; t < plan->terms.size(); ++t) groups.push_back(1u << t);
+    std::array<std::uint32_t, 256> count{}; // of each byte in the sample
+    std::size_t places = 0;
     if (size >= 64) {
-        std::size_t initials = 0, followed = 0, places = 0;
+        std::size_t initials = 0, followed = 0;
         // Places some merging of the terms would take: terms whose first set holds the first
         // character, and terms whose second holds the second.
         std::vector<std::pair<std::uint8_t, std::uint8_t>> maybe;
         each_sampled([&](std::size_t p) {
-            ++places;
+            ++places, ++count[d[p]];
             const bool all = initial_at(p);
             initials += all;
             if (all) followed += plan->follows(d + p, n);
@@ -550,9 +612,31 @@ std::shared_ptr<pinyin_full_query::piece_plan> pinyin_full_query::make_plan(cons
     }
     plan->terms = std::move(merged);
 #ifdef QM_FULL_AVX2
+    std::vector<byte_set> sets;
     for (const auto& t : plan->terms) {
         plan->tables.push_back(tables_of(t[0]));
         plan->tables.push_back(tables_of(t[1]));
+        sets.push_back(t[0]), sets.push_back(t[1]);
+    }
+    // Buckets cost about 2 of the 5 steps of a set less a place; merged ones hold more bytes,
+    // each place they add a candidate followed.
+    if (plan->how == piece_plan::way::pairs || whole) {
+        std::optional<byte_buckets> b = buckets_of(sets, count, whole ? 256 : 32);
+        if (b && !b->exact && !whole) {
+            std::size_t added = 0;
+            each_sampled([&](std::size_t p) {
+                bool exact = false, loose = false;
+                for (std::size_t t = 0; t < plan->terms.size(); ++t) {
+                    exact |= plan->terms[t][0].has(d[p]) && plan->terms[t][1].has(d[p + 1]);
+                    loose |= b->has(2 * t, d[p]) && b->has(2 * t + 1, d[p + 1]);
+                }
+                added += loose && !exact;
+            });
+            if (follow_cost * static_cast<double>(added) >=
+                0.4 * set_cost * static_cast<double>(sets.size() * places))
+                b.reset();
+        }
+        plan->buckets = b;
     }
 #endif
     return plan;
@@ -627,23 +711,40 @@ void pinyin_full_query::find(const pinyin_key& key, const pinyin_key::name_of_ro
         key_candidate found[room];
         for (std::size_t count = room; count + 32 > room;) {
             count = 0;
-            switch (by_pairs ? plan->terms.size() : 0) {
-            case 0:
-                i = candidates_avx2<0>(d, i, last, t, second, pairs, row, found, room, count);
-                break;
-            case 1:
-                i = candidates_avx2<1>(d, i, last, t, 1, pairs, row, found, room, count);
-                break;
-            case 2:
-                i = candidates_avx2<2>(d, i, last, t, 1, pairs, row, found, room, count);
-                break;
-            case 3:
-                i = candidates_avx2<3>(d, i, last, t, 1, pairs, row, found, room, count);
-                break;
-            default:
-                i = candidates_avx2<4>(d, i, last, t, 1, pairs, row, found, room, count);
-                break;
-            }
+            if (by_pairs && plan->buckets) {
+                const byte_buckets& bk = *plan->buckets;
+                switch (plan->terms.size()) {
+                case 1:
+                    i = pair_candidates_by_buckets<1>(d, i, last, bk, row, found, room, count);
+                    break;
+                case 2:
+                    i = pair_candidates_by_buckets<2>(d, i, last, bk, row, found, room, count);
+                    break;
+                case 3:
+                    i = pair_candidates_by_buckets<3>(d, i, last, bk, row, found, room, count);
+                    break;
+                default:
+                    i = pair_candidates_by_buckets<4>(d, i, last, bk, row, found, room, count);
+                    break;
+                }
+            } else
+                switch (by_pairs ? plan->terms.size() : 0) {
+                case 0:
+                    i = candidates_avx2<0>(d, i, last, t, second, pairs, row, found, room, count);
+                    break;
+                case 1:
+                    i = candidates_avx2<1>(d, i, last, t, 1, pairs, row, found, room, count);
+                    break;
+                case 2:
+                    i = candidates_avx2<2>(d, i, last, t, 1, pairs, row, found, room, count);
+                    break;
+                case 3:
+                    i = candidates_avx2<3>(d, i, last, t, 1, pairs, row, found, room, count);
+                    break;
+                default:
+                    i = candidates_avx2<4>(d, i, last, t, 1, pairs, row, found, room, count);
+                    break;
+                }
             for (std::size_t c = 0; c < count; ++c) take(found[c].at, found[c].row);
         }
     }

@@ -23,7 +23,8 @@
 // (in the cache), every split at once, as a name is, by a walk of byte to state made once
 // per text and key; and the first two characters can be tried against each first piece of
 // the text (y|i, yi|n, yin|y...) 32 places at a time, pairs of sets merged where that costs
-// less. Which way a search takes, a sample of the key
+// less, and all the sets' bytes dealt into eight shared buckets where they fit well enough
+// (see key_byte_buckets.h). Which way a search takes, a sample of the key
 // says, once per search and key, on the first part searched (about 0.05 ms; where the
 // initials alone leave few candidates, a look at those only).
 #include "search/pinyin_key.h"
@@ -90,8 +91,8 @@ class pinyin_full_query {
 
 // Which way find() takes from now on, for tests: 0 the initials' test, 1 the same with each
 // candidate followed along the key, 2 the pairs, 3 the pairs with each candidate followed
-// offset by offset rather than by the walk made for the text; -1 (the default) lets a sample
-// of the key decide.
+// offset by offset rather than by the walk made for the text, and each set tried on its own
+// rather than in buckets; -1 (the default) lets a sample of the key decide.
 void pinyin_full_force_way(int way);
 
 // Whether a pinyin condition asks for more than its initials (see compile).
