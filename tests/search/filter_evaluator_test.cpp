@@ -331,7 +331,8 @@ TEST(filter_evaluator, pinyin_key_in_every_layout_and_thread_count_gives_the_pla
             for (const unsigned threads : {1u, 2u, 3u, 7u, 0u})
                 EXPECT_EQ(evaluate_filter(*expr, s, threads), expected) << q << " " << threads;
             // Each way of finding candidates: the initials, the same followed along the key,
-            // and the pairs of first pieces, in buckets and followed by the walk made for the text or not.
+            // and the pairs of first pieces, in buckets and by the walk made for the text or
+            // neither.
             for (const int way : {0, 1, 2, 3}) {
                 pinyin_full_force_way(way);
                 EXPECT_EQ(evaluate_filter(*expr, s, 2), expected) << q << " way " << way;
