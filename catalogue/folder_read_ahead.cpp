@@ -2,6 +2,7 @@
 
 #include "catalogue/n_filetouch.h"
 
+#include <algorithm>
 #include <climits>
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -15,6 +16,8 @@ constexpr std::int64_t ticks_per_second = 10'000'000;
 constexpr std::int64_t unix_epoch_in_1601_seconds = 11'644'473'600;
 // No conversion accepts a file time with the top bit set.
 constexpr std::uint64_t unconvertible_ticks = ~std::uint64_t{0};
+// Entries the walk waits for at once when it has caught up with the workers.
+constexpr std::size_t wake_batch = 16;
 
 std::uint64_t to_filetime_ticks(const statx_timestamp& t) {
     constexpr std::int64_t max_seconds = INT64_MAX / ticks_per_second - unix_epoch_in_1601_seconds;
@@ -91,6 +94,9 @@ struct folder_read_ahead::folder {
     std::atomic<std::size_t> ready{0};
     std::atomic<bool> cancelled{false};
     std::atomic<bool> waiting{false};
+    // The walk waits for entries up to this one: woken for a batch, not for each entry, as
+    // each wake is a switch between threads.
+    std::atomic<std::size_t> wake_at{0};
 };
 
 bool folder_read_ahead::order::operator()(const std::shared_ptr<folder>& a,
@@ -144,6 +150,7 @@ bool folder_read_ahead::entry(folder& f, std::size_t i, entry_facts& out) {
     if (i >= f.entries.size()) return false;
     if (f.ready.load() <= i) {
         std::unique_lock lock(mutex_);
+        f.wake_at = std::min(i + wake_batch, f.entries.size());
         f.waiting = true;
         progress_.wait(lock, [&] { return f.ready.load() > i || f.state == folder::phase::done; });
         f.waiting = false;
@@ -259,7 +266,7 @@ void folder_read_ahead::read(const std::shared_ptr<folder>& f) {
             }
         }
         f->ready.store(i + 1);
-        if (f->waiting.load()) {
+        if (f->waiting.load() && i + 1 >= f->wake_at.load()) {
             { const std::lock_guard lock(mutex_); }
             progress_.notify_all();
         }
