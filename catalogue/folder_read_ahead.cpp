@@ -6,6 +6,7 @@
 #include <climits>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -114,7 +115,11 @@ folder_read_ahead::~folder_read_ahead() {
 }
 
 void folder_read_ahead::start() {
-    for (int i = 0; i < threads_; ++i) workers_.emplace_back([this] { work(); });
+    for (int i = 0; i < threads_; ++i)
+        workers_.emplace_back([this] {
+            pthread_setname_np(pthread_self(), "read-ahead"); // for profilers and debuggers
+            work();
+        });
 }
 
 std::shared_ptr<folder_read_ahead::folder> folder_read_ahead::open(const QByteArray& path,

@@ -10,8 +10,10 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -49,6 +51,15 @@ bool is_dot_entry(const QByteArray& name) {
     return name == "." || name == "..";
 }
 
+// Units a case-insensitive comparison leaves as they are, or (ASCII capitals) lowers: those
+// of ASCII and of scripts without case. A name of these only compares by its folded units
+// alone, as QString::compare does it unit by unit, without a call per comparison.
+bool plain_unit(char16_t u) {
+    return u < 0x80 || (u >= 0x3000 && u <= 0x30FF) || (u >= 0x3400 && u <= 0x4DBF) ||
+           (u >= 0x4E00 && u <= 0x9FFF) || (u >= 0xAC00 && u <= 0xD7A3) ||
+           (u >= 0xF900 && u <= 0xFAFF);
+}
+
 } // namespace
 
 // The disks the program was made for list a folder in name order, and users expect their
@@ -57,19 +68,37 @@ bool is_dot_entry(const QByteArray& name) {
 void sort_in_name_order(std::vector<QByteArray>& names) {
     struct keyed {
         bool dot;
+        bool plain; // folded holds the units as compared
         QString key;
+        std::u16string folded;
         QByteArray name;
     };
     std::vector<keyed> all;
     all.reserve(names.size());
-    for (auto& n : names) all.push_back({is_dot_entry(n), QString::fromUtf8(n), std::move(n)});
-    std::sort(all.begin(), all.end(), [](const keyed& a, const keyed& b) {
+    for (auto& n : names) {
+        keyed k{is_dot_entry(n), true, QString::fromUtf8(n), {}, std::move(n)};
+        k.folded.reserve(static_cast<std::size_t>(k.key.size()));
+        for (const QChar c : std::as_const(k.key)) {
+            const char16_t u = c.unicode();
+            k.plain &= plain_unit(u);
+            k.folded.push_back(u >= u'A' && u <= u'Z' ? static_cast<char16_t>(u + 32) : u);
+        }
+        all.push_back(std::move(k));
+    }
+    // Their numbers sorted, not the names and keys themselves: far less to move.
+    std::vector<std::uint32_t> order(all.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
+    std::sort(order.begin(), order.end(), [&all](std::uint32_t x, std::uint32_t y) {
+        const keyed &a = all[x], &b = all[y];
         if (a.dot != b.dot) return a.dot;
-        if (const int c = QString::compare(a.key, b.key, Qt::CaseInsensitive); c != 0) return c < 0;
+        if (a.plain && b.plain) {
+            if (const int c = a.folded.compare(b.folded); c != 0) return c < 0;
+        } else if (const int c = QString::compare(a.key, b.key, Qt::CaseInsensitive); c != 0)
+            return c < 0;
         if (const int c = QString::compare(a.key, b.key, Qt::CaseSensitive); c != 0) return c < 0;
         return a.name < b.name;
     });
-    for (std::size_t i = 0; i < all.size(); ++i) names[i] = std::move(all[i].name);
+    for (std::size_t i = 0; i < all.size(); ++i) names[i] = std::move(all[order[i]].name);
 }
 
 namespace {

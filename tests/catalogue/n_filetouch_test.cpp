@@ -10,6 +10,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <map>
+#include <random>
 #include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
@@ -334,6 +335,33 @@ TEST_F(filetouch, entries_come_in_name_order_dots_first) {
     EXPECT_EQ(order, (QStringList{u"."_s, u".."_s, u"10.mp3"_s, u"9.mp3"_s, u"A.mp3"_s, u"a.mp3"_s,
                                   u"B.mp3"_s, u"b.mp3"_s, u"Sub"_s, u"深2"_s, u"深3"_s, u"深4"_s,
                                   u"深5"_s, u"深6"_s}));
+}
+
+// Names of ASCII and caseless scripts take a quicker comparison; the order must not change,
+// beside names of other scripts too.
+TEST(name_order, equals_the_case_insensitive_comparison_of_the_names) {
+    const std::u16string alphabet = u"aAbBzZ09 .-_~深音乐あアㄱ한豈éÉßΣσςＡａ\u212A\U0001F600";
+    std::mt19937 rng(5);
+    std::vector<QByteArray> names;
+    for (int n = 0; n < 3000; ++n) {
+        QString s;
+        for (int c = std::uniform_int_distribution<int>(1, 4)(rng); c > 0; --c) {
+            std::size_t i = std::uniform_int_distribution<std::size_t>(0, alphabet.size() - 1)(rng);
+            if (QChar::isLowSurrogate(alphabet[i])) --i;
+            s += QChar(alphabet[i]);
+            if (QChar::isHighSurrogate(alphabet[i])) s += QChar(alphabet[i + 1]);
+        }
+        if (s != u"."_s && s != u".."_s) names.push_back(s.toUtf8());
+    }
+    names.push_back("..");
+    sort_in_name_order(names);
+    EXPECT_EQ(names.front(), "..");
+    for (std::size_t i = 2; i < names.size(); ++i) {
+        const QString a = QString::fromUtf8(names[i - 1]), b = QString::fromUtf8(names[i]);
+        int c = QString::compare(a, b, Qt::CaseInsensitive);
+        if (c == 0) c = QString::compare(a, b, Qt::CaseSensitive);
+        EXPECT_LE(c, 0) << a.toStdString() << " before " << b.toStdString();
+    }
 }
 
 TEST_F(filetouch, nested_listings_have_their_own_handles) {
