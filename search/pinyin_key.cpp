@@ -47,49 +47,57 @@ byte_set accepted_bytes(char c, const std::array<std::uint32_t, 256>& code_lette
 
 #ifdef QM_KEY_AVX2
 // Places in [i, last] where both the first and the last query character may stand, 32 at a
-// time; answers the first block with one, and its mask.
+// time; answers the first block with one, its mask, and its 0s (rows' ends). `row` goes on by
+// the 0s of the blocks passed over.
 // Inlined: called once per block with a candidate, which for common initials is most blocks.
 __attribute__((target("avx2"), always_inline)) inline std::size_t
 candidates_avx2(const std::uint8_t* d, std::size_t i, std::size_t last, std::size_t m,
-                const nibble_tables& first, const nibble_tables& final, std::uint32_t& mask) {
+                const nibble_tables& first, const nibble_tables& final, std::uint32_t& mask,
+                std::uint32_t& ends, std::uint32_t& row) {
     const __m256i f0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(first.low_rows));
     const __m256i f1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(first.high_rows));
     const __m256i f2 = _mm256_load_si256(reinterpret_cast<const __m256i*>(first.bit_of_high));
     const __m256i z0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(final.low_rows));
     const __m256i z1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(final.high_rows));
     const __m256i z2 = _mm256_load_si256(reinterpret_cast<const __m256i*>(final.bit_of_high));
+    const __m256i zero = _mm256_setzero_si256();
     for (; i <= last && last - i >= 31; i += 32) {
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i));
         const __m256i z = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i + m - 1));
+        ends = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, zero)));
         mask = static_cast<std::uint32_t>(
             _mm256_movemask_epi8(_mm256_and_si256(accepts(a, f0, f1, f2), accepts(z, z0, z1, z2))));
         if (mask) return i;
+        row += static_cast<std::uint32_t>(std::popcount(ends));
     }
     mask = 0;
     return i;
 }
 
 // The candidates of [i, last] (see candidates_avx2), each checked by hit_at(place) and handed
-// with its row to take(row, hit), in order; `row` goes along. A common pair of initials has a
-// hit in every few rows: each is mapped to its row at a fixed cost rather than the rest of its
-// row skipped. A hit never spans a row's closing 0. Answers where the rest must be looked at
-// one place at a time.
+// with its row to take(row, hit), in order; `row` goes along. A row ends at each 0 of the key,
+// so the blocks' 0s, counted on the way, give each hit's row without a look at the rows'
+// starts, which lie far from the key. A hit never spans a row's closing 0. Answers where the
+// rest must be looked at one place at a time.
 template <class Hit, class Take>
 __attribute__((target("avx2"))) std::size_t
 scan_avx2(const std::uint8_t* d, std::size_t i, std::size_t last, std::size_t m,
-          const nibble_tables& first, const nibble_tables& final, const std::uint32_t* offsets,
-          std::uint32_t e, std::uint32_t& row, Hit& hit_at, Take& take) {
+          const nibble_tables& first, const nibble_tables& final, std::uint32_t& row, Hit& hit_at,
+          Take& take) {
     while (i <= last) {
-        std::uint32_t mask = 0;
-        const std::size_t block = candidates_avx2(d, i, last, m, first, final, mask);
+        std::uint32_t mask = 0, ends = 0;
+        const std::size_t block = candidates_avx2(d, i, last, m, first, final, mask, ends, row);
         if (!mask) return block;
         while (mask) {
-            const std::size_t at = block + static_cast<std::size_t>(std::countr_zero(mask));
+            const auto place = static_cast<unsigned>(std::countr_zero(mask));
             mask &= mask - 1;
-            if (!hit_at(at)) continue; // mostly a hit: a pair's first and last are its all
-            row = row_at_ahead_avx2(offsets, row, e, at);
-            take(row, true);
+            if (!hit_at(block + place))
+                continue; // mostly a hit: a pair's first and last are its all
+            take(row + static_cast<std::uint32_t>(
+                           std::popcount(ends & ((std::uint32_t{1} << place) - 1))),
+                 true);
         }
+        row += static_cast<std::uint32_t>(std::popcount(ends));
         i = block + 32;
     }
     return i;
@@ -463,8 +471,7 @@ void pinyin_key::scan(std::string_view query, std::uint32_t b, std::uint32_t e, 
     };
     if (cpu_has_avx2())
         i = scan_avx2(d, i, last, m, tables(query.front(), accept.front()),
-                      tables(query.back(), accept.back()), offsets_.data(), e, row, wide_hit_at,
-                      take);
+                      tables(query.back(), accept.back()), row, wide_hit_at, take);
 #endif
     for (; i <= last; ++i) {
         if (!hit_at(i)) continue;
