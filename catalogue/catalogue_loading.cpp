@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <future>
 
 QString default_snapshot_folder() {
     return QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
@@ -41,23 +40,24 @@ catalogue_import_result load_records(record_set& catalogue, const QString& progr
         catalogue.setredraw(true);
         return *counts;
     }
-    // Hashed while it is read, its size and time checked after: a file that changes
-    // meanwhile gets no snapshot.
-    auto identity =
-        std::async(std::launch::async, [path] { return identify_catalogue_file(path); });
+    // Hashed after the load, off the way to a searchable catalogue: a file whose size and
+    // time are the same before the load and after the hash gave the hash the bytes read, and
+    // a file that changes meanwhile gets no snapshot.
+    const auto before = stat_catalogue_file(path);
     const catalogue_import_result result = import_catalogue_file(catalogue, path);
-    const auto before = identity.get();
-    if (before && !result.read_error && catalogue.storage().rows() == result.loaded) {
-        const auto after = stat_catalogue_file(path);
-        if (after && after->size == before->size && after->modified_ns == before->modified_ns &&
-            QDir().mkpath(cache_folder))
-            // Written while the catalogue is already in use; a change of the records stops it.
-            catalogue.read_in_background(
-                [snapshot, result, made_from = *before](const record_storage& records,
-                                                        const std::atomic<bool>& stop) {
-                    save_catalogue_snapshot(snapshot, records, result, made_from, &stop);
-                });
-    }
+    if (before && !result.read_error && catalogue.storage().rows() == result.loaded &&
+        QDir().mkpath(cache_folder))
+        // Written while the catalogue is already in use; a change of the records stops it.
+        catalogue.read_in_background(
+            [snapshot, result, path, before = *before](const record_storage& records,
+                                                       const std::atomic<bool>& stop) {
+                const auto made_from = identify_catalogue_file(path);
+                const auto after = stat_catalogue_file(path);
+                if (!made_from || made_from->size != before.size ||
+                    made_from->modified_ns != before.modified_ns || after != before || stop)
+                    return;
+                save_catalogue_snapshot(snapshot, records, result, *made_from, &stop);
+            });
     return result;
 }
 
