@@ -24,9 +24,9 @@
 // per text and key; and the first two characters can be tried against each first piece of
 // the text (y|i, yi|n, yin|y...) 32 places at a time, pairs of sets merged where that costs
 // less, and all the sets' bytes dealt into eight shared buckets where they fit well enough
-// (see key_byte_buckets.h). Which way a search takes, a sample of the key
-// says, once per search and key, on the first part searched (about 0.05 ms; where the
-// initials alone leave few candidates, a look at those only).
+// (see key_byte_buckets.h). Which way a search takes, a sample of the key says, once per
+// search and key, on the first part searched (about 0.05 ms; where the initials alone leave
+// few candidates, a look at those only).
 #include "search/pinyin_key.h"
 
 #include <QStringView>
