@@ -331,8 +331,7 @@ class catalogue_snapshot_io {
             if (!in.read(&len, 4) || len > in.remaining() / 2) return false;
             QString t(static_cast<qsizetype>(len), Qt::Uninitialized);
             if (!in.read(t.data(), std::size_t{len} * 2)) return false;
-            d.index_.insert(t, static_cast<std::uint32_t>(d.texts_.size()));
-            d.texts_.push_back(std::move(t));
+            d.add_text(std::move(t));
         }
         for (const std::uint32_t id : d.ids_)
             if (id != text_dictionary_view::null_id && id >= count) return false;

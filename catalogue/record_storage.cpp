@@ -3,6 +3,7 @@
 #include "catalogue/native_names.h"
 #include "search/pinyin_full.h"
 
+#include <algorithm>
 #include <future>
 #include <limits>
 #include <stdexcept>
@@ -119,15 +120,45 @@ std::optional<QStringView> text_dictionary_column::get(std::uint32_t row) const 
     return QStringView(texts_[id]);
 }
 
+std::size_t text_dictionary_column::text_hash(QStringView text) {
+    std::uint64_t h = 0xcbf29ce484222325u ^ static_cast<std::uint64_t>(text.size());
+    for (const QChar c : text) h = (h ^ c.unicode()) * 0x100000001b3u;
+    return static_cast<std::size_t>(h ^ (h >> 32));
+}
+
+std::uint32_t text_dictionary_column::find(QStringView text, std::size_t hash) const {
+    if (slots_.empty()) return text_dictionary_view::null_id;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        const std::uint32_t id = slots_[i];
+        if (id == text_dictionary_view::null_id || texts_[id] == text) return id;
+    }
+}
+
+void text_dictionary_column::place(std::uint32_t id) {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t at = text_hash(texts_[id]) & mask;
+    while (slots_[at] != text_dictionary_view::null_id) at = (at + 1) & mask;
+    slots_[at] = id;
+}
+
+std::uint32_t text_dictionary_column::add_text(QString text) {
+    const auto id = static_cast<std::uint32_t>(texts_.size());
+    texts_.push_back(std::move(text));
+    // At most half full, so a look-up meets an empty slot soon.
+    if (texts_.size() * 2 <= slots_.size()) {
+        place(id);
+        return id;
+    }
+    slots_.assign(std::max<std::size_t>(16, slots_.size() * 2), text_dictionary_view::null_id);
+    for (std::uint32_t i = 0; i < texts_.size(); ++i) place(i);
+    return id;
+}
+
 std::uint32_t text_dictionary_column::intern(QStringView text) {
     if (last_id_ != text_dictionary_view::null_id && texts_[last_id_] == text) return last_id_;
-    const QString key = text.toString();
-    auto it = index_.constFind(key);
-    if (it != index_.constEnd()) return last_id_ = it.value();
-    const auto id = static_cast<std::uint32_t>(texts_.size());
-    texts_.push_back(key);
-    index_.insert(key, id);
-    return last_id_ = id;
+    const std::uint32_t id = find(text, text_hash(text));
+    return last_id_ = id != text_dictionary_view::null_id ? id : add_text(text.toString());
 }
 
 void text_dictionary_column::append(const text_dictionary_column& other) {
@@ -144,14 +175,14 @@ void text_dictionary_column::append(const text_dictionary_column& other) {
 void text_dictionary_column::clear() {
     ids_.clear();
     texts_.clear();
-    index_.clear();
+    slots_.clear();
     last_id_ = text_dictionary_view::null_id;
 }
 
 std::size_t text_dictionary_column::memory_bytes() const {
     std::size_t bytes = ids_.capacity() * sizeof(std::uint32_t);
     for (const QString& t : texts_) bytes += sizeof(QString) + t.capacity() * 2 + 32;
-    return bytes + static_cast<std::size_t>(index_.size()) * 48;
+    return bytes + slots_.capacity() * sizeof(std::uint32_t);
 }
 
 // --- sparse_text_column --------------------------------------------------------------

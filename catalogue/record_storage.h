@@ -83,9 +83,18 @@ class text_dictionary_column {
     void append(const text_dictionary_column& other);
 
   private:
+    // A new distinct text; its id.
+    std::uint32_t add_text(QString text);
+    // The id of `text`, or null_id; `hash` is text_hash(text).
+    std::uint32_t find(QStringView text, std::size_t hash) const;
+    void place(std::uint32_t id);
+    static std::size_t text_hash(QStringView text);
+
     large_vector<std::uint32_t> ids_;
     std::vector<QString> texts_;
-    QHash<QString, std::uint32_t> index_;
+    // Open addressing over the ids of texts_, a power of two long: a scan interns a text per
+    // file, and a look-up by view allocates nothing.
+    std::vector<std::uint32_t> slots_;
     std::uint32_t last_id_ = text_dictionary_view::null_id; // files of one folder come together
 };
 
