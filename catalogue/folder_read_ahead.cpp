@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <climits>
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,33 +27,25 @@ std::uint64_t to_filetime_ticks(const statx_timestamp& t) {
                                       t.tv_nsec / 100);
 }
 
-bool is_dot_entry(const QByteArray& name) {
-    return name == "." || name == "..";
+bool is_dot_entry(const char* name) {
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
 } // namespace
 
-void decode_entry_name(entry_facts& e) {
-    char16_t text[max_path];
-    e.decoding = decode_native_name(e.name.constData(), text, max_path);
-    e.text.assign(text);
-    e.decoded = true;
-}
-
-void look_at_entry(int dirfd, entry_facts& e) {
+void look_at_entry(int dirfd, const char* name, entry_facts& e) {
     e.size = 0;
     struct statx st;
     const unsigned mask_wanted = STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_ATIME | STATX_BTIME;
     // Follows links, as the listing of a junction shows its target.
-    if (::statx(dirfd, e.name.constData(), AT_STATX_SYNC_AS_STAT | AT_NO_AUTOMOUNT, mask_wanted,
-                &st) != 0) {
+    if (::statx(dirfd, name, AT_STATX_SYNC_AS_STAT | AT_NO_AUTOMOUNT, mask_wanted, &st) != 0) {
         // A link that leads nowhere, or an entry gone meanwhile: nothing to open.
         e.attributes = file_attribute_system;
         e.created = e.written = e.accessed = unconvertible_ticks;
         return;
     }
     std::uint32_t attributes = 0;
-    if (e.name.startsWith('.') && !is_dot_entry(e.name)) attributes |= file_attribute_hidden;
+    if (name[0] == '.' && !is_dot_entry(name)) attributes |= file_attribute_hidden;
     if (S_ISDIR(st.stx_mode))
         attributes |= file_attribute_directory;
     else if (S_ISREG(st.stx_mode))
@@ -71,15 +62,6 @@ void look_at_entry(int dirfd, entry_facts& e) {
     e.created = has_birth ? to_filetime_ticks(st.stx_btime) : e.written;
 }
 
-std::vector<QByteArray> read_names_in_order(DIR* dir, const QByteArray& mask) {
-    std::vector<QByteArray> names;
-    while (const dirent* e = ::readdir(dir))
-        if (mask.isEmpty() || ::fnmatch(mask.constData(), e->d_name, FNM_PERIOD) == 0)
-            names.emplace_back(e->d_name);
-    sort_in_name_order(names);
-    return names;
-}
-
 struct folder_read_ahead::folder {
     QByteArray path;                // ends in a separator
     std::vector<std::uint32_t> key; // entry numbers from the area down: depth-first order
@@ -90,7 +72,8 @@ struct folder_read_ahead::folder {
     phase state = phase::queued;
     bool failed = false;
     bool counted = false; // its entries count as held
-    // Sized once when listed; entry i is the walk's once `ready` passes it.
+    // Set once when listed; entry i is the walk's once `ready` passes it.
+    folder_names names;
     std::vector<entry_facts> entries;
     std::atomic<std::size_t> ready{0};
     std::atomic<bool> cancelled{false};
@@ -151,18 +134,21 @@ std::shared_ptr<folder_read_ahead::folder> folder_read_ahead::open(const QByteAr
     return f;
 }
 
-bool folder_read_ahead::entry(folder& f, std::size_t i, entry_facts& out) {
-    if (i >= f.entries.size()) return false;
+const folder_names& folder_read_ahead::names(const folder& f) {
+    return f.names;
+}
+
+const entry_facts* folder_read_ahead::entry(folder& f, std::size_t i) {
+    if (i >= f.entries.size()) return nullptr;
     if (f.ready.load() <= i) {
         std::unique_lock lock(mutex_);
         f.wake_at = std::min(i + wake_batch, f.entries.size());
         f.waiting = true;
         progress_.wait(lock, [&] { return f.ready.load() > i || f.state == folder::phase::done; });
         f.waiting = false;
-        if (f.ready.load() <= i) return false;
+        if (f.ready.load() <= i) return nullptr;
     }
-    out = std::move(f.entries[i]);
-    return true;
+    return &f.entries[i];
 }
 
 void folder_read_ahead::forget(const std::shared_ptr<folder>& f) {
@@ -232,15 +218,15 @@ void folder_read_ahead::read(const std::shared_ptr<folder>& f) {
         progress_.notify_all();
         return;
     }
-    std::vector<QByteArray> names = read_names_in_order(dir, {});
+    folder_names names = folder_names::read(dir, {});
     std::vector<entry_facts> entries(names.size());
-    for (std::size_t i = 0; i < names.size(); ++i) entries[i].name = std::move(names[i]);
     {
         const std::lock_guard lock(mutex_);
         if (f->cancelled || stopping_) {
             ::closedir(dir);
             return;
         }
+        f->names = std::move(names);
         f->entries = std::move(entries);
         held_ += f->entries.size();
         f->counted = true;
@@ -255,12 +241,11 @@ void folder_read_ahead::read(const std::shared_ptr<folder>& f) {
             stopping_.load(std::memory_order_relaxed))
             break;
         entry_facts& e = f->entries[i];
-        look_at_entry(::dirfd(dir), e);
-        decode_entry_name(e); // work taken off the walk
+        look_at_entry(::dirfd(dir), f->names.bytes(i), e);
         // Only what the walk would enter; hidden and system folders it passes by.
-        if (read_below && e.attributes == file_attribute_directory && !is_dot_entry(e.name)) {
+        if (read_below && e.attributes == file_attribute_directory && !f->names.is_dot(i)) {
             auto below = std::make_shared<folder>();
-            below->path = f->path + e.name + '/';
+            below->path = f->path + f->names.bytes(i) + '/';
             below->key = f->key;
             below->key.push_back(static_cast<std::uint32_t>(i));
             below->layers = f->layers + 1;

@@ -6,7 +6,7 @@
 // look at each entry (statx) before the walk reaches it. The walk never sees an entry before
 // its facts are complete. At most `held_limit` entries wait unread, so a large disk costs
 // bounded memory. stop() ends all work and joins every worker; nothing runs after it.
-#include "catalogue/native_names.h"
+#include "catalogue/folder_names.h"
 
 #include <QByteArray>
 
@@ -24,26 +24,14 @@
 
 // What one look at a folder entry tells, links followed.
 struct entry_facts {
-    QByteArray name; // as the file system stores it
-    // The name as text, when a worker decoded it ahead of the walk (see decode_native_name).
-    std::u16string text;
-    bool decoded = false;
-    name_decoding decoding = name_decoding::utf8;
     std::uint32_t attributes = 0; // file_attribute_* of n_filetouch.h
     std::uint64_t size = 0;
     std::uint64_t created = 0, written = 0, accessed = 0; // file time ticks
 };
 
-// Decodes `e.name` into `e.text`.
-void decode_entry_name(entry_facts& e);
-
-// Looks at `e.name` in the folder open as `dirfd`; an entry that leads nowhere or is gone
+// Looks at `name` in the folder open as `dirfd`; an entry that leads nowhere or is gone
 // becomes a system entry with unconvertible times.
-void look_at_entry(int dirfd, entry_facts& e);
-
-// Reads the names of the folder open as `dir` that match `mask` (every name when empty),
-// in name order. Closes nothing.
-std::vector<QByteArray> read_names_in_order(DIR* dir, const QByteArray& mask);
+void look_at_entry(int dirfd, const char* name, entry_facts& e);
 
 class folder_read_ahead {
   public:
@@ -61,8 +49,10 @@ class folder_read_ahead {
     // The folder `path` (native, ending in a separator) at depth `layers`, read ahead or
     // read now. Null when it cannot be listed.
     std::shared_ptr<folder> open(const QByteArray& path, int layers);
-    // Entry `i` of `f`, waiting for its facts; false past the end.
-    bool entry(folder& f, std::size_t i, entry_facts& out);
+    // The names of `f`, in the order of its entries.
+    static const folder_names& names(const folder& f);
+    // Entry `i` of `f`, once its facts are there; null past the end. Valid until close(f).
+    const entry_facts* entry(folder& f, std::size_t i);
     // The walk is done with `f` and with every folder below it.
     void close(const std::shared_ptr<folder>& f);
     // Ends all work and joins the workers; open() starts them again.

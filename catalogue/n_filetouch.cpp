@@ -25,7 +25,7 @@ constexpr std::int64_t unix_epoch_in_1601_seconds = 11'644'473'600;
 
 struct n_filetouch::listing {
     DIR* dir = nullptr;
-    std::vector<QByteArray> names;                    // the matching entries, in name order
+    folder_names names;                               // the matching entries, in name order
     std::shared_ptr<folder_read_ahead::folder> ahead; // instead of the two above
     std::size_t next = 0;
     ~listing() {
@@ -47,70 +47,11 @@ void n_filetouch::stop_read_ahead() {
 
 namespace {
 
-bool is_dot_entry(const QByteArray& name) {
-    return name == "." || name == "..";
-}
-
-// Units a case-insensitive comparison leaves as they are, or (ASCII capitals) lowers: those
-// of ASCII and of scripts without case. A name of these only compares by its folded units
-// alone, as QString::compare does it unit by unit, without a call per comparison.
-bool plain_unit(char16_t u) {
-    return u < 0x80 || (u >= 0x3000 && u <= 0x30FF) || (u >= 0x3400 && u <= 0x4DBF) ||
-           (u >= 0x4E00 && u <= 0x9FFF) || (u >= 0xAC00 && u <= 0xD7A3) ||
-           (u >= 0xF900 && u <= 0xFAFF);
-}
-
-} // namespace
-
-// The disks the program was made for list a folder in name order, and users expect their
-// numbered files so; this file system hands out hash order. "." and ".." stay first; then
-// names compare case-insensitively, then by UTF-16 code unit, then by their bytes.
-void sort_in_name_order(std::vector<QByteArray>& names) {
-    struct keyed {
-        bool dot;
-        bool plain; // folded holds the units as compared
-        QString key;
-        std::u16string folded;
-        QByteArray name;
-    };
-    std::vector<keyed> all;
-    all.reserve(names.size());
-    for (auto& n : names) {
-        keyed k{is_dot_entry(n), true, QString::fromUtf8(n), {}, std::move(n)};
-        k.folded.reserve(static_cast<std::size_t>(k.key.size()));
-        for (const QChar c : std::as_const(k.key)) {
-            const char16_t u = c.unicode();
-            k.plain &= plain_unit(u);
-            k.folded.push_back(u >= u'A' && u <= u'Z' ? static_cast<char16_t>(u + 32) : u);
-        }
-        all.push_back(std::move(k));
-    }
-    // Their numbers sorted, not the names and keys themselves: far less to move.
-    std::vector<std::uint32_t> order(all.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
-    std::sort(order.begin(), order.end(), [&all](std::uint32_t x, std::uint32_t y) {
-        const keyed &a = all[x], &b = all[y];
-        if (a.dot != b.dot) return a.dot;
-        if (a.plain && b.plain) {
-            if (const int c = a.folded.compare(b.folded); c != 0) return c < 0;
-        } else if (const int c = QString::compare(a.key, b.key, Qt::CaseInsensitive); c != 0)
-            return c < 0;
-        if (const int c = QString::compare(a.key, b.key, Qt::CaseSensitive); c != 0) return c < 0;
-        return a.name < b.name;
-    });
-    for (std::size_t i = 0; i < all.size(); ++i) names[i] = std::move(all[order[i]].name);
-}
-
-namespace {
-
-void fill(win32_find_dataw& data, const entry_facts& e) {
-    if (e.decoded) {
-        std::copy(e.text.begin(), e.text.end(), data.cfilename);
-        data.cfilename[e.text.size()] = u'\0';
-        data.decoding = e.decoding;
-    } else {
-        data.decoding = decode_native_name(e.name.constData(), data.cfilename, max_path);
-    }
+void fill(win32_find_dataw& data, const folder_names& names, std::size_t i, const entry_facts& e) {
+    const std::u16string_view text = names.text(i);
+    std::copy(text.begin(), text.end(), data.cfilename);
+    data.cfilename[text.size()] = u'\0';
+    data.decoding = names.decoding(i);
     data.dwfileattributes = e.attributes;
     data.nfilesizehigh = static_cast<std::uint32_t>(e.size >> 32);
     data.nfilesizelow = static_cast<std::uint32_t>(e.size);
@@ -121,19 +62,19 @@ void fill(win32_find_dataw& data, const entry_facts& e) {
 
 // Fills `data` from the listing's next name. Read now, the entry is looked at only now, so
 // each one costs its time at its own checkpoint.
-bool next_entry(folder_read_ahead* read_ahead, DIR* dir, std::vector<QByteArray>& names,
+bool next_entry(folder_read_ahead* read_ahead, DIR* dir, const folder_names& names,
                 const std::shared_ptr<folder_read_ahead::folder>& ahead, std::size_t& next,
                 win32_find_dataw& data) {
-    entry_facts e;
     if (ahead) {
-        if (!read_ahead->entry(*ahead, next, e)) return false;
-        ++next;
+        const entry_facts* e = read_ahead->entry(*ahead, next);
+        if (!e) return false;
+        fill(data, folder_read_ahead::names(*ahead), next++, *e);
     } else {
         if (next >= names.size()) return false;
-        e.name = std::move(names[next++]);
-        look_at_entry(::dirfd(dir), e);
+        entry_facts e;
+        look_at_entry(::dirfd(dir), names.bytes(next), e);
+        fill(data, names, next++, e);
     }
-    fill(data, e);
     return true;
 }
 
@@ -167,7 +108,7 @@ find_handle n_filetouch::open_listing(const QString& pattern, win32_find_dataw& 
             ::close(fd);
             return invalid_find_handle;
         }
-        l->names = read_names_in_order(l->dir, every ? QByteArray() : mask);
+        l->names = folder_names::read(l->dir, every ? QByteArray() : mask);
     }
     if (!next_entry(read_ahead_.get(), l->dir, l->names, l->ahead, l->next, data)) {
         if (l->ahead) read_ahead_->close(l->ahead);

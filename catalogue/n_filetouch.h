@@ -83,10 +83,6 @@ struct win32_find_dataw {
 using find_handle = std::intptr_t;
 inline constexpr find_handle invalid_find_handle = -1;
 
-// Puts a folder's entry names (as the file system stores them) in the order a listing
-// returns them.
-void sort_in_name_order(std::vector<QByteArray>& names);
-
 class n_filetouch {
   public:
     // `st_scaned_qty` receives the main window's counter text.
@@ -97,7 +93,7 @@ class n_filetouch {
     n_filetouch& operator=(const n_filetouch&) = delete;
 
     // Operating-system listing: `pattern` is a folder, a separator and a name mask
-    // ("*.*" or "*" take every entry). Entries come in name order (sort_in_name_order),
+    // ("*.*" or "*" take every entry). Entries come in name order (folder_names.h),
     // "." and ".." first. Links are followed; a link that leads nowhere is a
     // system entry.
     find_handle findfirstfile(const QString& pattern, win32_find_dataw& data);
@@ -156,6 +152,7 @@ class n_filetouch {
     std::uint32_t lul_find_qty_ = 0;
     left_out_counts left_out_;
     QString filepath_;                               // reused for every file
+    QString lowered_ext_;                            // reused for every file
     std::vector<std::unique_ptr<listing>> listings_; // handle n is slot n - 1
     std::unique_ptr<folder_read_ahead> read_ahead_;  // null with read-ahead off
     int walk_depth_ = 0;                             // of_directory calls under way

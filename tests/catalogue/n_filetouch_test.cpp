@@ -1,3 +1,4 @@
+#include "catalogue/folder_names.h"
 #include "catalogue/n_filetouch.h"
 #include "catalogue/operation_feedback.h"
 #include "tests/support/tree_builder.h"
@@ -353,11 +354,24 @@ TEST(name_order, equals_the_case_insensitive_comparison_of_the_names) {
         }
         if (s != u"."_s && s != u".."_s) names.push_back(s.toUtf8());
     }
-    names.push_back("..");
-    sort_in_name_order(names);
-    EXPECT_EQ(names.front(), "..");
-    for (std::size_t i = 2; i < names.size(); ++i) {
-        const QString a = QString::fromUtf8(names[i - 1]), b = QString::fromUtf8(names[i]);
+    // Read as UTF-8 otherwise than they decode: a byte order mark, GB18030, bytes of neither.
+    names.insert(names.end(), {"..",
+                               "\xEF\xBB\xBF"
+                               "b",
+                               "\xEF\xBB\xBF"
+                               "B",
+                               "\xD2\xF4",
+                               "\xFF"
+                               "a"});
+    const folder_names sorted = folder_names::sorted(names);
+    ASSERT_EQ(sorted.size(), names.size());
+    EXPECT_EQ(sorted.bytes_view(0), "..");
+    for (std::size_t i = 2; i < sorted.size(); ++i) {
+        const auto name = [&](std::size_t n) {
+            return QString::fromUtf8(sorted.bytes(n),
+                                     static_cast<qsizetype>(sorted.bytes_view(n).size()));
+        };
+        const QString a = name(i - 1), b = name(i);
         int c = QString::compare(a, b, Qt::CaseInsensitive);
         if (c == 0) c = QString::compare(a, b, Qt::CaseSensitive);
         EXPECT_LE(c, 0) << a.toStdString() << " before " << b.toStdString();

@@ -1,0 +1,100 @@
+#include "catalogue/folder_names.h"
+
+#include "catalogue/n_filetouch.h"
+
+#include <QString>
+#include <QStringView>
+#include <algorithm>
+#include <fnmatch.h>
+
+namespace {
+
+// Units a case-insensitive comparison leaves as they are, or (ASCII capitals) lowers: those
+// of ASCII and of scripts without case. A name of these only compares by its folded units
+// alone, as QString::compare does it unit by unit, without a call per comparison.
+bool plain_unit(char16_t u) {
+    return u < 0x80 || (u >= 0x3000 && u <= 0x30FF) || (u >= 0x3400 && u <= 0x4DBF) ||
+           (u >= 0x4E00 && u <= 0x9FFF) || (u >= 0xAC00 && u <= 0xD7A3) ||
+           (u >= 0xF900 && u <= 0xFAFF);
+}
+
+QStringView qt_view(std::u16string_view s) {
+    return QStringView(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+} // namespace
+
+void folder_names::add(std::string_view name) {
+    item it;
+    it.bytes_at = static_cast<std::uint32_t>(bytes_.size());
+    it.bytes_size = static_cast<std::uint32_t>(name.size());
+    bytes_.append(name);
+    bytes_.push_back('\0');
+    it.dot = name == "." || name == "..";
+
+    char16_t text[max_path];
+    it.decoding = decode_native_name(bytes_.data() + it.bytes_at, text, max_path);
+    it.text_at = static_cast<std::uint32_t>(units_.size());
+    it.text_size = static_cast<std::uint32_t>(std::char_traits<char16_t>::length(text));
+    units_.append(text, it.text_size);
+
+    // The order reads names as QString::fromUtf8 does; for valid UTF-8 that is the decoded
+    // text, but for a leading byte order mark, which it drops.
+    if (it.decoding == name_decoding::utf8 && !name.starts_with("\xEF\xBB\xBF")) {
+        it.key_at = it.text_at;
+        it.key_size = it.text_size;
+    } else {
+        const QString key = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+        it.key_at = static_cast<std::uint32_t>(units_.size());
+        it.key_size = static_cast<std::uint32_t>(key.size());
+        units_.append(reinterpret_cast<const char16_t*>(key.utf16()), it.key_size);
+    }
+    it.plain = true;
+    for (std::uint32_t i = 0; i < it.key_size && it.plain; ++i)
+        it.plain = plain_unit(units_[it.key_at + i]);
+    if (it.plain) {
+        it.folded_at = static_cast<std::uint32_t>(units_.size());
+        for (std::uint32_t i = 0; i < it.key_size; ++i) {
+            const char16_t u = units_[it.key_at + i];
+            units_.push_back(u >= u'A' && u <= u'Z' ? static_cast<char16_t>(u + 32) : u);
+        }
+    }
+    items_.push_back(it);
+}
+
+void folder_names::sort() {
+    // Their numbers sorted, not the items themselves: far less to move.
+    std::vector<std::uint32_t> order(items_.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
+    std::sort(order.begin(), order.end(), [this](std::uint32_t x, std::uint32_t y) {
+        const item &a = items_[x], &b = items_[y];
+        if (a.dot != b.dot) return a.dot;
+        if (a.plain && b.plain) {
+            if (const int c = folded(a).compare(folded(b)); c != 0) return c < 0;
+        } else if (const int c = qt_view(key(a)).compare(qt_view(key(b)), Qt::CaseInsensitive);
+                   c != 0)
+            return c < 0;
+        if (const int c = key(a).compare(key(b)); c != 0) return c < 0;
+        return std::string_view(bytes(x), a.bytes_size) < std::string_view(bytes(y), b.bytes_size);
+    });
+    std::vector<item> ordered;
+    ordered.reserve(items_.size());
+    for (const std::uint32_t i : order) ordered.push_back(items_[i]);
+    items_ = std::move(ordered);
+}
+
+folder_names folder_names::read(DIR* dir, const QByteArray& mask) {
+    folder_names names;
+    while (const dirent* e = ::readdir(dir))
+        if (mask.isEmpty() || ::fnmatch(mask.constData(), e->d_name, FNM_PERIOD) == 0)
+            names.add(e->d_name);
+    names.sort();
+    return names;
+}
+
+folder_names folder_names::sorted(const std::vector<QByteArray>& list) {
+    folder_names names;
+    for (const QByteArray& n : list) names.add(std::string_view(n.constData(), n.size()));
+    names.sort();
+    return names;
+}
