@@ -1,6 +1,8 @@
 // Reads arbitrary bytes as a file name from the disk. Whatever the verdict, the text fits,
 // is terminated, and a name taken as text leads back to exactly its bytes; the pinyin key
-// of the text is built and searched without fault, full pinyin too.
+// of the text is built and searched without fault, full pinyin too. Its halves and a few
+// names sort into one order whatever order they come in, each with its decoded text.
+#include "catalogue/folder_names.h"
 #include "catalogue/native_names.h"
 #include "search/pinyin_full.h"
 #include "search/pinyin_key.h"
@@ -33,6 +35,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (native_path(path) != QByteArray("/d/") + QByteArray(name.data())) std::abort();
         if (shown_path(path) != QStringLiteral("/d/") + text.toString()) std::abort();
     }
+    const QByteArray whole_name(name.data()), half = whole_name.left(whole_name.size() / 2);
+    std::vector<QByteArray> listed{whole_name, half, ".", "a", whole_name.mid(half.size())};
+    const folder_names forward = folder_names::sorted(listed);
+    std::reverse(listed.begin(), listed.end());
+    const folder_names backward = folder_names::sorted(listed);
+    for (std::size_t i = 0; i < forward.size(); ++i) {
+        if (forward.bytes_view(i) != backward.bytes_view(i)) std::abort();
+        if (forward.bytes_view(i) == whole_name.constData() && forward.text(i) != text)
+            std::abort();
+    }
+
     const std::uint32_t offset = 0;
     const auto length = static_cast<std::uint16_t>(text.size());
     const text_arena_view names{text.utf16(), static_cast<std::size_t>(text.size()), &offset,
