@@ -55,8 +55,10 @@ void folder_names::add(std::string_view name) {
     if (it.plain) {
         it.folded_at = static_cast<std::uint32_t>(units_.size());
         for (std::uint32_t i = 0; i < it.key_size; ++i) {
-            const char16_t u = units_[it.key_at + i];
-            units_.push_back(u >= u'A' && u <= u'Z' ? static_cast<char16_t>(u + 32) : u);
+            char16_t u = units_[it.key_at + i];
+            if (u >= u'A' && u <= u'Z') u = static_cast<char16_t>(u + 32);
+            units_.push_back(u);
+            if (i < 8) it.head[i / 4] |= std::uint64_t{u} << (16 * (3 - i % 4));
         }
     }
     items_.push_back(it);
@@ -70,6 +72,9 @@ void folder_names::sort() {
         const item &a = items_[x], &b = items_[y];
         if (a.dot != b.dot) return a.dot;
         if (a.plain && b.plain) {
+            // No unit is 0, so a name that ends inside the head sorts before its longer kin.
+            if (a.head[0] != b.head[0]) return a.head[0] < b.head[0];
+            if (a.head[1] != b.head[1]) return a.head[1] < b.head[1];
             if (const int c = folded(a).compare(folded(b)); c != 0) return c < 0;
         } else if (const int c = qt_view(key(a)).compare(qt_view(key(b)), Qt::CaseInsensitive);
                    c != 0)

@@ -40,6 +40,9 @@ class folder_names {
         std::uint32_t text_at = 0, text_size = 0;
         // What the order compares: the name read as UTF-8, and (plain names) its folded units.
         std::uint32_t key_at = 0, key_size = 0, folded_at = 0;
+        // Plain names: their first eight folded units, the first highest, 0 past the end;
+        // most comparisons end there, without reading the units.
+        std::uint64_t head[2] = {0, 0};
         name_decoding decoding = name_decoding::utf8;
         bool dot = false;
         bool plain = false; // made of ASCII and caseless scripts only

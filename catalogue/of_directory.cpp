@@ -4,6 +4,7 @@
 #include "catalogue/catalogue_columns.h"
 #include "catalogue/operation_feedback.h"
 #include "catalogue/record_set.h"
+#include "catalogue/record_storage.h"
 #include "search/gf_getfirstletter.h"
 
 #include <algorithm>
@@ -166,9 +167,6 @@ void n_filetouch::make_record(const QString& ls_directory, const win32_find_data
     append_path_name(filepath_.append(ls_directory), data);
     if (!storable(data, filepath_.size())) return;
 
-    const long ll_insertrow = dw_1.insertrow(0);
-    dw_1.set_text(ll_insertrow, col_filenamewithno, ls_filenamewithno);
-
     QStringView ls_filenamemain = ls_filenamewithno;
     std::int32_t number = 0;
     // An empty separator would cut every name; it means that none is configured.
@@ -181,20 +179,39 @@ void n_filetouch::make_record(const QString& ls_directory, const win32_find_data
                 std::min<qsizetype>(p + options_.gi_cut_splitter_len, ls_filenamemain.size()));
         }
     }
-    dw_1.set_long(ll_insertrow, col_sourceid, number);
-    // The place the record was appended at: a search during the scan filters the visible rows,
-    // which must not make two records share a number.
-    const long ll_appended = dw_1.rowcount() + dw_1.filteredcount() + dw_1.setasidecount();
-    dw_1.set_long(ll_insertrow, col_machineid, static_cast<std::int32_t>(ll_appended));
-    dw_1.set_text(ll_insertrow, col_filename, ls_filenamemain);
-    dw_1.set_text(ll_insertrow, col_fileext, ls_ext);
-    dw_1.set_decimal(ll_insertrow, col_filesizedec,
-                     size_in_megabytes(data.nfilesizehigh, data.nfilesizelow));
-    dw_1.set_text(ll_insertrow, col_filepath, filepath_);
     std::optional<local_datetime> created;
-    if (of_filedatetimetopb(data.ftcreationtime, created) == 1)
-        dw_1.set_datetime(ll_insertrow, col_createdate, *created);
-    dw_1.set_text(ll_insertrow, col_pinyinma, gf_getfirstletter(ls_filenamemain, 0));
+    of_filedatetimetopb(data.ftcreationtime, created);
+    const QString initials = gf_getfirstletter(ls_filenamemain, 0);
+    // The place the record is appended at: a search during the scan filters the visible rows,
+    // which must not make two records share a number.
+    const long ll_appended = dw_1.rowcount() + dw_1.filteredcount() + dw_1.setasidecount() + 1;
+
+    // Stored in this order: a name's parts before the texts made from them.
+    const struct {
+        QStringView withno, main, ext, path, initials;
+        std::int32_t number, appended;
+        decimal2 size;
+        std::optional<local_datetime> created;
+    } v{ls_filenamewithno,
+        ls_filenamemain,
+        ls_ext,
+        filepath_,
+        initials,
+        number,
+        static_cast<std::int32_t>(ll_appended),
+        size_in_megabytes(data.nfilesizehigh, data.nfilesizelow),
+        created};
+    dw_1.append_row([&v](record_storage& s, std::uint32_t id) {
+        s.set_text(id, col_filenamewithno, v.withno);
+        s.set_long(id, col_sourceid, v.number);
+        s.set_long(id, col_machineid, v.appended);
+        s.set_text(id, col_filename, v.main);
+        s.set_text(id, col_fileext, v.ext);
+        s.set_decimal(id, col_filesizedec, v.size);
+        s.set_text(id, col_filepath, v.path);
+        if (v.created) s.set_datetime(id, col_createdate, *v.created);
+        s.set_text(id, col_pinyinma, v.initials);
+    });
 
     if (ll_appended % 500 == 0 && st_scaned_qty_)
         st_scaned_qty_(QString::number(ll_appended) + u"个"_s);

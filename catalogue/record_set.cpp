@@ -77,6 +77,16 @@ long record_set::insertrow(long before_row) {
     return static_cast<long>(visible_.size());
 }
 
+long record_set::append_row(const std::function<void(record_storage&, std::uint32_t)>& fill) {
+    before_change_in_place();
+    const std::uint32_t id = storage_->add_row();
+    order_.push_back(id);
+    visible_.push_back(id);
+    fill(*storage_, id);
+    changed();
+    return static_cast<long>(visible_.size());
+}
+
 void record_set::append_rows(const std::function<void(record_storage&)>& fill) {
     before_change_in_place();
     const std::uint32_t first = storage_->rows();

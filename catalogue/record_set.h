@@ -37,6 +37,10 @@ class record_set {
     // Appends an empty record (sourceid 0, every other column null); only 0 (= at the end)
     // is accepted as position. Returns the new row's number.
     long insertrow(long before_row = 0);
+    // Appends a record whose values `fill` stores straight into the storage, at the id it is
+    // given: for records added one by one in great numbers, one check for the record rather
+    // than one per value. Returns the new row's number.
+    long append_row(const std::function<void(record_storage&, std::uint32_t id)>& fill);
     // Bulk append: `fill` adds rows at the end of the storage; they become the last records,
     // in storage order (also those added before `fill` throws).
     void append_rows(const std::function<void(record_storage&)>& fill);
