@@ -12,6 +12,12 @@
 
 namespace key_bytes {
 
+// Asks for the key some blocks ahead of a wide scan at `at`: left to itself, a processor's
+// prefetcher may fall behind these loops (a 10M key was read at half the memory's speed).
+inline void ask_ahead(const std::uint8_t* at) {
+    __builtin_prefetch(at + 2048);
+}
+
 struct byte_set {
     std::array<std::uint64_t, 4> bits{};
     void add(unsigned b) { bits[b >> 6] |= std::uint64_t{1} << (b & 63); }

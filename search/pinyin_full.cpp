@@ -162,6 +162,7 @@ candidates_avx2(const std::uint8_t* d, std::size_t i, std::size_t last, const ni
     std::uint32_t at_row = row;
     std::size_t n = count;
     for (; i <= last && last - i >= 31 && room - n >= 32; i += 32) {
+        ask_ahead(d + i);
         const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i));
         const auto ends =
             static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, zero)));
@@ -215,6 +216,7 @@ pair_candidates_by_buckets(const std::uint8_t* d, std::size_t i, std::size_t las
     std::uint32_t at_row = row;
     std::size_t n = count;
     for (; i <= last && last - i >= 31 && room - n >= 32; i += 32) {
+        ask_ahead(d + i);
         const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i));
         const auto ends =
             static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, zero)));

@@ -62,6 +62,7 @@ candidates_avx2(const std::uint8_t* d, std::size_t i, std::size_t last, std::siz
     const __m256i z2 = _mm256_load_si256(reinterpret_cast<const __m256i*>(final.bit_of_high));
     const __m256i zero = _mm256_setzero_si256();
     for (; i <= last && last - i >= 31; i += 32) {
+        ask_ahead(d + i);
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i));
         const __m256i z = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i + m - 1));
         ends = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, zero)));
@@ -84,22 +85,29 @@ __attribute__((target("avx2"))) std::size_t
 scan_avx2(const std::uint8_t* d, std::size_t i, std::size_t last, std::size_t m,
           const nibble_tables& first, const nibble_tables& final, std::uint32_t& row, Hit& hit_at,
           Take& take) {
+    // Counted in a local the calls below cannot reach, so it stays in a register rather than
+    // a store and a load per block.
+    std::uint32_t at_row = row;
     while (i <= last) {
         std::uint32_t mask = 0, ends = 0;
-        const std::size_t block = candidates_avx2(d, i, last, m, first, final, mask, ends, row);
-        if (!mask) return block;
+        const std::size_t block = candidates_avx2(d, i, last, m, first, final, mask, ends, at_row);
+        if (!mask) {
+            row = at_row;
+            return block;
+        }
         while (mask) {
             const auto place = static_cast<unsigned>(std::countr_zero(mask));
             mask &= mask - 1;
             if (!hit_at(block + place))
                 continue; // mostly a hit: a pair's first and last are its all
-            take(row + static_cast<std::uint32_t>(
-                           std::popcount(ends & ((std::uint32_t{1} << place) - 1))),
+            take(at_row + static_cast<std::uint32_t>(
+                              std::popcount(ends & ((std::uint32_t{1} << place) - 1))),
                  true);
         }
-        row += static_cast<std::uint32_t>(std::popcount(ends));
+        at_row += static_cast<std::uint32_t>(std::popcount(ends));
         i = block + 32;
     }
+    row = at_row;
     return i;
 }
 

@@ -16,6 +16,7 @@
 // matches. Each record's key ends with a 0 byte, so no match runs from one record into the
 // next. Cost: one byte per character plus five per record.
 #include "search/filter_source.h"
+#include "search/large_allocator.h"
 
 #include <QStringView>
 #include <array>
@@ -88,8 +89,9 @@ class pinyin_key {
     template <class Take>
     void scan(std::string_view query, std::uint32_t b, std::uint32_t e, Take&& take) const;
 
-    std::vector<std::uint8_t> data_;
-    std::vector<std::uint32_t> offsets_;            // rows + 1
+    // In huge pages, as the catalogue's texts: a search streams through all of it.
+    large_vector<std::uint8_t> data_;
+    large_vector<std::uint32_t> offsets_;           // rows + 1
     std::array<std::uint32_t, 256> code_letters_{}; // by byte
     std::array<std::uint64_t, 256> code_classes_{};
     std::array<std::uint32_t, 256> code_others_{};

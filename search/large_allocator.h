@@ -1,7 +1,7 @@
 #pragma once
-// Allocator for the catalogue's big columns: blocks of several megabytes come straight from
-// the system and are marked for huge pages, so filling a million records takes a few
-// hundred page faults instead of hundreds of thousands.
+// Allocator for the big columns of the catalogue and its search key: blocks of several megabytes
+// come straight from the system and are marked for huge pages, so filling a million records takes a
+// few hundred page faults instead of hundreds of thousands.
 #include <cstddef>
 #include <cstdlib>
 #include <new>
