@@ -14,8 +14,8 @@
 // Cost after a scan or load: about 2 bytes per record for both texts.
 #include "catalogue/catalogue_columns.h"
 #include "catalogue/catalogue_values.h"
-#include "search/large_allocator.h"
 #include "search/filter_source.h"
+#include "search/large_allocator.h"
 #include "search/pinyin_key.h"
 
 #include <QHash>
