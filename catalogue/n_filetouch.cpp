@@ -198,14 +198,17 @@ int n_filetouch::of_filedatetimetopb(const filetime& astr_filetime,
     return 1;
 }
 
+QStringView n_filetouch::filename_parts(QStringView full, QStringView& ext) {
+    const qsizetype dot = full.lastIndexOf(u'.');
+    ext = dot < 0 ? QStringView() : full.mid(dot);
+    return dot < 0 ? full : full.left(dot);
+}
+
 QString n_filetouch::of_get_filename_part(QStringView as_filenamefull, QString& as_fileext) {
-    const qsizetype dot = as_filenamefull.lastIndexOf(u'.');
-    if (dot < 0) {
-        as_fileext.clear();
-        return as_filenamefull.toString();
-    }
-    as_fileext = as_filenamefull.mid(dot).toString();
-    return as_filenamefull.left(dot).toString();
+    QStringView ext;
+    const QStringView base = filename_parts(as_filenamefull, ext);
+    as_fileext = ext.toString();
+    return base.toString();
 }
 
 bool n_filetouch::is_marked_folder(QStringView folder) {

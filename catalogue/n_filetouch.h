@@ -110,6 +110,9 @@ class n_filetouch {
     static int of_filedatetimetopb(const filetime& astr_filetime,
                                    std::optional<local_datetime>& adt_filetime);
     static QString of_get_filename_part(QStringView as_filenamefull, QString& as_fileext);
+    // The same as views: the name before its last dot, and `ext` from the dot on (null
+    // without one).
+    static QStringView filename_parts(QStringView full, QStringView& ext);
     static bool of_str_in_array(QStringView ls_str, const QStringList& ls_array, int li_upperbound);
     // The folder rule "only folders whose path holds ##": searched after a drive ("D:"), so
     // a drive name never counts; a path without a drive is searched whole.

@@ -57,18 +57,18 @@ decimal2 size_in_megabytes(std::uint32_t high, std::uint32_t low) {
     return {static_cast<std::int64_t>(whole * 100 + (rest * 100 + megabyte / 2) / megabyte)};
 }
 
-// `text` in lower case into `buffer`: ASCII by hand, anything else as QString does it.
-QString lower_case(QStringView text, QString buffer) {
-    const bool ascii =
-        std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
-    if (!ascii) return text.toString().toLower();
-    buffer.resize(text.size());
-    char16_t* out = reinterpret_cast<char16_t*>(buffer.data());
+// `text` in lower case into `out`: ASCII by hand, anything else as QString does it.
+void lower_into(QStringView text, QString& out) {
+    if (!std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; })) {
+        out = text.toString().toLower();
+        return;
+    }
+    out.resize(text.size());
+    char16_t* to = reinterpret_cast<char16_t*>(out.data());
     for (const QChar c : text) {
         const char16_t u = c.unicode();
-        *out++ = u >= u'A' && u <= u'Z' ? static_cast<char16_t>(u + 32) : u;
+        *to++ = u >= u'A' && u <= u'Z' ? static_cast<char16_t>(u + 32) : u;
     }
-    return buffer;
 }
 
 } // namespace
@@ -151,12 +151,10 @@ bool n_filetouch::storable(const win32_find_dataw& data, qsizetype path_size) {
 
 void n_filetouch::make_record(const QString& ls_directory, const win32_find_dataw& data,
                               record_set& dw_1) {
-    // As of_get_filename_part and toLower would give them, without allocating per file.
-    const QStringView ls_filename = data.name();
-    const qsizetype dot = ls_filename.lastIndexOf(u'.');
-    const QStringView ls_filenamewithno = dot < 0 ? ls_filename : ls_filename.left(dot);
-    lowered_ext_.resize(0);
-    if (dot >= 0) lowered_ext_ = lower_case(ls_filename.mid(dot), std::move(lowered_ext_));
+    // Views and a reused buffer: no allocation per file.
+    QStringView raw_ext;
+    const QStringView ls_filenamewithno = filename_parts(data.name(), raw_ext);
+    lower_into(raw_ext, lowered_ext_);
     const QStringView ls_ext = lowered_ext_;
     if (options_.gi_filetype_upperbound > 0 &&
         !of_str_in_array(ls_ext, options_.gs_filetype, options_.gi_filetype_upperbound))

@@ -69,12 +69,7 @@ void record_set::reset() {
 
 long record_set::insertrow(long before_row) {
     if (before_row != 0) return -1;
-    before_change_in_place();
-    const std::uint32_t id = storage_->add_row();
-    order_.push_back(id);
-    visible_.push_back(id);
-    changed();
-    return static_cast<long>(visible_.size());
+    return append_row([](record_storage&, std::uint32_t) {});
 }
 
 long record_set::append_row(const std::function<void(record_storage&, std::uint32_t)>& fill) {
