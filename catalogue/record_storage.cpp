@@ -44,12 +44,6 @@ void text_arena_column::reserve(std::size_t rows, std::size_t units) {
     narrow_.reserve(narrow_.size() + units);
 }
 
-std::optional<QStringView> text_arena_column::get(std::uint32_t row) const {
-    const std::uint16_t n = lengths_[row];
-    if (n == null_text_length) return std::nullopt;
-    return QStringView(data_.data() + offsets_[row], n);
-}
-
 void text_arena_column::make_ordered() {
     if (ordered_) return;
     large_vector<char16_t> packed;
@@ -227,7 +221,7 @@ void sparse_text_column::append(const sparse_text_column& other, std::uint32_t f
 // --- suffix_text_column --------------------------------------------------------------
 
 void suffix_text_column::set(std::uint32_t row, QStringView text,
-                             std::optional<QStringView> whole) {
+                             const std::optional<QStringView>& whole) {
     if (whole && whole->endsWith(text) && whole->size() - text.size() < kept) {
         cuts_[row] = static_cast<std::uint8_t>(whole->size() - text.size());
         aside_.set_null(row);
@@ -243,13 +237,13 @@ void suffix_text_column::set_null(std::uint32_t row) {
 }
 
 std::optional<QStringView> suffix_text_column::get(std::uint32_t row,
-                                                   std::optional<QStringView> whole) const {
+                                                   const std::optional<QStringView>& whole) const {
     const std::uint8_t cut = cuts_[row];
     if (cut == kept) return aside_.get(row);
     return whole->mid(cut);
 }
 
-void suffix_text_column::keep(std::uint32_t row, std::optional<QStringView> whole) {
+void suffix_text_column::keep(std::uint32_t row, const std::optional<QStringView>& whole) {
     if (!made_from_whole(row)) return;
     const QStringView text = whole->mid(cuts_[row]);
     cuts_[row] = kept;

@@ -35,7 +35,11 @@ class text_arena_column {
     void add_row();
     void set(std::uint32_t row, QStringView text);
     void set_null(std::uint32_t row);
-    std::optional<QStringView> get(std::uint32_t row) const;
+    std::optional<QStringView> get(std::uint32_t row) const {
+        const std::uint16_t n = lengths_[row];
+        if (n == null_text_length) return std::nullopt;
+        return QStringView(data_.data() + offsets_[row], n);
+    }
     // Asks memory for what get(row) reads first.
     void prefetch(std::uint32_t row) const {
         __builtin_prefetch(lengths_.data() + row);
@@ -133,13 +137,14 @@ class suffix_text_column {
 
     void add_row() { cuts_.push_back(kept); }
     void reserve(std::size_t rows) { cuts_.reserve(cuts_.size() + rows); }
-    void set(std::uint32_t row, QStringView text, std::optional<QStringView> whole);
+    void set(std::uint32_t row, QStringView text, const std::optional<QStringView>& whole);
     void set_null(std::uint32_t row);
-    std::optional<QStringView> get(std::uint32_t row, std::optional<QStringView> whole) const;
+    std::optional<QStringView> get(std::uint32_t row,
+                                   const std::optional<QStringView>& whole) const;
     void prefetch(std::uint32_t row) const { __builtin_prefetch(cuts_.data() + row); }
     bool made_from_whole(std::uint32_t row) const { return cuts_[row] != kept; }
     // Before the whole changes: the row's text kept as it is.
-    void keep(std::uint32_t row, std::optional<QStringView> whole);
+    void keep(std::uint32_t row, const std::optional<QStringView>& whole);
     void clear();
     std::size_t memory_bytes() const;
     void append(const suffix_text_column& other);
