@@ -25,7 +25,9 @@ QStringView qt_view(std::u16string_view s) {
 } // namespace
 
 void folder_names::add(std::string_view name) {
-    item it;
+    // Filled where it stays: a copy of a just-built item waits for its stores to land.
+    item& it = items_.emplace_back();
+    it.listed_at = static_cast<std::uint32_t>(items_.size() - 1);
     it.bytes_at = static_cast<std::uint32_t>(bytes_.size());
     it.bytes_size = static_cast<std::uint32_t>(name.size());
     bytes_.append(name);
@@ -54,38 +56,66 @@ void folder_names::add(std::string_view name) {
         it.plain = plain_unit(units_[it.key_at + i]);
     if (it.plain) {
         it.folded_at = static_cast<std::uint32_t>(units_.size());
+        units_.resize(units_.size() + it.key_size);
+        const char16_t* from = units_.data() + it.key_at;
+        char16_t* to = units_.data() + it.folded_at;
+        std::uint64_t head[2] = {0, 0};
         for (std::uint32_t i = 0; i < it.key_size; ++i) {
-            char16_t u = units_[it.key_at + i];
+            char16_t u = from[i];
             if (u >= u'A' && u <= u'Z') u = static_cast<char16_t>(u + 32);
-            units_.push_back(u);
-            if (i < 8) it.head[i / 4] |= std::uint64_t{u} << (16 * (3 - i % 4));
+            to[i] = u;
+            if (i < 8) head[i / 4] |= std::uint64_t{u} << (16 * (3 - i % 4));
         }
+        it.head[0] = head[0];
+        it.head[1] = head[1];
     }
-    items_.push_back(it);
+}
+
+bool folder_names::comes_before(std::uint32_t x, std::uint32_t y) const {
+    const item &a = items_[x], &b = items_[y];
+    if (a.dot != b.dot) return a.dot;
+    if (a.plain && b.plain) {
+        // No unit is 0, so a name that ends inside the head sorts before its longer kin.
+        if (a.head[0] != b.head[0]) return a.head[0] < b.head[0];
+        if (a.head[1] != b.head[1]) return a.head[1] < b.head[1];
+        if (const int c = folded(a).compare(folded(b)); c != 0) return c < 0;
+    } else if (const int c = qt_view(key(a)).compare(qt_view(key(b)), Qt::CaseInsensitive); c != 0)
+        return c < 0;
+    if (const int c = key(a).compare(key(b)); c != 0) return c < 0;
+    return bytes_view(x) < bytes_view(y);
 }
 
 void folder_names::sort() {
-    // Their numbers sorted, not the items themselves: far less to move.
-    std::vector<std::uint32_t> order(items_.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
-    std::sort(order.begin(), order.end(), [this](std::uint32_t x, std::uint32_t y) {
-        const item &a = items_[x], &b = items_[y];
+    // What most comparisons end on, side by side: the items themselves are far larger.
+    struct sort_key {
+        std::uint64_t head0, head1;
+        std::uint32_t item;
+        bool dot, plain;
+    };
+    std::vector<sort_key> keys(items_.size());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        const item& it = items_[i];
+        keys[i] = {it.head[0], it.head[1], static_cast<std::uint32_t>(i), it.dot, it.plain};
+    }
+    std::sort(keys.begin(), keys.end(), [this](const sort_key& a, const sort_key& b) {
         if (a.dot != b.dot) return a.dot;
         if (a.plain && b.plain) {
-            // No unit is 0, so a name that ends inside the head sorts before its longer kin.
-            if (a.head[0] != b.head[0]) return a.head[0] < b.head[0];
-            if (a.head[1] != b.head[1]) return a.head[1] < b.head[1];
-            if (const int c = folded(a).compare(folded(b)); c != 0) return c < 0;
-        } else if (const int c = qt_view(key(a)).compare(qt_view(key(b)), Qt::CaseInsensitive);
-                   c != 0)
-            return c < 0;
-        if (const int c = key(a).compare(key(b)); c != 0) return c < 0;
-        return std::string_view(bytes(x), a.bytes_size) < std::string_view(bytes(y), b.bytes_size);
+            if (a.head0 != b.head0) return a.head0 < b.head0;
+            if (a.head1 != b.head1) return a.head1 < b.head1;
+        }
+        return comes_before(a.item, b.item);
     });
     std::vector<item> ordered;
     ordered.reserve(items_.size());
-    for (const std::uint32_t i : order) ordered.push_back(items_[i]);
+    for (const sort_key& k : keys) ordered.push_back(items_[k.item]);
     items_ = std::move(ordered);
+}
+
+std::vector<std::uint32_t> folder_names::listing_order() const {
+    std::vector<std::uint32_t> order(items_.size());
+    for (std::size_t i = 0; i < items_.size(); ++i)
+        order[items_[i].listed_at] = static_cast<std::uint32_t>(i);
+    return order;
 }
 
 folder_names folder_names::read(DIR* dir, const QByteArray& mask) {

@@ -33,6 +33,15 @@ class folder_names {
     }
     name_decoding decoding(std::size_t i) const { return items_[i].decoding; }
     bool is_dot(std::size_t i) const { return items_[i].dot; }
+    // Asks memory for entry i ahead of its use: its item, and the text of the one before,
+    // whose item was asked for earlier. Another thread listed the folder, so all of it is
+    // in that thread's cache, not in this one's.
+    void prefetch(std::size_t i, std::size_t text_i) const {
+        if (i < items_.size()) __builtin_prefetch(&items_[i]);
+        if (text_i < items_.size()) __builtin_prefetch(units_.data() + items_[text_i].text_at);
+    }
+    // The entries' numbers in the order the file system listed them.
+    std::vector<std::uint32_t> listing_order() const;
 
   private:
     struct item {
@@ -43,12 +52,15 @@ class folder_names {
         // Plain names: their first eight folded units, the first highest, 0 past the end;
         // most comparisons end there, without reading the units.
         std::uint64_t head[2] = {0, 0};
+        std::uint32_t listed_at = 0; // its place in the file system's listing
         name_decoding decoding = name_decoding::utf8;
         bool dot = false;
         bool plain = false; // made of ASCII and caseless scripts only
     };
     void add(std::string_view name);
     void sort();
+    // Whether item x goes before item y.
+    bool comes_before(std::uint32_t x, std::uint32_t y) const;
     std::u16string_view key(const item& it) const {
         return std::u16string_view(units_).substr(it.key_at, it.key_size);
     }

@@ -420,6 +420,8 @@ TEST_F(scanner, read_ahead_gives_the_records_and_checkpoints_of_a_walk_alone) {
                 for (int f = 0; f < 4; ++f)
                     tree.file(QStringLiteral("a%1/b%2/c%3/d/%4.mp3").arg(a).arg(b).arg(c).arg(f));
     }
+    // More than the walk is woken for at once.
+    for (int f = 0; f < 70; ++f) tree.file(QStringLiteral("a0/many/%1.mp3").arg(f), f);
     tree.file(u".hidden/x.mp3"_s);
     tree.fifo(u"a1/pipe"_s);
     tree.symlink(u"a2/loop"_s, tree.path(u"a1"_s));

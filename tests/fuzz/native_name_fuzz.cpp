@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -38,6 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArray whole_name(name.data()), half = whole_name.left(whole_name.size() / 2);
     std::vector<QByteArray> listed{whole_name, half, ".", "a", whole_name.mid(half.size())};
     const folder_names forward = folder_names::sorted(listed);
+    const std::vector<std::uint32_t> listing = forward.listing_order();
+    for (std::size_t p = 0; p < listed.size(); ++p)
+        if (forward.bytes_view(listing[p]) != std::string_view(listed[p].constData())) std::abort();
     std::reverse(listed.begin(), listed.end());
     const folder_names backward = folder_names::sorted(listed);
     for (std::size_t i = 0; i < forward.size(); ++i) {
