@@ -3,8 +3,9 @@
 // button that only raises a flag the operation polls.
 #include "catalogue/operation_feedback.h"
 
-#include <QElapsedTimer>
 #include <QWidget>
+
+#include <cstdint>
 
 class QLabel;
 class QPushButton;
@@ -36,5 +37,5 @@ class w_wait_for3 : public QWidget, public operation_feedback {
     QPushButton* cb_stop_;
     QLabel* p_1_;
     bool ib_stop_ = false;
-    QElapsedTimer since_events_;
+    std::int64_t next_events_ms_ = 0; // on the coarse clock
 };
