@@ -141,15 +141,38 @@ bool n_filetouch::findclose(find_handle handle) {
     return true;
 }
 
+std::optional<std::int64_t> local_offsets::at(std::int64_t utc) {
+    if (utc >= from_ && utc <= to_) return offset_;
+    const std::time_t t = utc;
+    std::tm parts{};
+    if (!::localtime_r(&t, &parts)) return std::nullopt;
+    const std::int64_t offset = parts.tm_gmtoff;
+    constexpr std::int64_t span = 3600;
+    const std::int64_t from = std::min(from_, utc), to = std::max(to_, utc);
+    if (from_ <= to_ && offset == offset_ && to - from <= span) {
+        from_ = from;
+        to_ = to;
+    } else {
+        from_ = to_ = utc;
+        offset_ = offset;
+    }
+    return offset;
+}
+
 bool n_filetouch::filetimetolocalfiletime(const filetime& universal, filetime& local) {
+    local_offsets offsets;
+    return filetimetolocalfiletime(universal, local, offsets);
+}
+
+bool n_filetouch::filetimetolocalfiletime(const filetime& universal, filetime& local,
+                                          local_offsets& offsets) {
     const std::uint64_t ticks = universal.ticks();
     if (ticks > static_cast<std::uint64_t>(INT64_MAX)) return false;
     const std::int64_t t = static_cast<std::int64_t>(ticks);
-    const std::time_t seconds =
-        static_cast<std::time_t>(t / ticks_per_second - unix_epoch_in_1601_seconds);
-    std::tm parts{};
-    if (!::localtime_r(&seconds, &parts)) return false;
-    const std::int64_t offset = static_cast<std::int64_t>(parts.tm_gmtoff) * ticks_per_second;
+    const std::optional<std::int64_t> seconds_east =
+        offsets.at(t / ticks_per_second - unix_epoch_in_1601_seconds);
+    if (!seconds_east) return false;
+    const std::int64_t offset = *seconds_east * ticks_per_second;
     if ((offset < 0 && t < -offset) || (offset > 0 && t > INT64_MAX - offset)) return false;
     local = filetime::from_ticks(static_cast<std::uint64_t>(t + offset));
     return true;
@@ -184,9 +207,16 @@ bool n_filetouch::of_checkbit(std::int32_t al_number, std::uint16_t aui_bit) {
 
 int n_filetouch::of_filedatetimetopb(const filetime& astr_filetime,
                                      std::optional<local_datetime>& adt_filetime) {
+    local_offsets offsets;
+    return of_filedatetimetopb(astr_filetime, adt_filetime, offsets);
+}
+
+int n_filetouch::of_filedatetimetopb(const filetime& astr_filetime,
+                                     std::optional<local_datetime>& adt_filetime,
+                                     local_offsets& offsets) {
     adt_filetime.reset();
     filetime local;
-    if (!filetimetolocalfiletime(astr_filetime, local)) return -1;
+    if (!filetimetolocalfiletime(astr_filetime, local, offsets)) return -1;
     // Dates are kept to the second, counted on the local wall clock from 1970; no calendar
     // is needed for that, and a scan converts a date per file.
     const std::int64_t seconds =

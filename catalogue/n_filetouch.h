@@ -83,6 +83,20 @@ struct win32_find_dataw {
 using find_handle = std::intptr_t;
 inline constexpr find_handle invalid_find_handle = -1;
 
+// Offsets of the system time zone at instants, for a scan that converts a time per file:
+// files come in runs of near times. Two instants at most an hour apart that have one
+// offset have no change of offset between them, so an instant between two already looked
+// up is answered without asking the zone.
+class local_offsets {
+  public:
+    // Seconds east of UTC in force at `utc` (seconds from 1970); nothing when the zone
+    // cannot tell.
+    std::optional<std::int64_t> at(std::int64_t utc);
+
+  private:
+    std::int64_t from_ = 1, to_ = 0, offset_ = 0; // [from_, to_] has offset_; empty at first
+};
+
 class n_filetouch {
   public:
     // `st_scaned_qty` receives the main window's counter text.
@@ -103,12 +117,17 @@ class n_filetouch {
     // Universal to local time by the system time zone, with the offset in force at
     // that instant.
     static bool filetimetolocalfiletime(const filetime& universal, filetime& local);
+    static bool filetimetolocalfiletime(const filetime& universal, filetime& local,
+                                        local_offsets& offsets);
     static bool filetimetosystemtime(const filetime& time, systemtime& parts);
 
     static bool of_checkbit(std::int32_t al_number, std::uint16_t aui_bit);
     // 1, and `adt_filetime` set, on success; -1 and no value otherwise.
     static int of_filedatetimetopb(const filetime& astr_filetime,
                                    std::optional<local_datetime>& adt_filetime);
+    static int of_filedatetimetopb(const filetime& astr_filetime,
+                                   std::optional<local_datetime>& adt_filetime,
+                                   local_offsets& offsets);
     static QString of_get_filename_part(QStringView as_filenamefull, QString& as_fileext);
     // The same as views: the name before its last dot, and `ext` from the dot on (null
     // without one).
@@ -154,8 +173,10 @@ class n_filetouch {
     std::function<void(const QString&)> st_scaned_qty_;
     std::uint32_t lul_find_qty_ = 0;
     left_out_counts left_out_;
-    QString filepath_;                               // reused for every file
-    QString lowered_ext_;                            // reused for every file
+    QString filepath_;    // reused for every file
+    QString lowered_ext_; // reused for every file
+    QString initials_;    // reused for every file
+    local_offsets offsets_;
     std::vector<std::unique_ptr<listing>> listings_; // handle n is slot n - 1
     std::unique_ptr<folder_read_ahead> read_ahead_;  // null with read-ahead off
     int walk_depth_ = 0;                             // of_directory calls under way

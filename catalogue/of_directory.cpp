@@ -178,8 +178,9 @@ void n_filetouch::make_record(const QString& ls_directory, const win32_find_data
         }
     }
     std::optional<local_datetime> created;
-    of_filedatetimetopb(data.ftcreationtime, created);
-    const QString initials = gf_getfirstletter(ls_filenamemain, 0);
+    of_filedatetimetopb(data.ftcreationtime, created, offsets_);
+    gf_getfirstletter_into(ls_filenamemain, 0, initials_);
+    const QStringView initials = initials_;
     // The place the record is appended at: a search during the scan filters the visible rows,
     // which must not make two records share a number.
     const long ll_appended = dw_1.rowcount() + dw_1.filteredcount() + dw_1.setasidecount() + 1;

@@ -32,10 +32,16 @@ void to_upper_in_place(QString& text) {
 } // namespace
 
 QString gf_getfirstletter(QStringView as_inputstring, int upper) {
+    QString result(as_inputstring.size(), Qt::Uninitialized);
+    gf_getfirstletter_into(as_inputstring, upper, result);
+    return result;
+}
+
+void gf_getfirstletter_into(QStringView as_inputstring, int upper, QString& out) {
     const qsizetype n = as_inputstring.size();
     const char16_t* in = as_inputstring.utf16();
-    QString result(n, Qt::Uninitialized);
-    char16_t* out = reinterpret_cast<char16_t*>(result.data());
+    out.resize(n);
+    char16_t* to = reinterpret_cast<char16_t*>(out.data());
     for (qsizetype i = 0; i < n; ++i) {
         const char16_t u = in[i];
         char16_t c = u;
@@ -43,8 +49,7 @@ QString gf_getfirstletter(QStringView as_inputstring, int upper) {
             const char initial = gb2312_initials[u - gb2312_initials_first];
             if (initial != gb2312_initials_keep) c = static_cast<char16_t>(initial);
         }
-        out[i] = c;
+        to[i] = c;
     }
-    if (upper != 0) to_upper_in_place(result);
-    return result;
+    if (upper != 0) to_upper_in_place(out);
 }

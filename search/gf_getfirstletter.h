@@ -7,3 +7,5 @@
 // result has exactly as many UTF-16 units as the input. upper != 0 upper-cases the
 // whole result, input letters included.
 QString gf_getfirstletter(QStringView as_inputstring, int upper = 0);
+// The same into `out`, whose memory is reused: a scan makes initials for every file.
+void gf_getfirstletter_into(QStringView as_inputstring, int upper, QString& out);

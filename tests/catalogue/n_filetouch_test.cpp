@@ -176,6 +176,29 @@ TEST(filetime_conversion, local_date_follows_the_time_zone) {
     }
 }
 
+TEST(filetime_conversion, remembered_offsets_agree_with_the_zone_across_its_changes) {
+    // Changes at half hours (St. John's, Lord Howe's half-hour summer shift) and at hours.
+    for (const char* zone : {"America/St_Johns", "Australia/Lord_Howe", "Europe/Berlin"}) {
+        scoped_tz tz(zone);
+        local_offsets offsets;
+        const auto zone_offset = [](std::int64_t utc) {
+            const std::time_t t = utc;
+            std::tm parts{};
+            ::localtime_r(&t, &parts);
+            return std::int64_t{parts.tm_gmtoff};
+        };
+        // A year in odd steps, each with a look back and ahead: runs that grow both ways
+        // and jumps that start a new run.
+        const std::int64_t from = utc(2021, 1, 1, 0, 0, 0).toSecsSinceEpoch();
+        for (std::int64_t t = from; t < from + 366 * 86'400; t += 797)
+            for (const std::int64_t at : {t, t + 1800, t + 900, t - 1700})
+                ASSERT_EQ(offsets.at(at), zone_offset(at)) << zone << " " << at;
+        // One offset in winter and the next winter is no reason to trust it in between.
+        for (const int day : {10, 300, 182})
+            ASSERT_EQ(offsets.at(from + day * 86'400), zone_offset(from + day * 86'400)) << zone;
+    }
+}
+
 TEST(filetime_conversion, milliseconds_are_dropped_but_split_out) {
     scoped_tz tz("UTC");
     const filetime t = filetime::from_ticks(filetime_of(utc(2020, 2, 29, 10, 20, 30)).ticks() +
