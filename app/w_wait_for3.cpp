@@ -7,18 +7,9 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
-#include <ctime>
 
 namespace {
 constexpr std::int64_t events_interval_ms = 30;
-
-// The kernel's tick clock, a few milliseconds coarse: a scan reads it at every entry, and
-// the precise clock costs several times more per read.
-std::int64_t coarse_now_ms() {
-    timespec t{};
-    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
-    return std::int64_t{t.tv_sec} * 1000 + t.tv_nsec / 1'000'000;
-}
 
 QFont gb_font(const QString& family, int points) {
     QFont f(family, points);
@@ -88,11 +79,11 @@ void w_wait_for3::of_setmessage(const QString& message) {
 }
 
 void w_wait_for3::process_events() {
-    if (coarse_now_ms() < next_events_ms_) return;
+    if (checkpoint_clock_ms() < next_events_ms_) return;
     process_events_now();
 }
 
 void w_wait_for3::process_events_now() {
     QCoreApplication::processEvents();
-    next_events_ms_ = coarse_now_ms() + events_interval_ms;
+    next_events_ms_ = checkpoint_clock_ms() + events_interval_ms;
 }

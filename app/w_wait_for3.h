@@ -37,5 +37,5 @@ class w_wait_for3 : public QWidget, public operation_feedback {
     QPushButton* cb_stop_;
     QLabel* p_1_;
     bool ib_stop_ = false;
-    std::int64_t next_events_ms_ = 0; // on the coarse clock
+    std::int64_t next_events_ms_ = 0; // on checkpoint_clock_ms()
 };

@@ -12,7 +12,6 @@
 #include <QFileInfo>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <unistd.h>
@@ -23,16 +22,13 @@ namespace {
 
 constexpr int top_folders = 20, sub_folders = 20, files_per_folder = 500;
 
-// What the wait window costs at a checkpoint: a coarse clock check, events every few
-// milliseconds.
+// What the wait window costs at a checkpoint: a clock check, events every few milliseconds.
 class clock_feedback final : public operation_feedback {
   public:
     void of_setmessage(const QString& m) override { last_ = m; }
     bool ib_stop() const override { return false; }
     void process_events() override {
-        timespec t{};
-        ::clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
-        const std::int64_t now = std::int64_t{t.tv_sec} * 1000 + t.tv_nsec / 1'000'000;
+        const std::int64_t now = checkpoint_clock_ms();
         if (now >= next_ms_) {
             next_ms_ = now + 5;
             ++pumps_;

@@ -3,6 +3,9 @@
 // a message line, the user's stop request, and a chance for the user interface to run.
 #include <QString>
 
+#include <cstdint>
+#include <ctime>
+
 class operation_feedback {
   public:
     virtual ~operation_feedback() = default;
@@ -13,6 +16,15 @@ class operation_feedback {
     // Called at every checkpoint; the window side decides how often it really pumps events.
     virtual void process_events() = 0;
 };
+
+// Milliseconds on the kernel's tick clock, a few milliseconds coarse, for deciding at a
+// checkpoint whether events are due: a scan checks at every entry, and the precise clock
+// costs several times more per read.
+inline std::int64_t checkpoint_clock_ms() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
+    return std::int64_t{t.tv_sec} * 1000 + t.tv_nsec / 1'000'000;
+}
 
 // For callers with no window: no messages, never stopped.
 class silent_feedback final : public operation_feedback {
