@@ -247,14 +247,7 @@ void folder_read_ahead::read(const std::shared_ptr<folder>& f) {
     }
 
     const bool read_below = f->layers <= max_layers_;
-    // Looked at in the order the file system lists them, as other tools do: the kernel's
-    // records of a folder's entries then tend to lie in that order, and reading them so is
-    // faster than in name order.
-    for (const std::uint32_t i : f->names.listing_order()) {
-        // Stopped, or the walk has left the folder: nothing more is looked at.
-        if (f->cancelled.load(std::memory_order_relaxed) ||
-            stopping_.load(std::memory_order_relaxed))
-            break;
+    const auto look = [&](std::size_t i) {
         entry_facts& e = f->entries[i];
         look_at_entry(::dirfd(dir), f->names.bytes(i), e);
         // Only what the walk would enter; hidden and system folders it passes by.
@@ -275,6 +268,23 @@ void folder_read_ahead::read(const std::shared_ptr<folder>& f) {
             { const std::lock_guard lock(mutex_); }
             progress_.notify_all();
         }
+    };
+    // Looked at in the order the file system lists them, as other tools do: the kernel's
+    // records of a folder's entries then tend to lie in that order, and reading them so is
+    // faster than in name order.
+    for (const std::uint32_t i : f->names.listing_order()) {
+        // Stopped, or the walk has left the folder: nothing more is looked at.
+        if (f->cancelled.load(std::memory_order_relaxed) ||
+            stopping_.load(std::memory_order_relaxed))
+            break;
+        // The walk waits here: its entries first, so that it waits for a few entries, not
+        // for the rest of the folder.
+        if (f->waiting.load()) {
+            const std::size_t from = f->wake_at.load();
+            for (std::size_t w = from; w < std::min(from + wake_batch, f->entries.size()); ++w)
+                if (!f->ready[w].load()) look(w);
+        }
+        if (!f->ready[i].load()) look(i);
     }
     ::closedir(dir);
     const std::lock_guard lock(mutex_);
