@@ -80,6 +80,8 @@ struct folder_read_ahead::folder {
     std::atomic<bool> waiting{false};
     // The entry the walk waits for.
     std::atomic<std::size_t> wake_at{0};
+    // The walk has waited long here: the entries it waits for are looked at first.
+    std::atomic<bool> hurry{false};
 
     // Entry i and the batch after it are there: the walk is woken for a batch, not for each
     // entry, as each wake is a switch between threads.
@@ -98,8 +100,9 @@ bool folder_read_ahead::order::operator()(const std::shared_ptr<folder>& a,
     return a.get() < b.get();
 }
 
-folder_read_ahead::folder_read_ahead(int threads, int max_layers)
-    : threads_(threads), max_layers_(max_layers) {}
+folder_read_ahead::folder_read_ahead(int threads, int max_layers,
+                                     std::chrono::milliseconds hurry_after)
+    : threads_(threads), max_layers_(max_layers), hurry_after_(hurry_after) {}
 
 folder_read_ahead::~folder_read_ahead() {
     stop();
@@ -152,7 +155,11 @@ const entry_facts* folder_read_ahead::entry(folder& f, std::size_t i) {
         std::unique_lock lock(mutex_);
         f.wake_at = i;
         f.waiting = true;
-        progress_.wait(lock, [&] { return f.ready[i].load() || f.state == folder::phase::done; });
+        const auto there = [&] { return f.ready[i].load() || f.state == folder::phase::done; };
+        if (!progress_.wait_for(lock, hurry_after_, there)) {
+            f.hurry = true;
+            progress_.wait(lock, there);
+        }
         f.waiting = false;
         if (!f.ready[i].load()) return nullptr;
     }
@@ -277,9 +284,9 @@ void folder_read_ahead::read(const std::shared_ptr<folder>& f) {
         if (f->cancelled.load(std::memory_order_relaxed) ||
             stopping_.load(std::memory_order_relaxed))
             break;
-        // The walk waits here: its entries first, so that it waits for a few entries, not
-        // for the rest of the folder.
-        if (f->waiting.load()) {
+        // On a slow disk the walk, and the window with it, would wait for the rest of the
+        // folder: the entries it waits for come first.
+        if (f->hurry.load() && f->waiting.load()) {
             const std::size_t from = f->wake_at.load();
             for (std::size_t w = from; w < std::min(from + wake_batch, f->entries.size()); ++w)
                 if (!f->ready[w].load()) look(w);

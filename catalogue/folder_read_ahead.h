@@ -11,6 +11,7 @@
 #include <QByteArray>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <dirent.h>
@@ -41,7 +42,10 @@ class folder_read_ahead {
     static constexpr std::size_t held_limit = 1 << 15;
 
     // `threads` workers; folders of `max_layers` or less have their subfolders read ahead.
-    folder_read_ahead(int threads, int max_layers);
+    // Entries are looked at in the file system's order, but once the walk has waited
+    // `hurry_after` in a folder, those it waits for go first.
+    folder_read_ahead(int threads, int max_layers,
+                      std::chrono::milliseconds hurry_after = std::chrono::milliseconds(20));
     ~folder_read_ahead();
     folder_read_ahead(const folder_read_ahead&) = delete;
     folder_read_ahead& operator=(const folder_read_ahead&) = delete;
@@ -69,6 +73,7 @@ class folder_read_ahead {
     void forget(const std::shared_ptr<folder>& f);
 
     const int threads_, max_layers_;
+    const std::chrono::milliseconds hurry_after_;
     std::mutex mutex_;
     std::condition_variable work_ready_, progress_;
     std::map<QByteArray, std::shared_ptr<folder>> known_; // by path: queued, read or reading

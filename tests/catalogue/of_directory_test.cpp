@@ -1,4 +1,5 @@
 #include "catalogue/catalogue_columns.h"
+#include "catalogue/folder_read_ahead.h"
 #include "catalogue/n_filetouch.h"
 #include "catalogue/operation_feedback.h"
 #include "catalogue/record_set.h"
@@ -11,6 +12,7 @@
 #include <QFile>
 #include <algorithm>
 #include <chrono>
+#include <fcntl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -409,6 +411,29 @@ TEST_F(scanner, paths_longer_than_the_column_are_skipped_and_counted) {
     EXPECT_EQ(paths(), QStringList{folder + fits});
     EXPECT_EQ(item(folder + fits, col_filepath).size(), 1024);
     EXPECT_EQ(unstorable, 2);
+}
+
+TEST_F(scanner, read_ahead_hurried_by_the_walk_still_gives_each_entry_its_own_facts) {
+    for (int f = 0; f < 1000; ++f) tree.file(QStringLiteral("many/%1.mp3").arg(f), f * 1000 + 1);
+    tree.folder(u"many/sub"_s);
+    // Hurried at the walk's first wait: the worker leaves the listing's order at once.
+    folder_read_ahead ahead(1, 5, std::chrono::milliseconds(0));
+    const auto folder = ahead.open(tree.path(u"many/"_s).toUtf8(), 1);
+    ASSERT_TRUE(folder);
+    const folder_names& names = folder_read_ahead::names(*folder);
+    ASSERT_EQ(names.size(), 1003u); // ".", "..", "sub" and the files
+    const int dir = ::open(tree.path(u"many"_s).toUtf8().constData(), O_RDONLY | O_DIRECTORY);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const entry_facts* e = ahead.entry(*folder, i);
+        ASSERT_NE(e, nullptr) << i;
+        entry_facts alone;
+        look_at_entry(dir, names.bytes(i), alone);
+        ASSERT_EQ(e->size, alone.size) << names.bytes(i);
+        ASSERT_EQ(e->attributes, alone.attributes) << names.bytes(i);
+    }
+    EXPECT_EQ(ahead.entry(*folder, names.size()), nullptr);
+    ::close(dir);
+    ahead.close(folder);
 }
 
 TEST_F(scanner, read_ahead_gives_the_records_and_checkpoints_of_a_walk_alone) {
