@@ -159,11 +159,6 @@ std::optional<std::int64_t> local_offsets::at(std::int64_t utc) {
     return offset;
 }
 
-bool n_filetouch::filetimetolocalfiletime(const filetime& universal, filetime& local) {
-    local_offsets offsets;
-    return filetimetolocalfiletime(universal, local, offsets);
-}
-
 bool n_filetouch::filetimetolocalfiletime(const filetime& universal, filetime& local,
                                           local_offsets& offsets) {
     const std::uint64_t ticks = universal.ticks();

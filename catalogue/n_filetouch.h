@@ -115,8 +115,7 @@ class n_filetouch {
     bool findclose(find_handle handle);
 
     // Universal to local time by the system time zone, with the offset in force at
-    // that instant.
-    static bool filetimetolocalfiletime(const filetime& universal, filetime& local);
+    // that instant, as `offsets` remembers it.
     static bool filetimetolocalfiletime(const filetime& universal, filetime& local,
                                         local_offsets& offsets);
     static bool filetimetosystemtime(const filetime& time, systemtime& parts);
