@@ -29,6 +29,18 @@ bool sync_parent_folder(const QString& path) {
     return sync_folder(QFileInfo(path).absolutePath());
 }
 
+namespace {
+
+// The file a save lands in: QSaveFile follows a symbolic link and renames over its target,
+// so the folder to flush is the target's, not the link's.
+QString saved_file_path(const QString& path) {
+    QFileInfo at(path);
+    for (int depth = 0; depth < 128 && at.isSymLink(); ++depth) at.setFile(at.symLinkTarget());
+    return at.filePath();
+}
+
+} // namespace
+
 bool durable_commit(QSaveFile& file) {
     const auto drop = [&file] {
         file.cancelWriting();
@@ -42,6 +54,7 @@ bool durable_commit(QSaveFile& file) {
     do rc = ::fsync(file.handle());
     while (rc != 0 && errno == EINTR);
     if (rc != 0) return drop();
+    const QString landed = saved_file_path(file.fileName());
     if (!file.commit()) return false;
-    return sync_parent_folder(file.fileName());
+    return sync_parent_folder(landed);
 }

@@ -274,7 +274,8 @@ TEST_F(settings_file_test, write_to_a_locked_folder_fails_and_keeps_the_old_file
 TEST_F(settings_file_test, an_unreadable_file_is_not_replaced) {
     put("[mediaplay]\nplayer=1\n[keep]\nthis=1\n");
     QFile::setPermissions(path, QFileDevice::WriteOwner);
-    if (QFile f(path); f.open(QIODevice::ReadOnly)) GTEST_SKIP() << "permissions not enforced";
+    if (QFile f(path); f.open(QIODevice::ReadOnly))
+        GTEST_SKIP() << "permissions do not bind this process";
     EXPECT_FALSE(ini.write(u"mediaplay", u"player", u"0"));
     QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     EXPECT_EQ(contents(), "[mediaplay]\nplayer=1\n[keep]\nthis=1\n");

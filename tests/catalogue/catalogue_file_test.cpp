@@ -228,18 +228,25 @@ TEST(durable_saves, an_image_taken_after_the_saves_holds_every_file_whole) {
     const QString sheet = card.path(spreadsheet_export_file_name);
     const QString list = card.path(u"quellmark_diskarea.dll"_s);
     const QString ini = card.path(u"quellmark.ini"_s);
+    // A settings file kept on the card behind a symbolic link on the local disk.
+    QTemporaryDir local;
+    const QString link = local.filePath(u"quellmark.ini"_s);
+    const QString linked = card.path(u"linked.ini"_s);
+    write_all_bytes(linked, "[mediaplay]\n");
+    ASSERT_TRUE(QFile::link(linked, link));
     // The second round replaces the files of the first.
     for (int round = 0; round < 2; ++round) {
         ASSERT_TRUE(save_catalogue_file(rs, catalogue));
         ASSERT_TRUE(save_spreadsheet_export(rs, sheet));
         ASSERT_TRUE(write_list_file(list, {u"diskarea"_s}, {{u"D:/"_s + QString::number(round)}}));
         ASSERT_TRUE(settings_file(ini).write(u"mediaplay", u"type", QString::number(round)));
+        ASSERT_TRUE(settings_file(link).write(u"mediaplay", u"type", QString::number(round)));
         rs.insertrow(0);
     }
     // The live files are the reference: the snapshot must hold exactly them.
     QTemporaryDir reference;
     std::vector<std::pair<QString, QString>> expected;
-    for (const QString& file : {catalogue, sheet, list, ini}) {
+    for (const QString& file : {catalogue, sheet, list, ini, linked}) {
         const QString name = QFileInfo(file).fileName();
         ASSERT_TRUE(QFile::copy(file, reference.filePath(name)));
         expected.emplace_back(name, reference.filePath(name));

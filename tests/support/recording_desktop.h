@@ -13,12 +13,14 @@ class recording_desktop final : public desktop_opener {
 
     bool open_folder(const QString& folder) override {
         folders << folder;
-        return true;
+        return accept;
     }
     bool open_file(const QString& file) override {
         files << file;
-        return true;
+        return accept;
     }
     QStringList folders;
     QStringList files;
+    // What the desktop answers: false as when no program takes the file.
+    bool accept = true;
 };

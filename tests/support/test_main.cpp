@@ -1,5 +1,7 @@
 // Every test program starts here: a private home and caches so nothing is written
-// outside a temporary folder, and windows drawn offscreen.
+// outside a temporary folder, windows drawn offscreen, and permissions that bind root too.
+#include "tests/support/permission_checks.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -8,6 +10,7 @@
 #include <cstdlib>
 
 int main(int argc, char** argv) {
+    drop_permission_override();
     QTemporaryDir home;
     const QByteArray h = home.path().toLocal8Bit();
     ::setenv("HOME", h.constData(), 1);
