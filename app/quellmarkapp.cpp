@@ -31,8 +31,9 @@ int quellmarkapp::run(int argc, char** argv) {
                 .arg(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)));
         return 1;
     }
-    single_instance instance(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation),
-                             folder);
+    single_instance instance(
+        instance_folder(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation), folder),
+        folder);
     if (!instance.is_first()) {
         if (instance.ask_first_to_raise()) return 0;
         // The first one holds the lock but did not answer in time: say so, start no second one.

@@ -15,7 +15,12 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -83,6 +88,76 @@ TEST(start_up, second_start_raises_the_first_and_the_lock_ends_with_it) {
     first.reset();
     EXPECT_FALSE(second.ask_first_to_raise(200)); // nobody listens any more
     EXPECT_TRUE(single_instance(runtime.path(), folder.path()).is_first());
+}
+
+// An ordinary user without XDG_RUNTIME_DIR whose runtime-<user> folder someone else made:
+// the first start must run and hold the lock, a second must still be told apart.
+TEST(start_up, a_runtime_folder_taken_by_another_user_does_not_count_as_a_running_copy) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a child as another user";
+    const passwd* user = ::getpwnam("nobody");
+    if (!user) GTEST_SKIP() << "no user nobody here";
+    const uid_t uid = user->pw_uid;
+    const gid_t gid = user->pw_gid;
+    const QString own = u"quellmark-"_s + QString::number(uid);
+
+    // Which folders another user made first: the runtime folder alone, then ours too.
+    for (const QStringList& squatted :
+         {QStringList{u"runtime-nobody"_s}, QStringList{u"runtime-nobody"_s, own}}) {
+        QTemporaryDir tmp; // stands in for /tmp
+        ::chmod(QFile::encodeName(tmp.path()).constData(), 01777);
+        for (const QString& name : squatted) {
+            QDir(tmp.path()).mkdir(name);
+            ::chmod(QFile::encodeName(tmp.filePath(name)).constData(), 0700);
+        }
+        const QString program = tmp.filePath(u"program"_s);
+        QDir().mkpath(program);
+        ASSERT_EQ(::chown(QFile::encodeName(program).constData(), uid, gid), 0);
+
+        int out[2];
+        ASSERT_EQ(::pipe(out), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(out[0]);
+            ::setenv("TMPDIR", QFile::encodeName(tmp.path()).constData(), 1);
+            ::unsetenv("XDG_RUNTIME_DIR");
+            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+                ::_exit(2);
+            const QString runtime =
+                QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+            const QString folder = instance_folder(runtime, program);
+            QString report = u"runtime=%1 folder=%2"_s.arg(runtime, folder);
+            {
+                single_instance first(folder, program);
+                single_instance second(folder, program);
+                report += u" first=%1 held=%2 second=%3"_s.arg(first.is_first())
+                              .arg(first.holds_lock())
+                              .arg(second.is_first());
+            }
+            const QByteArray bytes = report.toUtf8();
+            const bool sent =
+                ::write(out[1], bytes.constData(), size_t(bytes.size())) == ssize_t(bytes.size());
+            ::_exit(sent ? 0 : 3);
+        }
+        ::close(out[1]);
+        QByteArray report;
+        char buffer[512];
+        for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) report.append(buffer, n);
+        ::close(out[0]);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+        const QString folder =
+            squatted.contains(own) ? program + u"/.quellmark-run"_s : tmp.filePath(own);
+        EXPECT_EQ(QString::fromUtf8(report),
+                  u"runtime= folder=%1 first=1 held=1 second=0"_s.arg(folder));
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &st), 0);
+        EXPECT_EQ(st.st_uid, uid);
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+        for (const QString& path : {folder, program}) // so the temporary folder can go
+            ::chown(QFile::encodeName(path).constData(), 0, 0);
+    }
 }
 
 TEST(start_up, standard_dialogs_read_chinese_whatever_the_locale) {
