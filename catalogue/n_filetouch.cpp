@@ -125,6 +125,17 @@ find_handle n_filetouch::open_listing(const QString& pattern, win32_find_dataw& 
     return static_cast<find_handle>(listings_.size());
 }
 
+void n_filetouch::count_unlisted(const QString& folder) {
+    struct stat st {};
+    if (::stat(native_path(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
+    if (left_out_.unreadable_folders++ == 0) {
+        // Shown as the user names folders: without the separator the walk added.
+        const bool root = folder.size() == 1;
+        left_out_.first_unreadable =
+            folder.endsWith(path_separator) && !root ? folder.chopped(1) : folder;
+    }
+}
+
 bool n_filetouch::findnextfile(find_handle handle, win32_find_dataw& data) {
     if (handle < 1 || static_cast<std::size_t>(handle) > listings_.size()) return false;
     const auto& l = listings_[static_cast<std::size_t>(handle - 1)];

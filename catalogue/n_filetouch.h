@@ -144,12 +144,14 @@ class n_filetouch {
     // Directory entries examined during this scan.
     std::uint32_t lul_find_qty() const { return lul_find_qty_; }
     // Wanted files and folders left out because the catalogue could not hold them, by
-    // reason, and in all.
+    // reason, and in all; and the folders that could not be listed, whose files are unknown.
     struct left_out_counts {
         long undecodable = 0;   // neither UTF-8 nor GB18030
         long bad_character = 0; // TAB or a line break in the name
         long too_long = 0;      // longer than the path column
         long total() const { return undecodable + bad_character + too_long; }
+        long unreadable_folders = 0; // there, but not to be listed (permissions, errors)
+        QString first_unreadable;    // the first of them
     };
     const left_out_counts& left_out() const { return left_out_; }
     long unstorable_qty() const { return left_out_.total(); }
@@ -166,6 +168,8 @@ class n_filetouch {
     void make_record(const QString& ls_directory, const win32_find_dataw& data, record_set& dw_1);
     // Counts the entry when the catalogue cannot hold `path` (built from its name).
     bool storable(const win32_find_dataw& data, qsizetype path_size);
+    // Counts `folder` when it is there but could not be listed; a missing one is not counted.
+    void count_unlisted(const QString& folder);
 
     operation_feedback& feedback_;
     scan_options options_;

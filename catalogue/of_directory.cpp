@@ -95,7 +95,10 @@ int n_filetouch::of_directory(const QString& as_filespec, const QString& as_ext,
 
     win32_find_dataw data;
     const find_handle handle = open_listing(pattern, data, li_layers);
-    if (handle < 1) return -1;
+    if (handle < 1) {
+        count_unlisted(ls_directory);
+        return -1;
+    }
 
     do {
         feedback_.process_events();

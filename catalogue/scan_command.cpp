@@ -6,6 +6,8 @@
 #include "catalogue/record_set.h"
 #include "catalogue/spreadsheet_export.h"
 
+#include <QDir>
+
 scan_outcome run_scan_command(const scan_request& request, record_set& catalogue,
                               operation_feedback& feedback,
                               const std::function<void(const QString&)>& show_count) {
@@ -50,10 +52,19 @@ QString left_out_line(const n_filetouch::left_out_counts& n) {
            why.join(QStringLiteral(",")) + QStringLiteral(")");
 }
 
+// One line: how many folders could not be read, and the first of them.
+QString unreadable_line(const n_filetouch::left_out_counts& n) {
+    if (n.unreadable_folders == 0) return {};
+    return QStringLiteral("有 %1 个文件夹无法读取,其中的文件未收入清单(第一个: %2)")
+        .arg(QString::number(n.unreadable_folders), QDir::toNativeSeparators(n.first_unreadable));
+}
+
 } // namespace
 
 QString scan_closing_message(const scan_outcome& outcome) {
-    const QString left_out = left_out_line(outcome.left_out);
+    QStringList lines{left_out_line(outcome.left_out), unreadable_line(outcome.left_out)};
+    lines.removeAll(QString());
+    const QString left_out = lines.join(QStringLiteral("\n"));
     if (outcome.stopped) return left_out;
     // A file that could not be written is named instead of claiming success; the previous
     // file is still there.

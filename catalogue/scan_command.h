@@ -36,5 +36,5 @@ scan_outcome run_scan_command(const scan_request& request, record_set& catalogue
                               const std::function<void(const QString&)>& show_count);
 
 // The text of the box that closes a scan. A stopped scan has one only when files were
-// left out (empty otherwise): the user hears of them either way.
+// left out or folders could not be read (empty otherwise): the user hears of them either way.
 QString scan_closing_message(const scan_outcome& outcome);

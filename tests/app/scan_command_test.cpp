@@ -18,6 +18,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
@@ -25,7 +26,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <fcntl.h>
 #include <functional>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -156,6 +159,35 @@ TEST_F(scan_command, a_file_that_cannot_be_saved_is_named_instead_of_success) {
     EXPECT_TRUE(answers.messages[0].contains(catalogue_path()))
         << answers.messages[0].toStdString();
     EXPECT_FALSE(answers.messages[0].contains(u"已经存放在"_s));
+}
+
+TEST_F(scan_command, unreadable_folders_are_counted_and_the_first_is_named) {
+    tree.file(u"a/closed/x.mp3"_s);
+    tree.file(u"locked/y.mp3"_s);
+    tree.file(u"z/after.mp3"_s);
+    const QStringList closed{tree.path(u"a/closed"_s), tree.path(u"locked"_s)};
+    for (const QString& folder : closed) QFile::setPermissions(folder, {});
+    const int probe = ::open(QFile::encodeName(closed[0]).constData(), O_RDONLY | O_DIRECTORY);
+    if (probe >= 0) {
+        ::close(probe);
+        for (const QString& folder : closed)
+            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                              QFileDevice::ExeOwner);
+        GTEST_SKIP() << "permissions do not bind this process";
+    }
+    // A missing area (a card not inserted) is nothing unreadable.
+    dialogs.areas = {tree.root(), tree.path(u"missing"_s)};
+    window->ue_scandisk();
+    for (const QString& folder : closed)
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner);
+
+    EXPECT_EQ(window->dts_fileslist().rowcount(), 4) << "the scan goes on past them";
+    ASSERT_EQ(answers.messages.size(), 1);
+    EXPECT_TRUE(answers.messages[0].contains(u"文件清单已经存放在"_s));
+    EXPECT_TRUE(answers.messages[0].endsWith(
+        u"有 2 个文件夹无法读取,其中的文件未收入清单(第一个: "_s + closed[0] + u")"_s))
+        << answers.messages[0].toStdString();
 }
 
 TEST_F(scan_command, a_second_scan_cannot_start_while_one_runs) {
