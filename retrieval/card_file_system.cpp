@@ -1,5 +1,7 @@
 #include "retrieval/card_file_system.h"
 
+#include "catalogue/native_names.h"
+
 #include <QChar>
 
 #include <cstring>
@@ -97,10 +99,14 @@ card_limits limits_of_folder(int folder_fd) {
     const long type = static_cast<long>(fs.f_type);
     if (type == msdos_magic) return limits_for_type("vfat");
     if (type == exfat_magic) return limits_for_type("exfat");
-    if (type != fuse_magic) return {};
+    // Elsewhere the name limit is in bytes, as the file system tells it.
+    card_limits other;
+    if (fs.f_namelen > 0) other.max_name_length = fs.f_namelen;
+    if (type != fuse_magic) return other;
     struct stat st {};
-    if (::fstat(folder_fd, &st) != 0) return {};
-    return limits_for_type(fuse_type_of(st.st_dev));
+    if (::fstat(folder_fd, &st) != 0) return other;
+    const card_limits fuse = limits_for_type(fuse_type_of(st.st_dev));
+    return fuse.kind == card_kind::other ? other : fuse;
 }
 
 bool size_allowed(const card_limits& limits, std::int64_t size) {
@@ -115,6 +121,11 @@ bool name_allowed(const card_limits& limits, QStringView name) {
             return false;
     }
     return true;
+}
+
+bool name_fits(const card_limits& limits, QStringView name) {
+    if (limits.kind == card_kind::other) return native_path(name).size() <= limits.max_name_length;
+    return shown_path(name).size() <= limits.max_name_length;
 }
 
 std::optional<mount_entry> parse_mountinfo_line(std::string_view line) {

@@ -19,6 +19,9 @@ enum class card_kind { other, fat, exfat };
 struct card_limits {
     card_kind kind = card_kind::other;
     std::int64_t max_file_size = INT64_MAX;
+    // The longest name: in UTF-16 units on FAT and exFAT, in bytes of the name on disk
+    // elsewhere.
+    std::int64_t max_name_length = 255;
 };
 
 // The limits of a file system type as the mount table names it ("vfat", "exfat", ...).
@@ -31,6 +34,8 @@ bool size_allowed(const card_limits& limits, std::int64_t size);
 // Whether the file system takes `name`: FAT and exFAT refuse \ / : * ? " < > | and control
 // characters.
 bool name_allowed(const card_limits& limits, QStringView name);
+// Whether `name` is no longer than the file system takes.
+bool name_fits(const card_limits& limits, QStringView name);
 
 // One line of /proc/self/mountinfo, the parts used here; text unescaped.
 struct mount_entry {

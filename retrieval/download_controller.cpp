@@ -81,6 +81,9 @@ QString copy_failure_text(copy_failure failure, const QString& name) {
     case copy_failure::name_refused:
         why = u"文件名含有读卡器或U盘不允许的字符(\\ / : * ? \" < > | 或控制字符)"_s;
         break;
+    case copy_failure::name_too_long:
+        why = u"文件名太长, 超过了读卡器或U盘允许的长度, 请把文件名改短"_s;
+        break;
     case copy_failure::card_removed:
         why = u"读卡器或U盘在下载时被拔出"_s;
         break;
@@ -157,10 +160,14 @@ QString download_controller::choose_folder_for_download() {
 }
 
 download_controller::row_result download_controller::copy_counted(const QString& from,
+                                                                  const QString& folder,
                                                                   const QString& to, bool showmsg,
                                                                   operation_feedback& feedback) {
     copy_options options;
     options.limits = limits_;
+    // Checked at every copy, not once per run: a card unmounted between two copies leaves its
+    // empty mount point on the local disk, which must not take the rest.
+    options.folder_device = folders_.device_of(folder);
     const copy_failure failure = copy_file_block(from, to, showmsg, feedback, options);
     if (failure == copy_failure::stopped) return {row_outcome::stopped, failure};
     if (failure != copy_failure::none) return {row_outcome::copy_failed, failure};
@@ -178,7 +185,7 @@ download_controller::row_result download_controller::copy_row(const record_set& 
     if (!is_plain_file_name(name)) return {row_outcome::bad_name};
     const QString to = download_target(folder, rows.getitemstring(row, col_filename),
                                        rows.getitemstring(row, col_fileext));
-    return copy_counted(from, to, true, feedback_);
+    return copy_counted(from, folder, to, true, feedback_);
 }
 
 void download_controller::tell(const row_result& result, const QString& name) {
@@ -262,7 +269,7 @@ int download_controller::download_picture(const QString& source, const QString& 
     }
     unstoppable_feedback feedback(feedback_);
     const row_result result =
-        copy_counted(source, download_target(folder, name, {}), false, feedback);
+        copy_counted(source, folder, download_target(folder, name, {}), false, feedback);
     tell(result, name);
     return result.outcome == row_outcome::copied ? 1 : -1;
 }

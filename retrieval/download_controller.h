@@ -93,8 +93,9 @@ class download_controller {
         copy_failure failure = copy_failure::none;
     };
     row_result copy_row(const record_set& rows, long row, const QString& folder);
-    row_result copy_counted(const QString& from, const QString& to, bool showmsg,
-                            operation_feedback& feedback);
+    // `folder` is where `to` lies, one of the download folders.
+    row_result copy_counted(const QString& from, const QString& folder, const QString& to,
+                            bool showmsg, operation_feedback& feedback);
     void tell(const row_result& result, const QString& name);
     QString choose_folder_for_download();
     void set_custdir_enabled(bool on);

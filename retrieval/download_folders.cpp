@@ -64,6 +64,11 @@ QString download_folders::download_folder(bool& custom_missing) const {
     return custom_missing ? is_down_path_ : is_down_path_cust_;
 }
 
+std::optional<std::uint64_t> download_folders::device_of(const QString& folder) const {
+    if (!cust_mount_ || folder != is_down_path_cust_) return std::nullopt;
+    return cust_mount_->device;
+}
+
 QString download_target(const QString& folder, QStringView filename, QStringView fileext) {
     return folder + filename + fileext;
 }

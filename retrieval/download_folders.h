@@ -40,6 +40,9 @@ class download_folders {
     // when the default one was taken for want of the custom folder.
     QString download_folder(bool& custom_missing) const;
     void set_current_folder(const QString& folder) { is_down_current_ = folder; }
+    // The device `folder` must be on: the one remembered for the custom folder, none for any
+    // other folder.
+    std::optional<std::uint64_t> device_of(const QString& folder) const;
 
     void count_copy() { ++il_down_qty_; }
 

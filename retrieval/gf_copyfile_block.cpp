@@ -3,6 +3,7 @@
 #include "catalogue/native_names.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +15,7 @@
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -29,11 +31,15 @@ struct file_identity {
 struct file_status {
     file_identity identity;
     bool regular = false;
+    bool directory = false;
     std::int64_t size = 0;
 };
 
 file_status status_of(const struct stat& st) {
-    return {{st.st_dev, st.st_ino}, S_ISREG(st.st_mode), static_cast<std::int64_t>(st.st_size)};
+    return {{st.st_dev, st.st_ino},
+            S_ISREG(st.st_mode),
+            S_ISDIR(st.st_mode),
+            static_cast<std::int64_t>(st.st_size)};
 }
 
 // Follows links, so a link to a file is that file.
@@ -49,6 +55,14 @@ class native_file {
     explicit native_file(int fd) : fd_(fd) {}
     native_file(const native_file&) = delete;
     native_file& operator=(const native_file&) = delete;
+    native_file(native_file&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    native_file& operator=(native_file&& other) noexcept {
+        if (this != &other) {
+            close();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
     ~native_file() { close(); }
 
     bool is_open() const { return fd_ >= 0; }
@@ -125,6 +139,7 @@ class native_folder {
 
     bool is_open() const { return fd_ >= 0; }
     int fd() const { return fd_; }
+    dev_t device() const { return identity_.device; }
 
     // False once the folder's path leads elsewhere: its card was unmounted or pulled.
     bool still_there() const {
@@ -138,14 +153,18 @@ class native_folder {
         return status_of(st);
     }
 
-    // A link left at the target (one that could not be removed) is refused, not written
-    // through.
-    native_file create(const QByteArray& name) const {
+    // A new file only: an entry of that name is never opened, let alone truncated.
+    native_file create_new(const QByteArray& name) const {
         return native_file(::openat(fd_, name.constData(),
-                                    O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
+                                    O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
     }
 
     void remove(const QByteArray& name) const { ::unlinkat(fd_, name.constData(), 0); }
+
+    // Replaces whatever `to` names in one step; 0 or the error.
+    int rename(const QByteArray& from, const QByteArray& to) const {
+        return ::renameat(fd_, from.constData(), fd_, to.constData()) == 0 ? 0 : errno;
+    }
 
     // Some file systems have nothing to flush for a folder and say so.
     int sync() const {
@@ -172,6 +191,71 @@ class native_folder {
     QByteArray path_;
     int fd_;
     file_identity identity_;
+};
+
+// The copy as it is written: a file of its own beside the target, under a short hidden name
+// that is new in the folder, so it never takes over a file of the user's and leaves the
+// target's name, even one at the card's length limit, to the target. The file takes the
+// target's name only once it is whole, so an old file of that name stays as it was until
+// then, whatever ends the copy; until then it is removed on every way out.
+class staged_file {
+  public:
+    explicit staged_file(const native_folder& folder) : folder_(folder) {}
+    staged_file(const staged_file&) = delete;
+    staged_file& operator=(const staged_file&) = delete;
+    ~staged_file() { discard(); }
+
+    // 0 or the error.
+    int create() {
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            name_ =
+                ".qm" + QByteArray::number(QRandomGenerator::global()->generate(), 16) + ".part";
+            native_file made = folder_.create_new(name_);
+            if (!made.is_open()) {
+                if (errno == EEXIST) continue;
+                return errno;
+            }
+            const std::optional<file_status> made_status = made.status();
+            if (!made_status) {
+                const int error = errno;
+                made.close();
+                folder_.remove(name_);
+                return error;
+            }
+            file_ = std::move(made);
+            identity_ = made_status->identity;
+            placed_ = true;
+            return 0;
+        }
+        return EEXIST;
+    }
+
+    const native_file& file() const { return file_; }
+    int close() { return file_.close(); }
+
+    // Gives the file the name `name`, replacing any file of that name; 0 or the error.
+    int commit(const QByteArray& name) {
+        const int error = folder_.rename(name_, name);
+        if (error == 0) placed_ = false;
+        return error;
+    }
+
+    // Removes the file, and only it: the name may have changed hands meanwhile. Closed first:
+    // a FUSE file system keeps a removed file that is still open under a hidden name of its own.
+    void discard() {
+        if (!placed_) return;
+        placed_ = false;
+        file_.close();
+        const std::optional<file_status> now = folder_.entry_status(name_);
+        if (now && now->identity == identity_) folder_.remove(name_);
+    }
+
+  private:
+    const native_folder& folder_;
+    native_file file_;
+    QByteArray name_;
+    file_identity identity_;
+    bool placed_ = false;
 };
 
 copy_failure failure_of(int error, copy_failure otherwise) {
@@ -341,9 +425,13 @@ copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool 
     if (!folder.is_open())
         return failure_of(errno, errno == EACCES ? copy_failure::folder_unwritable
                                                  : copy_failure::folder_missing);
+    // The path leads elsewhere than to the card it was chosen on: its empty mount point.
+    if (options.folder_device &&
+        static_cast<std::uint64_t>(folder.device()) != *options.folder_device)
+        return copy_failure::card_removed;
 
-    // The same file under another name (a link, another mount of it): deleting or truncating
-    // the target would destroy the source.
+    // The same file under another name (a link, another mount of it): replacing the target
+    // would destroy the source.
     const std::optional<file_status> old_target = path_status(native_path(ls_to));
     if (old_target && old_target->identity == source_status->identity)
         return copy_failure::same_file;
@@ -351,45 +439,32 @@ copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool 
     // What the card cannot take is refused before a byte is written.
     const std::int64_t ll_filelen = source_status->size;
     const card_limits limits = options.limits ? *options.limits : limits_of_folder(folder.fd());
+    if (!name_fits(limits, name_text)) return copy_failure::name_too_long;
     if (!name_allowed(limits, name_text)) return copy_failure::name_refused;
     if (!size_allowed(limits, ll_filelen)) return copy_failure::too_large;
     const std::optional<file_status> old_entry = folder.entry_status(name);
-    const std::int64_t freed = old_entry && old_entry->regular ? old_entry->size : 0;
-    if (ll_filelen > folder.free_bytes() + freed) return copy_failure::card_full;
+    if (old_entry && old_entry->directory) return copy_failure::folder_unwritable;
+    // An old file is kept until the new one is whole: both need room meanwhile.
+    if (ll_filelen > folder.free_bytes()) return copy_failure::card_full;
 
-    folder.remove(name);
-    native_file target = folder.create(name);
-    if (!target.is_open()) {
-        const int error = errno;
-        // A FUSE file system may answer a name it refuses with "no such file".
-        if (error == ENOENT)
-            return folder.still_there() ? copy_failure::name_refused : copy_failure::card_removed;
-        if (error == EINVAL || error == EILSEQ || error == ENAMETOOLONG)
-            return copy_failure::name_refused;
+    const auto fail_on = [&](int error, copy_failure otherwise) {
+        return folder.still_there() ? failure_of(error, otherwise) : copy_failure::card_removed;
+    };
+
+    // 1. The new file, beside the target under a name of its own.
+    staged_file target(folder);
+    if (const int error = target.create()) {
+        if (error == ENOENT && !folder.still_there()) return copy_failure::card_removed;
         return failure_of(error, copy_failure::folder_unwritable);
     }
-    const std::optional<file_status> target_status = target.status();
-    if (!target_status || target_status->identity == source_status->identity)
-        return copy_failure::same_file;
 
-    // Removes what this call wrote, and only that: the name may have changed hands meanwhile.
-    const auto fail = [&](copy_failure why) {
-        const std::optional<file_status> now = folder.entry_status(name);
-        source.close();
-        target.close();
-        if (now && now->identity == target_status->identity) folder.remove(name);
-        return why;
-    };
-    const auto fail_on = [&](int error, copy_failure otherwise) {
-        return fail(folder.still_there() ? failure_of(error, otherwise)
-                                         : copy_failure::card_removed);
-    };
-
+    // 2. The blocks. Any way out of here removes the new file, and leaves an old one alone.
     const QString ls_showfilename = copy_display_name(ls_to);
     const bool by_flush = folder.write_back_by_flush();
     flush_pacer pacer;
     const block_buffer buffer;
-    file_copy_target target_writer(target);
+    file_copy_target target_writer(target.file());
+    const int target_fd = target.file().fd();
     std::int64_t ll_read_already = 0;
     std::int64_t on_device = 0; // bytes known to have reached the device
     std::int64_t reported = 0;
@@ -402,7 +477,7 @@ copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool 
     for (;;) {
         feedback.process_events();
         const std::int64_t n = source.read_at(buffer.data(), copy_block_size, ll_read_already);
-        if (n < 0) return fail(copy_failure::read_failed);
+        if (n < 0) return copy_failure::read_failed;
         if (n == 0) break;
 
         const std::span<const char> block(buffer.data(), static_cast<std::size_t>(n));
@@ -413,40 +488,52 @@ copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool 
         if (w != n)
             return fail_on(write_error,
                            w >= 0 ? copy_failure::card_full : copy_failure::write_failed);
-        if (feedback.ib_stop()) return fail(copy_failure::stopped);
+        if (feedback.ib_stop()) return copy_failure::stopped;
 
         if (by_flush) {
             if (pacer.due(ll_read_already + n - on_device)) {
                 const auto started = std::chrono::steady_clock::now();
-                if (const int e = sync_data(target.fd()))
+                if (const int e = sync_data(target_fd))
                     return fail_on(e, copy_failure::write_failed);
                 pacer.flushed(ll_read_already + n - on_device,
                               std::chrono::steady_clock::now() - started);
                 on_device = ll_read_already + n;
             }
         } else {
-            if (const int e = start_write_back(target.fd(), ll_read_already, n))
+            if (const int e = start_write_back(target_fd, ll_read_already, n))
                 return fail_on(e, copy_failure::write_failed);
             if (ll_read_already > on_device) {
                 if (const int e =
-                        finish_write_back(target.fd(), on_device, ll_read_already - on_device))
+                        finish_write_back(target_fd, on_device, ll_read_already - on_device))
                     return fail_on(e, copy_failure::write_failed);
                 on_device = ll_read_already;
             }
         }
-        if (!folder.still_there()) return fail(copy_failure::card_removed);
+        if (!folder.still_there()) return copy_failure::card_removed;
 
         ll_read_already += n;
         feedback.process_events();
         report();
     }
 
-    // The data, then the folder entry: only both together make the copy survive a pull.
-    if (const int e = sync_data(target.fd())) return fail_on(e, copy_failure::write_failed);
+    // 3. The data on the device.
+    if (const int e = sync_data(target_fd)) return fail_on(e, copy_failure::write_failed);
     if (const int e = target.close()) return fail_on(e, copy_failure::write_failed);
     source.close();
+
+    // 4. The target's name, in one step: an old file goes only now.
+    if (const int e = target.commit(name)) {
+        if (e == ENAMETOOLONG) return copy_failure::name_too_long;
+        // A FUSE file system may answer a name it refuses with "no such file".
+        if (e == EINVAL || e == EILSEQ || (e == ENOENT && folder.still_there()))
+            return copy_failure::name_refused;
+        return fail_on(e, copy_failure::write_failed);
+    }
+
+    // 5. The folder entry: only data and entry together make the copy survive a pull. The
+    // file is whole by now and stays, also when this fails.
     if (const int e = folder.sync()) return fail_on(e, copy_failure::write_failed);
-    if (!folder.still_there()) return fail(copy_failure::card_removed);
+    if (!folder.still_there()) return copy_failure::card_removed;
     on_device = ll_read_already;
     report();
     return copy_failure::none;

@@ -5,7 +5,9 @@
 // folder entry are flushed, so a card pulled the moment after holds the whole file. Each
 // block's write-back starts as soon as it is written and the copy waits for the block
 // before it, so the device never idles and every progress line counts bytes that reached
-// the device. A copy that fails or is stopped removes what it wrote.
+// the device. The copy is written beside the target and takes its name only once it is
+// whole: a copy that fails or is stopped removes what it wrote, and an old file of the
+// target's name stays as it was until then.
 #include "catalogue/operation_feedback.h"
 #include "retrieval/card_file_system.h"
 
@@ -41,6 +43,7 @@ enum class copy_failure {
     card_full,         // no room left on the target's file system
     too_large,         // larger than the target's file system allows (FAT32: 4 GiB - 1 byte)
     name_refused,      // the target's file system refuses a character of the name
+    name_too_long,     // the name is longer than the target's file system takes
     card_removed,      // the target's file system went away during the copy
     read_failed,       // the source could not be read to its end
     write_failed,      // any other write error
@@ -52,13 +55,16 @@ struct copy_options {
     copy_block_writer writer{};
     // Stands in for what the target's file system allows; detected from it when empty.
     std::optional<card_limits> limits{};
+    // The device the target's folder was chosen on, when known: a folder found on another
+    // one (the card unmounted, its empty mount point left) is taken for a removed card.
+    std::optional<std::uint64_t> folder_device{};
 };
 
 // Copies `ls_from` onto `ls_to`, replacing any old target; the target's folder must exist.
 // With `lb_showmsg`, sends "下载: <name> :<K>KB/<P>%" to the feedback once each block has
 // reached the device. Stops after the current block once the feedback's stop flag is up.
 // The size and name limits of the target's file system are checked before anything is
-// written; a failed or stopped copy removes what it wrote.
+// written; a failed or stopped copy removes what it wrote and leaves any old target as it was.
 copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool lb_showmsg,
                              operation_feedback& feedback, const copy_options& options = {});
 

@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 #include <QVideoWidget>
 #include <climits>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -40,6 +41,26 @@ bool is_long_property(const QString& name) {
     for (const auto& p : long_properties)
         if (name == p.name) return true;
     return false;
+}
+
+// What went wrong, in words, with the back end's own text after it.
+QString error_text(QMediaPlayer::Error error, const QString& detail) {
+    QString why;
+    switch (error) {
+    case QMediaPlayer::FormatError:
+        why = u"不支持这种文件格式, 或者文件已经损坏"_s;
+        break;
+    case QMediaPlayer::AccessDeniedError:
+        why = u"没有读取这个文件的权限"_s;
+        break;
+    case QMediaPlayer::NetworkError:
+        why = u"网络出错"_s;
+        break;
+    default:
+        why = u"文件打不开, 可能格式不对或者已经损坏"_s;
+        break;
+    }
+    return detail.isEmpty() ? why : why + u" ("_s + detail + u')';
 }
 
 QString clock_text(qint64 ms) {
@@ -112,12 +133,11 @@ media_component::media_component(QWidget* parent) : QWidget(parent) {
             play_pause_->setIcon(style()->standardIcon(
                 s == QMediaPlayer::PlayingState ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
         });
+    // The back end reports one failed file in several steps; the first one tells.
     connect(player_, &QMediaPlayer::errorOccurred, this,
             [this](QMediaPlayer::Error error, const QString& text) {
-                if (error == QMediaPlayer::NoError) return;
-                emit onerrorinfo(text.isEmpty()
-                                     ? u"无法播放: "_s + values_.value(url_property).toString()
-                                     : text);
+                if (error == QMediaPlayer::NoError || std::exchange(error_told_, true)) return;
+                emit onerrorinfo(error_text(error, text));
             });
 
     for (const auto& p : long_properties) apply(p.name, p.initial);
@@ -176,6 +196,7 @@ void media_component::apply(const QString& name, const QVariant& value) {
 
 void media_component::play_url(const QString& path) {
     player_->stop();
+    error_told_ = false;
     player_->setSource(path.isEmpty() ? QUrl() : native_file_url(path));
     title_->setText(QFileInfo(shown_path(path)).fileName());
     update_info();

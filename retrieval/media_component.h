@@ -38,7 +38,7 @@ class media_component : public QWidget {
     QLabel* info_bar() const { return info_; }
 
   signals:
-    // A playback error, as text.
+    // Why the file set last cannot be played, as text; once per file.
     void onerrorinfo(const QString& bsterrorinfo);
 
   protected:
@@ -62,4 +62,5 @@ class media_component : public QWidget {
     QSlider* position_;
     QVariantMap values_;
     QStringList property_log_;
+    bool error_told_ = false;
 };

@@ -3,11 +3,13 @@
 #include "app/app_globals.h"
 #include "app/layout_units.h"
 #include "app/user_prompts.h"
+#include "catalogue/native_names.h"
 #include "retrieval/desktop_opener.h"
 #include "retrieval/media_component.h"
 #include "retrieval/play_routing.h"
 
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QMediaPlayer>
 #include <QPushButton>
 #include <QStyle>
@@ -107,14 +109,23 @@ void w_player::closeEvent(QCloseEvent* event) {
 }
 
 void w_player::onerrorinfo(const QString& bsterrorinfo) {
-    prompts().message(this, u"提示"_s, u"MPS空间出错! "_s + bsterrorinfo);
+    const QString file = ole_1_->property_value(u"url").toString();
+    prompts().message(this, u"提示"_s,
+                      u"无法播放: "_s + QFileInfo(shown_path(file)).fileName() + u'\n' +
+                          bsterrorinfo);
 }
 
 void listen_file(QWidget* owner, bool rb_baofeng_checked, const QString& filepath,
                  const QString& filename, const QString& fileext) {
     if (route_listened_file(rb_baofeng_checked, fileext) == play_target::associated_program) {
-        // Fire and forget: whatever the desktop makes of it is all the user sees.
-        desktop().open_file(filepath);
+        // Fire and forget, but a desktop that has no program for the type says so at once,
+        // and the user is told; what the program then makes of the file is its own to tell.
+        if (!desktop().open_file(filepath)) {
+            const QString type = fileext.isEmpty() ? u"这种"_s : u' ' + fileext + u' ';
+            prompts().message(owner, u"提示"_s,
+                              u"无法播放: "_s + filename + fileext + u"\n系统里没有能打开"_s +
+                                  type + u"文件的程序。"_s);
+        }
         return;
     }
     w_player* player = w_player::open(owner);

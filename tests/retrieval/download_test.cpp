@@ -31,16 +31,21 @@ namespace {
 
 const QString missing_text = u"提示 | 源文件不存在!检查是否接上了磁盘\n或者考虑需要重新扫描!"_s;
 
-// Logs what the copies tell the wait window; `on_pump` lets a test act while a copy runs.
+// Logs what the copies tell the wait window; `on_pump` and `on_line` let a test act while a
+// copy runs.
 class test_feedback final : public operation_feedback {
   public:
     explicit test_feedback(QStringList& log) : log_(log) {}
-    void of_setmessage(const QString& message) override { log_ << message; }
+    void of_setmessage(const QString& message) override {
+        log_ << message;
+        if (on_line) on_line(message);
+    }
     bool ib_stop() const override { return stop; }
     void process_events() override {
         if (on_pump) on_pump();
     }
     std::function<void()> on_pump;
+    std::function<void(const QString& line)> on_line;
     bool stop = false;
 
   private:
@@ -213,8 +218,9 @@ TEST_F(download_test, custom_folder_removed_mid_run) {
     add_row(u"one"_s, "1");
     add_row(u"two"_s, "2");
     add_row(u"three"_s, "3");
+    // The copy of two is under way at the first pump after the line of one.
     feedback.on_pump = [&] {
-        if (QFileInfo::exists(card + u"/two.mp3"_s)) QDir(card).removeRecursively();
+        if (copy_lines().size() == 1) QDir(card).removeRecursively();
     };
     log.clear();
     EXPECT_EQ(downloads.download_all(rows), -1);
@@ -369,6 +375,12 @@ TEST_F(download_test, failed_copies_say_why_and_leave_nothing) {
          limits_for_type("vfat")},
         {"name refused by exFAT", [&] { return path(u"exfat"_s); }, u"e:f"_s, u"不允许的字符"_s,
          limits_for_type("exfat")},
+        // 262 bytes: no folder here takes it, whatever its characters.
+        {"name too long",
+         [&] { return path(u"long"_s); },
+         u"长"_s.repeated(86),
+         u"文件名太长"_s,
+         {}},
     };
     for (const reason_case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -381,8 +393,11 @@ TEST_F(download_test, failed_copies_say_why_and_leave_nothing) {
         downloads.set_card_limits_for_test(c.limits);
         record_set run;
         add_row(run, u"ok"_s, u"first"_s, u".mp3"_s, "1");
-        add_row(run, u"big"_s, c.name, u".mp3"_s,
-                QByteArray(c.fill_meanwhile ? 2'000'000 : 4'000'000, 'x'));
+        // The source has a name of its own: the one asked of the card may fit no disk.
+        const QString big = path(u"src/big/source.mp3"_s);
+        write_all_bytes(big, QByteArray(c.fill_meanwhile ? 2'000'000 : 4'000'000, 'x'));
+        add_row(run, u"big"_s, c.name, u".mp3"_s, {}, false);
+        run.set_text(run.rowcount(), col_filepath, big);
         feedback.on_pump = [&, filled = false]() mutable {
             if (c.fill_meanwhile && !filled &&
                 QFileInfo::exists(folder + u'/' + c.name + u".mp3"_s)) {
@@ -392,8 +407,7 @@ TEST_F(download_test, failed_copies_say_why_and_leave_nothing) {
             }
         };
         add_row(run, u"ok"_s, u"after"_s, u".mp3"_s, "2");
-        if (c.limits && c.limits->kind == card_kind::fat)
-            QFile::resize(path(u"src/big/"_s + c.name + u".mp3"_s), qint64{1} << 32);
+        if (c.limits && c.limits->kind == card_kind::fat) QFile::resize(big, qint64{1} << 32);
         answers.messages.clear();
         const std::int64_t before = downloads.il_down_qty();
         EXPECT_EQ(downloads.download_all(run), -1);
@@ -446,13 +460,16 @@ TEST_F(download_test, unmounted_card_is_a_missing_folder) {
     EXPECT_EQ(answers.messages.size(), 1);
 }
 
-// The card pulled during 下载全部 (unmounted while a copy runs), and 停止 pressed during a
-// run: both end the run at the copy in hand, which leaves nothing; only completed copies count.
+// The card pulled during 下载全部 (unmounted while a copy runs, or between two copies, when
+// its empty mount point would take the next file), and 停止 pressed during a run: each ends
+// the run at the copy in hand, which leaves nothing; only completed copies count.
 TEST_F(download_test, card_pulled_or_stop_pressed_during_download_all) {
     if (const QString why = loop_card::unavailable(card_format::exfat); !why.isEmpty())
         GTEST_SKIP() << why.toStdString();
-    for (const bool pull : {true, false}) {
-        SCOPED_TRACE(pull ? "pulled" : "stopped");
+    enum class event { pulled, pulled_between, stopped };
+    for (const event what : {event::pulled, event::pulled_between, event::stopped}) {
+        SCOPED_TRACE(static_cast<int>(what));
+        const bool pull = what != event::stopped;
         loop_card card(card_format::exfat);
         ASSERT_TRUE(card.ok()) << card.error().toStdString();
         answers.next_folder = card.mount_point();
@@ -461,9 +478,15 @@ TEST_F(download_test, card_pulled_or_stop_pressed_during_download_all) {
         add_row(run, u"a"_s, u"one"_s, u".mp3"_s, QByteArray(1000, '1'));
         add_row(run, u"a"_s, u"two"_s, u".mp4"_s, QByteArray(12'000'000, '2'));
         add_row(run, u"a"_s, u"three"_s, u".mp3"_s, QByteArray(1000, '3'));
+        bool one_done = false;
         int pumps_in_two = 0;
+        feedback.on_line = [&](const QString& line) {
+            if (!line.startsWith(u"下载: one.mp3"_s)) return;
+            one_done = true;
+            if (what == event::pulled_between) card.unmount(true);
+        };
         feedback.on_pump = [&] {
-            if (!QFileInfo::exists(card.path(u"two.mp4"_s)) || ++pumps_in_two != 2) return;
+            if (what == event::pulled_between || !one_done || ++pumps_in_two != 2) return;
             if (pull)
                 card.unmount(true);
             else
@@ -473,9 +496,14 @@ TEST_F(download_test, card_pulled_or_stop_pressed_during_download_all) {
         const std::int64_t before = downloads.il_down_qty();
         EXPECT_EQ(downloads.download_all(run), -1);
         feedback.on_pump = nullptr;
+        feedback.on_line = nullptr;
         feedback.stop = false;
         EXPECT_EQ(downloads.il_down_qty() - before, 1);
         if (pull) {
+            EXPECT_TRUE(QDir(card.mount_point())
+                            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                            .isEmpty())
+                << "nothing in the empty mount point";
             ASSERT_EQ(answers.messages.size(), 1);
             EXPECT_TRUE(answers.messages[0].startsWith(
                 u"提示 | 下载失败: two.mp4\n读卡器或U盘在下载时被拔出"_s))

@@ -80,6 +80,12 @@ QStringList expected_events(const QStringList& lines, qsizetype blocks, bool fin
 class copy_test : public testing::Test {
   protected:
     QString path(const QString& name) const { return dir.filePath(name); }
+    // Every entry of the folder, hidden ones too: a copy leaves nothing of its own behind.
+    QStringList entries() const {
+        return QDir(dir.path())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                       QDir::Name);
+    }
 
     QTemporaryDir dir;
     recording_feedback feedback;
@@ -253,7 +259,7 @@ TEST_F(copy_test, unusable_source_fails_and_leaves_the_target_alone) {
     }
 }
 
-TEST_F(copy_test, read_error_fails_and_removes_the_partial_target) {
+TEST_F(copy_test, read_error_fails_and_keeps_the_old_target) {
     // The process's own memory reads as a regular file whose first page is unmapped: the
     // read fails with an I/O error, as a bad sector on a card would. Taken as the end of the
     // file, it would leave an empty target that passes for a whole copy.
@@ -261,7 +267,8 @@ TEST_F(copy_test, read_error_fails_and_removes_the_partial_target) {
     if (!QFileInfo(unreadable).isFile()) GTEST_SKIP() << "no /proc here";
     write_all_bytes(path(u"old.mp3"_s), "old");
     EXPECT_FALSE(gf_copyfile_block(unreadable, path(u"old.mp3"_s), true, feedback));
-    EXPECT_FALSE(QFileInfo::exists(path(u"old.mp3"_s)));
+    EXPECT_EQ(read_all_bytes(path(u"old.mp3"_s)), QByteArray("old"));
+    EXPECT_EQ(entries(), QStringList{u"old.mp3"_s});
     EXPECT_TRUE(feedback.messages.isEmpty());
 }
 
@@ -276,7 +283,7 @@ TEST_F(copy_test, target_that_cannot_be_opened_fails) {
     EXPECT_TRUE(feedback.messages.isEmpty());
 }
 
-TEST_F(copy_test, failed_write_removes_the_partial_target) {
+TEST_F(copy_test, failed_write_keeps_the_old_target_and_leaves_nothing_else) {
     const QByteArray content = pattern(3 * mib5);
     write_all_bytes(path(u"src"_s), content);
     const struct {
@@ -293,6 +300,7 @@ TEST_F(copy_test, failed_write_removes_the_partial_target) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
+        write_all_bytes(path(u"t.mp3"_s), "the user's own");
         recording_feedback fb;
         qint64 room = c.room;
         const copy_block_writer card = [&](copy_target& target, std::span<const char> block) {
@@ -305,7 +313,8 @@ TEST_F(copy_test, failed_write_removes_the_partial_target) {
         options.writer = card;
         EXPECT_EQ(copy_file_block(path(u"src"_s), path(u"t.mp3"_s), true, fb, options),
                   c.error_at_end ? copy_failure::write_failed : copy_failure::card_full);
-        EXPECT_FALSE(QFileInfo::exists(path(u"t.mp3"_s)));
+        EXPECT_EQ(read_all_bytes(path(u"t.mp3"_s)), QByteArray("the user's own"));
+        EXPECT_EQ(entries(), (QStringList{u"src"_s, u"t.mp3"_s}));
         EXPECT_TRUE(read_all_bytes(path(u"src"_s)) == content);
         EXPECT_EQ(fb.messages, c.lines);
         // The blocks written in full, then the read and the pump after the failed write.
@@ -393,15 +402,22 @@ TEST_F(copy_test, file_over_four_gib_is_copied_exactly) {
 
 TEST_F(copy_test, stop_ends_the_copy_after_the_current_block_and_removes_it) {
     write_all_bytes(path(u"src"_s), pattern(3 * mib5));
-    for (const int stop_at : {1, 2, 5}) { // during the first block, after it, in the second
-        SCOPED_TRACE(stop_at);
-        recording_feedback fb;
-        fb.stop_at_pump = stop_at;
-        EXPECT_EQ(copy_file_block(path(u"src"_s), path(u"t.mp3"_s), true, fb),
-                  copy_failure::stopped);
-        EXPECT_FALSE(QFileInfo::exists(path(u"t.mp3"_s)));
-        EXPECT_LE(fb.pumps, 5); // no block after the one in hand
-    }
+    for (const bool old : {false, true})
+        for (const int stop_at : {1, 2, 5}) { // during the first block, after it, in the second
+            SCOPED_TRACE(stop_at);
+            if (old) write_all_bytes(path(u"t.mp3"_s), "old");
+            recording_feedback fb;
+            fb.stop_at_pump = stop_at;
+            EXPECT_EQ(copy_file_block(path(u"src"_s), path(u"t.mp3"_s), true, fb),
+                      copy_failure::stopped);
+            const QStringList left =
+                old ? QStringList{u"src"_s, u"t.mp3"_s} : QStringList{u"src"_s};
+            EXPECT_EQ(entries(), left);
+            if (old) {
+                EXPECT_EQ(read_all_bytes(path(u"t.mp3"_s)), QByteArray("old"));
+            }
+            EXPECT_LE(fb.pumps, 5); // no block after the one in hand
+        }
 }
 
 // FAT32 and exFAT cannot be mounted on this kernel: their limits stand in through the seam.
@@ -444,6 +460,11 @@ TEST_F(copy_test, card_limits_refuse_before_writing) {
     EXPECT_TRUE(size_allowed(fat, (qint64{1} << 32) - 1));
     EXPECT_TRUE(size_allowed(exfat, qint64{1} << 40));
     EXPECT_TRUE(name_allowed(limits_for_type("ext4"), u"a:b?.mp3"));
+    // 255 characters on FAT and exFAT, 255 bytes elsewhere: 86 ideographs are 258.
+    EXPECT_TRUE(name_fits(fat, u"长"_s.repeated(255)));
+    EXPECT_FALSE(name_fits(exfat, u"a"_s.repeated(256)));
+    EXPECT_TRUE(name_fits(limits_for_type("ext4"), u"长"_s.repeated(85)));
+    EXPECT_FALSE(name_fits(limits_for_type("ext4"), u"长"_s.repeated(86)));
 }
 
 TEST(card_file_system, mount_table_lines_and_boot_sectors) {
@@ -542,6 +563,56 @@ TEST_P(card_copy_test, card_removed_during_the_copy) {
     EXPECT_FALSE(QFileInfo::exists(card.path(u"t.mp3"_s)));
     ASSERT_TRUE(QTest::qWaitFor([&] { return card.mount(); }, 5000));
     EXPECT_TRUE(QDir(card.mount_point()).entryList(QDir::Files).isEmpty());
+}
+
+// A download that replaces a file on the card: stopped, failed or pulled, the card still holds
+// the old file and nothing else; completed, the new one whole. A name at the card's length
+// limit leaves no less room for the copy's own working name.
+TEST_P(card_copy_test, the_old_file_stays_until_the_new_one_is_whole) {
+    if (const QString why = loop_card::unavailable(GetParam()); !why.isEmpty())
+        GTEST_SKIP() << why.toStdString();
+    loop_card card(GetParam());
+    ASSERT_TRUE(card.ok()) << card.error().toStdString();
+    // 253 bytes on ext4, 87 characters on exFAT: at most 255 of either fit.
+    const QString name = u"月"_s.repeated(83) + u".mp3"_s;
+    const QByteArray old = pattern(mib5 + 3, 5);
+    write_all_bytes(path(u"old"_s), old);
+    write_all_bytes(path(u"new"_s), pattern(3 * mib5 + 1, 6));
+    enum class ending { stopped, write_failed, pulled, completed };
+    for (const ending how :
+         {ending::stopped, ending::write_failed, ending::pulled, ending::completed}) {
+        SCOPED_TRACE(static_cast<int>(how));
+        ASSERT_TRUE(gf_copyfile_block(path(u"old"_s), card.path(name), false, feedback));
+        recording_feedback fb;
+        if (how == ending::stopped) fb.stop_at_pump = 4; // in the second block
+        if (how == ending::pulled)
+            fb.on_pump = [&](int pump) {
+                if (pump == 4) card.unmount(true);
+            };
+        copy_options options;
+        if (how == ending::write_failed)
+            options.writer = [blocks = 0](copy_target& target,
+                                          std::span<const char> block) mutable {
+                return ++blocks == 2 ? std::int64_t{-1} : target.write(block);
+            };
+        const copy_failure result =
+            copy_file_block(path(u"new"_s), card.path(name), true, fb, options);
+        if (how == ending::pulled) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return card.mount(); }, 5000));
+        }
+        const bool done = how == ending::completed;
+        EXPECT_EQ(result, done                     ? copy_failure::none
+                          : how == ending::stopped ? copy_failure::stopped
+                          : how == ending::pulled  ? copy_failure::card_removed
+                                                   : copy_failure::write_failed);
+        EXPECT_EQ(QDir(card.mount_point())
+                      .entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name),
+                  QStringList{name});
+        const loop_card::snapshot shot =
+            card.check_snapshot({{name, path(done ? u"new"_s : u"old"_s)}});
+        EXPECT_TRUE(shot.fsck_clean) << shot.fsck_output.toStdString();
+        EXPECT_TRUE(shot.bad.isEmpty()) << "the card does not hold the expected file";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(cards, card_copy_test,
