@@ -1,5 +1,6 @@
 #include "catalogue/list_dialog_widget.h"
 
+#include <QDialog>
 #include <QHeaderView>
 #include <QPushButton>
 #include <QTableWidget>
@@ -19,4 +20,9 @@ QTableWidget* list_dialog_grid(const QStringList& headings, QWidget* parent) {
     grid->setSelectionMode(QAbstractItemView::SingleSelection);
     grid->setSelectionBehavior(QAbstractItemView::SelectRows);
     return grid;
+}
+
+void fix_dialog_size(QDialog* dialog, QSize wanted) {
+    dialog->ensurePolished(); // the style's sizes, as shown
+    dialog->setFixedSize(wanted.expandedTo(dialog->minimumSizeHint()));
 }

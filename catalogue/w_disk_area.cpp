@@ -166,7 +166,7 @@ w_disk_area::w_disk_area(QWidget* parent) : QDialog(parent) {
     layout->addWidget(dw_1_, 1);
     layout->addLayout(options);
     layout->addLayout(buttons);
-    resize(520, 420);
+    fix_dialog_size(this, {520, 420});
 
     connect(cb_1_, &QPushButton::clicked, this, [this] { add_row(QString()); });
     connect(cb_2_, &QPushButton::clicked, this, &w_disk_area::cb_2_clicked);

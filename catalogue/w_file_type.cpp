@@ -131,7 +131,7 @@ w_file_type::w_file_type(QWidget* parent) : QDialog(parent) {
     layout->addWidget(dw_1_, 1);
     layout->addWidget(st_1_);
     layout->addLayout(buttons);
-    resize(360, 380);
+    fix_dialog_size(this, {360, 380});
 
     connect(cb_1_, &QPushButton::clicked, this, &w_file_type::cb_1_clicked);
     connect(cb_2_, &QPushButton::clicked, this, &w_file_type::cb_2_clicked);

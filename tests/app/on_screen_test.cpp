@@ -1,8 +1,11 @@
 // The main window on a real X server with a window manager, where stacking and keyboard
 // focus are decided as a user meets them. Skipped when no X server can start here.
+#include "app/app_globals.h"
 #include "app/user_prompts.h"
 #include "app/w_main.h"
 #include "app/w_wait_for3.h"
+#include "catalogue/w_disk_area.h"
+#include "catalogue/w_file_type.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +22,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -134,6 +139,37 @@ TEST(on_screen, a_message_box_comes_over_the_wait_window_and_its_button_takes_a_
     EXPECT_TRUE(clicked_through);
     EXPECT_LT(shown.elapsed(), 2000) << "the OK button did not take the click";
     window.wait_window()->close_window();
+}
+
+TEST(on_screen, dialogs_show_their_controls_whole_and_nothing_below_them) {
+    if (!screen_server.up() || QGuiApplication::platformName() != u"xcb"_s)
+        GTEST_SKIP() << "no X server with a window manager: " << screen_server.why_not;
+    QTemporaryDir dir;
+    globals().is_program_path = dir.path() + u'/';
+    const std::function<QDialog*()> dialogs[] = {[] { return new w_disk_area; },
+                                                 [] { return new w_file_type; }};
+    for (const auto& make : dialogs) {
+        std::unique_ptr<QDialog> dialog(make());
+        const std::string name = dialog->objectName().toStdString();
+        dialog->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get())) << name;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->frameGeometry() != dialog->geometry(); }))
+            << name << ": no frame";
+        if (const QByteArray to = qgetenv("QM_SCREENSHOT_DIR"); !to.isEmpty())
+            QGuiApplication::primaryScreen()->grabWindow(0).save(
+                QString::fromLocal8Bit(to) + u"/"_s + dialog->objectName() + u".png"_s);
+        // A frame that can be resized carries a handle along its bottom edge: a strip that
+        // reads as a control cut off. The frame below must be no deeper than at the sides.
+        const QRect frame = dialog->frameGeometry(), inside = dialog->geometry();
+        EXPECT_EQ(frame.bottom() - inside.bottom(), inside.left() - frame.left()) << name;
+        for (const QWidget* w : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (w->isVisible()) {
+                EXPECT_TRUE(dialog->rect().contains(w->geometry()))
+                    << name << " " << w->objectName().toStdString();
+            }
+        }
+        dialog->reject();
+    }
 }
 
 } // namespace
