@@ -1,6 +1,7 @@
 #pragma once
 // Message boxes and choosers the program shows, behind one seam so tests can answer them.
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -9,8 +10,10 @@ class user_prompts {
     virtual ~user_prompts() = default;
     // A modal message box with an OK button.
     virtual void message(QWidget* parent, const QString& title, const QString& text);
-    // A folder chooser; empty when the user cancels.
-    virtual QString choose_folder(QWidget* parent, const QString& caption);
+    // A folder chooser opening at `start` (the current directory when empty), with the
+    // folders of `side_bar` in its side bar when there are any; empty when the user cancels.
+    virtual QString choose_folder(QWidget* parent, const QString& caption,
+                                  const QString& start = {}, const QStringList& side_bar = {});
 };
 
 // The prompts in use; tests install their own.

@@ -14,6 +14,7 @@
 #include "retrieval/d_file_pic_view.h"
 #include "retrieval/desktop_opener.h"
 #include "retrieval/download_controller.h"
+#include "retrieval/removable_volumes.h"
 #include "retrieval/w_player.h"
 #include "search/query_engine.h"
 #include "search/w_file_type_query.h"
@@ -199,7 +200,9 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
         prompts().message(this, title, text);
     };
     hooks.choose_folder = [this](const QString& caption) {
-        return prompts().choose_folder(this, caption);
+        const chooser_places places = download_chooser_places(
+            removable_volume_roots(), downloads_->is_down_path_cust(), QDir::homePath());
+        return prompts().choose_folder(this, caption, places.start, places.side_bar);
     };
     hooks.open_folder = [](const QString& folder) { desktop().open_folder(folder); };
     hooks.open_wait = [this] { wait_->open_window(); };
@@ -207,7 +210,12 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
     hooks.set_custdir_enabled = [this](bool on) { cb_open_custdir_->setEnabled(on); };
     hooks.post_down_qty = [this] { post(&w_main::ue_down_qty); };
     hooks.show_next_folder = [this](const QString& folder) {
-        st_down_folder_->setText(QStringLiteral("下载到: ") + QDir::toNativeSeparators(folder));
+        down_folder_text_ = QStringLiteral("下载到: ") + QDir::toNativeSeparators(folder);
+        st_down_folder_->setText(down_folder_text_);
+    };
+    hooks.show_folder_space = [this](const QString& space) {
+        st_down_folder_->setText(space.isEmpty() ? down_folder_text_
+                                                 : down_folder_text_ + u"    " + space);
     };
     downloads_ = std::make_unique<download_controller>(is_down_path_, std::move(hooks), *wait_);
     downloads_->refresh_folder_state();
@@ -253,8 +261,10 @@ void w_main::open_event(const QString& program_folder) {
     post(&w_main::ue_create_dir);
     post(&w_main::cb_clear_downpath_clicked);
     ddlb_1_->setEditText(ddlb_1_->itemText(0));
-    const int player = read_setting(settings_file(settings_path()), setting_player);
+    const settings_file settings(settings_path());
+    const int player = read_setting(settings, setting_player);
     (player == 0 ? rb_default_ : rb_baofeng_)->setChecked(true);
+    downloads_->set_read_back(read_setting(settings, setting_read_back) != 0);
     dts_fileslist_.setredraw(false);
     post(&w_main::ue_load_file);
 }
@@ -414,6 +424,7 @@ void w_main::enter_picture_mode() {
     places_[QStringLiteral("dw_2")] =
         picture_panel_shown(places_[QStringLiteral("dw_2")], window_width);
     place(dw_2_, QStringLiteral("dw_2"));
+    fit_panel_tab_stop();
     dw_2_->raise();
 }
 
@@ -422,6 +433,7 @@ void w_main::leave_picture_mode() {
     ib_show_pic_ = false;
     places_[QStringLiteral("dw_2")].moveLeft(px_to_units_x(frameGeometry().width()));
     place(dw_2_, QStringLiteral("dw_2"));
+    fit_panel_tab_stop();
 }
 
 void w_main::cb_query_clicked() {
@@ -448,6 +460,15 @@ void w_main::place(QWidget* w, const QString& name) {
     w->setGeometry(units_to_px(u.x(), u.y(), u.width(), u.height()));
 }
 
+void w_main::fit_panel_tab_stop() {
+    auto* pages = dw_2_->findChild<QScrollArea*>();
+    if (!pages) return;
+    // Parked beyond the right edge, it would take the focus out of sight.
+    const bool in_view = dw_2_->x() < width();
+    pages->setFocusPolicy(in_view ? Qt::StrongFocus : Qt::NoFocus);
+    if (!in_view && pages->hasFocus()) dw_1_->table()->setFocus();
+}
+
 void w_main::apply_places() {
     const std::pair<QWidget*, const char16_t*> all[] = {
         {st_down_qty_, u"st_down_qty"},
@@ -470,6 +491,7 @@ void w_main::apply_places() {
         {dw_1_, u"dw_1"},
     };
     for (const auto& [w, name] : all) place(w, QString::fromUtf16(name));
+    fit_panel_tab_stop();
     pack_bottom_row();
     // The condition box would reach under the query button by the width rule; stop short.
     QRect box = ddlb_1_->geometry();

@@ -95,6 +95,8 @@ class w_main : public QWidget, private file_type_query_target {
     void leave_picture_mode();
     void enter_picture_mode();
     void place(QWidget* w, const QString& name);
+    // The picture panel takes the focus by Tab only while it is in view.
+    void fit_panel_tab_stop();
     void apply_places();
     void place_folder_line();
     // Places the bottom row; returns the width it needs (at its narrowest with `at_minimum`,
@@ -125,6 +127,7 @@ class w_main : public QWidget, private file_type_query_target {
     QPushButton* cb_dowpath_;
     QLabel* st_down_qty_;
     QLabel* st_down_folder_;
+    QString down_folder_text_; // "下载到: <folder>", before its free space
     QPushButton* cb_open_custdir_;
     QPushButton* cb_selectdir_;
     QRadioButton* rb_default_;

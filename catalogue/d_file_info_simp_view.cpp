@@ -160,6 +160,9 @@ d_file_info_simp_view::d_file_info_simp_view(record_set& rows, QWidget* parent)
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab and Shift+Tab go on to the window's next and previous controls; the arrow keys
+    // move within the list.
+    table_->setTabKeyNavigation(false);
     table_->setWordWrap(false);
     table_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     table_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);

@@ -9,6 +9,7 @@
 #include "catalogue/list_file.h"
 #include "catalogue/w_file_type.h"
 #include "retrieval/d_file_pic_view.h"
+#include "retrieval/removable_volumes.h"
 #include "retrieval/w_player.h"
 #include "search/query_engine.h"
 #include "search/w_file_type_query.h"
@@ -302,21 +303,46 @@ TEST_F(main_window, every_control_is_whole_at_the_minimum_size_and_paths_take_sp
     EXPECT_GE(columns, table->viewport()->width() - 2) << "the path column takes the spare width";
 }
 
-TEST_F(main_window, tab_visits_only_the_controls_of_the_tab_order) {
+TEST_F(main_window, tab_visits_only_the_controls_of_the_tab_order_and_leaves_the_list) {
+    write_catalogue(dir.path(), {{u"1201-歌"_s, u"g"_s},
+                                 {u"1302-歌"_s, u"g"_s},
+                                 {u"p1"_s, u"p"_s, u".jpg"_s},
+                                 {u"p2"_s, u"p"_s, u".jpg"_s}});
     open();
     window->cb_open_custdir()->setEnabled(true);
-    QStringList order;
-    QWidget* w = window->ddlb_1();
-    do {
-        if ((w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && w->isVisibleTo(window.get()) &&
-            !w->focusProxy())
-            order << (w->objectName() == u"dw_table"_s      ? u"dw_1"_s
-                      : w->parentWidget() == window->dw_2() ? u"dw_2"_s
-                                                            : w->objectName());
-        w = w->nextInFocusChain();
-    } while (w != window->ddlb_1() && order.size() < 20);
-    EXPECT_EQ(order, (QStringList{u"ddlb_1"_s, u"cb_query"_s, u"cb_fileext"_s, u"dw_1"_s, u"dw_2"_s,
-                                  u"cb_open_custdir"_s, u"cb_selectdir"_s}));
+    QTableView* table = window->dw_1()->table();
+    const auto name = [&](QWidget* w) {
+        return !w                                    ? u"none"_s
+               : w == table                          ? u"dw_1"_s
+               : w->parentWidget() == window->dw_2() ? u"dw_2"_s
+               : w == window->ddlb_1()->lineEdit()   ? u"ddlb_1"_s
+                                                     : w->objectName();
+    };
+    // Tab pressed from the condition box until it comes round again; then Shift+Tab from
+    // the list's first cell.
+    const auto tab_round = [&] {
+        focus_condition_box();
+        QStringList order{u"ddlb_1"_s};
+        for (int i = 0; i < 12; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            if (name(QApplication::focusWidget()) == order.first()) break;
+            order << name(QApplication::focusWidget());
+        }
+        table->setFocus();
+        table->setCurrentIndex(table->model()->index(0, 0));
+        QTest::keyClick(table, Qt::Key_Backtab);
+        return order << u"back to "_s + name(QApplication::focusWidget());
+    };
+    for (const QString& condition : {u">>"_s, u"PPPP"_s}) {
+        window->ddlb_1()->setEditText(condition);
+        window->ue_query();
+        ASSERT_GE(window->dw_1_rows().rowcount(), 2) << condition.toStdString();
+        // The parked picture panel is out of sight and takes no Tab.
+        QStringList expected{u"ddlb_1"_s, u"cb_query"_s, u"cb_fileext"_s, u"dw_1"_s};
+        if (window->ib_show_pic()) expected << u"dw_2"_s;
+        expected << u"cb_open_custdir"_s << u"cb_selectdir"_s << u"back to cb_fileext"_s;
+        EXPECT_EQ(tab_round(), expected) << condition.toStdString();
+    }
 }
 
 TEST_F(main_window, the_condition_box_holds_exactly_what_is_typed_into_it) {
@@ -423,6 +449,19 @@ TEST_F(main_window, function_keys_run_their_commands) {
     EXPECT_EQ(window->event_log().count(u"cb_clear_downpath"_s), before + 1);
     press(Qt::Key_F4);
     EXPECT_TRUE(QTest::qWaitFor([&] { return scans.opened == 1; }, 2000));
+
+    // F8 chooses the custom folder: the chooser offers the cards, and opens at the only one
+    // or else where the last choice was.
+    const QStringList cards = removable_volume_roots();
+    answers.next_folder = dir.path();
+    for (const int chosen : {1, 2}) {
+        press(Qt::Key_F8);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return answers.choosers.size() == chosen; }, 2000));
+    }
+    EXPECT_EQ(answers.chooser_side_bar, cards + QStringList({QDir::homePath(), u"/"_s}));
+    if (cards.size() != 1) {
+        EXPECT_EQ(answers.chooser_starts, (QStringList{QDir::homePath(), dir.path() + u"/"_s}));
+    }
 }
 
 TEST_F(main_window, row_buttons_listen_where_the_choice_says_and_download_to_the_default_folder) {
