@@ -371,9 +371,11 @@ void w_main::ue_load_file() {
     wait_->open_window();
     wait_->of_setmessage(QStringLiteral("载入上次生成的扫描清单...请稍候..."));
     wait_->process_events_now();
-    load_catalogue(dts_fileslist_, globals().is_program_path);
+    const QString failure =
+        load_failure_message(load_catalogue(dts_fileslist_, globals().is_program_path));
     st_scaned_qty_->setText(QString::number(dts_fileslist_.rowcount()) + QStringLiteral("个"));
     wait_->close_window();
+    if (!failure.isEmpty()) prompts().message(this, QStringLiteral("提示"), failure);
     event_log_ << QStringLiteral("start message");
     prompts().message(
         this, QStringLiteral("青石坊文件搜索器"),

@@ -8,15 +8,13 @@
 #include <array>
 #include <bit>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <future>
-#include <system_error>
 
 namespace {
 
 // The last character is the format's version: a snapshot of another is rebuilt.
-constexpr std::array<char, 8> magic{'Q', 'M', 'C', 'S', 'N', 'A', 'P', '2'};
+constexpr std::array<char, 8> magic{'Q', 'M', 'C', 'S', 'N', 'A', 'P', '3'};
 constexpr std::uint32_t byte_order_mark = 0x01020304u;
 constexpr std::size_t hash_block = std::size_t{8} << 20;
 
@@ -30,8 +28,15 @@ struct header {
     std::int64_t loaded = 0;
     std::int64_t skipped = 0;
     std::uint64_t payload_hash = 0;
+    std::int64_t file_changed_ns = 0;
+    std::uint64_t file_device = 0;
+    std::uint64_t file_inode = 0;
 };
-static_assert(sizeof(header) == 64);
+static_assert(sizeof(header) == 88);
+
+// What every row takes in the payload at the least: its null mask, numbers and date, the
+// offset and length of two arena texts, two dictionary ids, a cut and a path form.
+constexpr std::size_t payload_bytes_per_row = 2 + 4 + 4 + 8 + 8 + 2 * (4 + 2) + 2 * 4 + 1 + 1;
 
 std::uint64_t mix(std::uint64_t h) {
     h ^= h >> 33;
@@ -201,7 +206,8 @@ class catalogue_snapshot_io {
     // points outside its store, or a text made from parts that are not there, refuses the
     // whole snapshot.
     static bool read(byte_source& in, record_storage& s) {
-        if (!array(in, s.null_mask_)) return false;
+        if (!array(in, s.null_mask_, std::size_t(-1), std::uint64_t(-1), payload_bytes_per_row))
+            return false;
         const std::size_t rows = s.null_mask_.size();
         return array(in, s.machineid_, rows) && array(in, s.sourceid_, rows) &&
                array(in, s.createdate_, rows) && array(in, s.filesizedec_, rows) &&
@@ -244,13 +250,17 @@ class catalogue_snapshot_io {
         }
     }
 
+    // Counts are checked before any room is made: no more than the file holds (`per_item`
+    // bytes each, what they and what must follow them take at the least), nor `most`.
     template <typename V>
-    static bool array(byte_source& in, V& v, std::size_t expected = std::size_t(-1)) {
+    static bool array(byte_source& in, V& v, std::size_t expected = std::size_t(-1),
+                      std::uint64_t most = std::uint64_t(-1),
+                      std::size_t per_item = sizeof(typename V::value_type)) {
         using T = typename V::value_type;
         std::uint64_t n = 0;
         if (!in.read(&n, sizeof n)) return false;
         if (expected != std::size_t(-1) && n != expected) return false;
-        if (n > in.remaining() / sizeof(T)) return false; // no room is made for what is not there
+        if (n > most || n > in.remaining() / per_item) return false;
         v.resize(static_cast<std::size_t>(n));
         return in.read(v.data(), v.size() * sizeof(T));
     }
@@ -284,8 +294,9 @@ class catalogue_snapshot_io {
     static bool read(byte_source& in, sparse_text_column& t, std::size_t rows) {
         std::vector<std::uint32_t> at, offsets;
         std::vector<std::uint16_t> lengths;
-        if (!array(in, t.data_) || !array(in, at) || !array(in, offsets, at.size()) ||
-            !array(in, lengths, at.size()))
+        // A row has one text at most.
+        if (!array(in, t.data_) || !array(in, at, std::size_t(-1), rows, 4 + 4 + 2) ||
+            !array(in, offsets, at.size()) || !array(in, lengths, at.size()))
             return false;
         const std::size_t size = t.data_.size();
         t.index_.reserve(static_cast<qsizetype>(at.size()));
@@ -324,13 +335,18 @@ class catalogue_snapshot_io {
     static bool read(byte_source& in, text_dictionary_column& d, std::size_t rows) {
         std::uint64_t count = 0;
         if (!array(in, d.ids_, rows) || !in.read(&count, 8)) return false;
-        if (count > in.remaining() / 4) return false;
-        d.texts_.reserve(static_cast<std::size_t>(count));
+        if (count > in.remaining() / 4 || count >= text_dictionary_view::null_id) return false;
+        // Texts no row names are only kept after edits: room for the rows' texts alone.
+        d.texts_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, rows)));
         for (std::uint64_t i = 0; i < count; ++i) {
             std::uint32_t len = 0;
             if (!in.read(&len, 4) || len > in.remaining() / 2) return false;
             QString t(static_cast<qsizetype>(len), Qt::Uninitialized);
             if (!in.read(t.data(), std::size_t{len} * 2)) return false;
+            // Each text once, as interning keeps them: many copies of a short text would take
+            // far more memory than file.
+            if (d.find(t, text_dictionary_column::text_hash(t)) != text_dictionary_view::null_id)
+                return false;
             d.add_text(std::move(t));
         }
         for (const std::uint32_t id : d.ids_)
@@ -343,18 +359,26 @@ namespace {
 
 // The header, then the payload with `file_hash` (run beside the read) checked last.
 std::optional<catalogue_import_result>
-read_snapshot(byte_source& in, const catalogue_file_identity& expected,
+read_snapshot(byte_source& in, const file_facts& expected,
               const std::function<std::optional<std::uint64_t>()>& file_hash, record_storage& out,
               bool check_payload_hash = true) {
     out.clear();
     header h;
     if (!in.read_raw(&h, sizeof h) || h.magic != magic || h.byte_order != byte_order_mark ||
         h.file_size != expected.size || h.file_modified_ns != expected.modified_ns ||
-        h.loaded < 0 || h.skipped < 0)
+        h.file_changed_ns != expected.changed_ns || h.file_device != expected.device ||
+        h.file_inode != expected.inode || h.loaded < 0 || h.skipped < 0)
         return std::nullopt;
     auto hashed = std::async(std::launch::async, file_hash);
-    const bool whole = catalogue_snapshot_io::read(in, out) && in.remaining() == 0 &&
-                       (!check_payload_hash || in.hash == h.payload_hash);
+    bool whole = false;
+    try {
+        whole = catalogue_snapshot_io::read(in, out) && in.remaining() == 0 &&
+                (!check_payload_hash || in.hash == h.payload_hash);
+    } catch (...) {
+        out.clear();
+        hashed.wait();
+        throw;
+    }
     const std::optional<std::uint64_t> now = hashed.get();
     if (!whole || !now || *now != h.file_hash) {
         out.clear();
@@ -367,57 +391,6 @@ read_snapshot(byte_source& in, const catalogue_file_identity& expected,
     return r;
 }
 
-std::optional<std::pair<std::int64_t, std::int64_t>> size_and_time(const QString& path) {
-    std::error_code ec;
-    const std::filesystem::path p = path.toStdU16String();
-    const auto size = std::filesystem::file_size(p, ec);
-    if (ec) return std::nullopt;
-    const auto time = std::filesystem::last_write_time(p, ec);
-    if (ec) return std::nullopt;
-    return std::pair{
-        static_cast<std::int64_t>(size),
-        static_cast<std::int64_t>(
-            std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count())};
-}
-
-std::optional<std::uint64_t> hash_file(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return std::nullopt;
-    // Hashed where the file lies in the page cache, as the loader reads it meanwhile: a copy
-    // of every byte would cost the loader a good part of a core.
-    const qint64 size = f.size();
-    if (const uchar* mapped = size > 0 ? f.map(0, size) : nullptr) {
-        std::uint64_t h = 0;
-        for (qint64 at = 0; at < size; at += static_cast<qint64>(hash_block)) {
-            const qint64 n = std::min<qint64>(size - at, static_cast<qint64>(hash_block));
-            h = content_hash(QByteArrayView(mapped + at, n), h);
-        }
-        f.unmap(const_cast<uchar*>(mapped));
-        return h;
-    }
-    // Read in pieces that stay in the core's cache while they are hashed; every block of
-    // hash_block bytes is one content_hash, seeded with the blocks before it.
-    constexpr std::size_t piece = std::size_t{256} << 10;
-    static_assert(hash_block % piece == 0);
-    std::vector<char> buffer(piece);
-    std::uint64_t h = 0;
-    content_hasher block(h);
-    std::size_t in_block = 0;
-    for (;;) {
-        const qint64 n =
-            f.read(buffer.data(), static_cast<qint64>(std::min(piece, hash_block - in_block)));
-        if (n < 0) return std::nullopt;
-        if (n == 0) return in_block == 0 ? h : block.value();
-        block.add(QByteArrayView(buffer.data(), n));
-        in_block += static_cast<std::size_t>(n);
-        if (in_block >= hash_block) {
-            h = block.value();
-            block = content_hasher(h);
-            in_block = 0;
-        }
-    }
-}
-
 } // namespace
 
 std::uint64_t content_hash(QByteArrayView bytes, std::uint64_t seed) {
@@ -426,17 +399,41 @@ std::uint64_t content_hash(QByteArrayView bytes, std::uint64_t seed) {
     return h.value();
 }
 
-std::optional<catalogue_file_identity> stat_catalogue_file(const QString& path) {
-    const auto st = size_and_time(path);
-    if (!st) return std::nullopt;
-    return catalogue_file_identity{st->first, st->second, 0};
+std::optional<std::uint64_t> hash_catalogue_file(const open_catalogue_file& file,
+                                                 const std::atomic<bool>* stop) {
+    // Read in pieces that stay in the core's cache while they are hashed; every block of
+    // hash_block bytes is one content_hash, seeded with the blocks before it.
+    constexpr std::size_t piece = std::size_t{256} << 10;
+    static_assert(hash_block % piece == 0);
+    std::vector<char> buffer(piece);
+    const std::int64_t size = file.facts().size;
+    std::uint64_t h = 0;
+    content_hasher block(h);
+    std::size_t in_block = 0;
+    for (std::int64_t at = 0; at < size;) {
+        if (stop && stop->load(std::memory_order_relaxed)) return std::nullopt;
+        const auto n = static_cast<std::size_t>(std::min<std::int64_t>(
+            size - at, static_cast<std::int64_t>(std::min(piece, hash_block - in_block))));
+        // Short of the size the file had when opened: it was cut meanwhile.
+        if (file.read_at(buffer.data(), n, at) != static_cast<std::int64_t>(n)) return std::nullopt;
+        block.add(QByteArrayView(buffer.data(), static_cast<qsizetype>(n)));
+        at += static_cast<std::int64_t>(n);
+        in_block += n;
+        if (in_block == hash_block) {
+            h = block.value();
+            block = content_hasher(h);
+            in_block = 0;
+        }
+    }
+    return in_block == 0 ? h : block.value();
 }
 
 std::optional<catalogue_file_identity> identify_catalogue_file(const QString& path) {
-    const auto st = size_and_time(path);
-    const auto hash = hash_file(path);
-    if (!st || !hash) return std::nullopt;
-    return catalogue_file_identity{st->first, st->second, *hash};
+    const open_catalogue_file file(path);
+    if (!file.is_open()) return std::nullopt;
+    const auto hash = hash_catalogue_file(file);
+    if (!hash) return std::nullopt;
+    return catalogue_file_identity{file.facts(), *hash};
 }
 
 bool save_catalogue_snapshot(const QString& snapshot_path, const record_storage& storage,
@@ -448,8 +445,11 @@ bool save_catalogue_snapshot(const QString& snapshot_path, const record_storage&
     header h;
     h.magic = magic;
     h.byte_order = byte_order_mark;
-    h.file_size = made_from.size;
-    h.file_modified_ns = made_from.modified_ns;
+    h.file_size = made_from.file.size;
+    h.file_modified_ns = made_from.file.modified_ns;
+    h.file_changed_ns = made_from.file.changed_ns;
+    h.file_device = made_from.file.device;
+    h.file_inode = made_from.file.inode;
     h.file_hash = made_from.content_hash;
     h.loaded = counts.loaded;
     h.skipped = counts.skipped;
@@ -470,16 +470,15 @@ bool save_catalogue_snapshot(const QString& snapshot_path, const record_storage&
 }
 
 std::optional<catalogue_import_result> load_catalogue_snapshot(const QString& snapshot_path,
-                                                               const QString& catalogue_path,
+                                                               const open_catalogue_file& file,
                                                                record_storage& out) {
     out.clear();
-    const auto st = size_and_time(catalogue_path);
-    if (!st) return std::nullopt;
+    if (!file.is_open()) return std::nullopt;
     QFile f(snapshot_path);
     if (!f.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return std::nullopt;
     file_source in(f);
     return read_snapshot(
-        in, {st->first, st->second, 0}, [&] { return hash_file(catalogue_path); }, out);
+        in, file.facts(), [&] { return hash_catalogue_file(file); }, out);
 }
 
 std::optional<catalogue_import_result>
@@ -487,6 +486,6 @@ read_catalogue_snapshot_bytes(QByteArrayView bytes, const catalogue_file_identit
                               record_storage& out, bool check_payload_hash) {
     memory_source in(bytes);
     return read_snapshot(
-        in, expected, [&] { return std::optional<std::uint64_t>(expected.content_hash); }, out,
+        in, expected.file, [&] { return std::optional<std::uint64_t>(expected.content_hash); }, out,
         check_payload_hash);
 }

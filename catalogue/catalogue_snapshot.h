@@ -3,10 +3,10 @@
 // reads columns straight into memory instead of parsing the catalogue file again.
 //
 // The catalogue file stays the one truth: a snapshot names the file it was made from by
-// size, modification time and a hash of every byte, and is used only when all three match
-// the file as it is now. Its own bytes are hashed too, and its columns are checked for
-// consistency before use, so a damaged, foreign or stale snapshot is refused (and rebuilt
-// by the caller) and never shows wrong records. Losing it costs one parse of the file.
+// device, inode, size, modification and change time and a hash of every byte, and is used
+// only when all of them match the file as it is now. Its own bytes are hashed too, and its columns
+// are checked for consistency before use, so a damaged, foreign or stale snapshot is refused (and
+// rebuilt by the caller) and never shows wrong records. Losing it costs one parse of the file.
 //
 // Cost: reading a snapshot is one sequential read plus a hash of the catalogue file, done
 // side by side on two threads.
@@ -20,19 +20,21 @@
 
 class record_storage;
 
-// What a snapshot must agree with.
+// What a snapshot must agree with: the file (device, inode, size, modification and change
+// time) and a hash of its bytes.
 struct catalogue_file_identity {
-    std::int64_t size = 0;
-    std::int64_t modified_ns = 0; // modification time, nanoseconds since 1970
+    file_facts file;
     std::uint64_t content_hash = 0;
     friend bool operator==(const catalogue_file_identity&,
                            const catalogue_file_identity&) = default;
 };
 
-// Size and time of the file now, and the hash of its bytes; nothing when it cannot be read.
+// The hash of the open file's bytes up to the size it had when opened; nothing when they
+// cannot all be read (or `stop` turns true meanwhile).
+std::optional<std::uint64_t> hash_catalogue_file(const open_catalogue_file& file,
+                                                 const std::atomic<bool>* stop = nullptr);
+// The file at `path` as it is now; nothing when it cannot be read.
 std::optional<catalogue_file_identity> identify_catalogue_file(const QString& path);
-// Size and time alone (content_hash 0): cheap, to see whether a file changed meanwhile.
-std::optional<catalogue_file_identity> stat_catalogue_file(const QString& path);
 
 // A 64-bit hash of bytes (not for secrets: it tells an edited file from the one it was).
 std::uint64_t content_hash(QByteArrayView bytes, std::uint64_t seed = 0);
@@ -44,11 +46,12 @@ bool save_catalogue_snapshot(const QString& snapshot_path, const record_storage&
                              const catalogue_file_identity& made_from,
                              const std::atomic<bool>* stop = nullptr);
 
-// Reads the snapshot into `out` (emptied first) when it was made from the catalogue file as
-// it is now; the file's bytes are hashed while the snapshot is read. Nothing, and `out`
-// empty, when the snapshot is missing, damaged or made from another state of the file.
+// Reads the snapshot into `out` (emptied first) when it was made from the open catalogue
+// file as it was opened; the file's bytes are hashed while the snapshot is read. Nothing, and
+// `out` empty, when the snapshot is missing, damaged or made from another file or state of it.
+// Memory running out throws std::bad_alloc.
 std::optional<catalogue_import_result> load_catalogue_snapshot(const QString& snapshot_path,
-                                                               const QString& catalogue_path,
+                                                               const open_catalogue_file& file,
                                                                record_storage& out);
 
 // The same over snapshot bytes in memory, against a known identity (tests, fuzz target;

@@ -231,7 +231,7 @@ void parse(Source&& read_some, std::int64_t expected_bytes, const text_line_call
         }
         if (!mark_checked && (end >= 1 || eof)) {
             mark_checked = true;
-            if (end >= 1 && b[0] == u'\uFEFF') start = 1;
+            if (options.byte_order_mark && end >= 1 && b[0] == u'\uFEFF') start = 1;
         }
         if (mark_checked)
             deliver_lines(b, end, eof, max_len, first_line, state, fields, on_line, options,
@@ -279,20 +279,11 @@ text_table_result read_text_table(const QString& path, const text_line_callback&
     return result;
 }
 
-text_table_result read_text_table_units(std::u16string_view units,
-                                        const text_line_callback& on_line,
-                                        const text_table_options& options) {
+text_table_result read_text_table_from(const text_byte_reader& read_some, std::int64_t size_hint,
+                                       const text_line_callback& on_line,
+                                       const text_table_options& options) {
     text_table_result result;
-    const qsizetype max_len =
-        static_cast<qsizetype>(std::clamp<std::int64_t>(options.max_line_units, 1, max_line_limit));
-    std::vector<QStringView> fields;
-    fields.reserve(16);
-    line_state state;
-    deliver_lines(units.data(), static_cast<qsizetype>(units.size()), true, max_len,
-                  std::max<std::int64_t>(options.first_line, 1), state, fields, on_line, options,
-                  result);
-    result.bytes_read = static_cast<std::int64_t>(units.size() * 2);
-    result.status = text_table_status::read;
+    parse(read_some, size_hint, on_line, options, result);
     return result;
 }
 

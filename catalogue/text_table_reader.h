@@ -20,7 +20,6 @@
 #include <cstdint>
 #include <functional>
 #include <span>
-#include <string_view>
 
 struct text_line_info {
     std::int64_t line_number = 0;    // 1-based, counting every line of the file
@@ -45,6 +44,8 @@ struct text_table_options {
     over_long_policy over_long = over_long_policy::skip;
     // Bytes asked of the file per read; small values are for tests of block boundaries.
     std::int64_t block_bytes = 4 * 1024 * 1024;
+    // A mark FF FE at the very start is read past; off for a part cut from the middle.
+    bool byte_order_mark = true;
 };
 
 enum class text_table_status {
@@ -67,11 +68,13 @@ struct text_table_result {
 text_table_result read_text_table(const QString& path, const text_line_callback& on_line,
                                   const text_table_options& options = {});
 
-// The same over text already decoded in memory, from its first unit (a mark is not looked
-// for); lines are numbered from 1 within `units`.
-text_table_result read_text_table_units(std::u16string_view units,
-                                        const text_line_callback& on_line,
-                                        const text_table_options& options = {});
+// The same over bytes that `read_some(dst, max)` hands out: how many it stored, 0 at the end,
+// -1 on failure (status io_error, `error` left empty). `size_hint` (0 when unknown) keeps the
+// buffer of a small input small.
+using text_byte_reader = std::function<std::int64_t(char* dst, std::int64_t max)>;
+text_table_result read_text_table_from(const text_byte_reader& read_some, std::int64_t size_hint,
+                                       const text_line_callback& on_line,
+                                       const text_table_options& options = {});
 
 // The same over bytes in memory (status is then always `read`).
 text_table_result read_text_table_bytes(QByteArrayView bytes, const text_line_callback& on_line,

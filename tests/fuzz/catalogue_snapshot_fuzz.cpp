@@ -19,10 +19,13 @@ using namespace Qt::StringLiterals;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     catalogue_file_identity named;
-    if (size >= 40) {
-        std::memcpy(&named.size, data + 16, 8);
-        std::memcpy(&named.modified_ns, data + 24, 8);
+    if (size >= 88) {
+        std::memcpy(&named.file.size, data + 16, 8);
+        std::memcpy(&named.file.modified_ns, data + 24, 8);
         std::memcpy(&named.content_hash, data + 32, 8);
+        std::memcpy(&named.file.changed_ns, data + 64, 8);
+        std::memcpy(&named.file.device, data + 72, 8);
+        std::memcpy(&named.file.inode, data + 80, 8);
     }
     record_storage s;
     const QByteArrayView bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
