@@ -24,6 +24,8 @@ inline constexpr int_setting setting_player{u"mediaplay", u"player", 0};
 inline constexpr int_setting setting_dirtype{u"dirtype", u"dirtype", 2};
 // Depth choice 1..6 of the scan.
 inline constexpr int_setting setting_layers{u"scanlayers", u"layers", 5};
+// 0: a copy counts once it is on the card; anything else: once it also reads back equal from it.
+inline constexpr int_setting setting_read_back{u"download", u"verify", 1};
 // The whole text of the chosen number separator item.
 inline constexpr string_setting setting_splitter{u"scansplitter", u"splitter", u""};
 

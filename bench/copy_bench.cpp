@@ -1,8 +1,13 @@
 // Block copy against the system's cp followed by sync, on the same 512 MiB file, in one run,
 // onto three targets: a folder of the local disk and two cards (an ext4 and an exFAT image
 // behind a loop device with direct I/O, as the tests use; need root, skipped otherwise). The copy
-// returns only once the file is on the device, so both clocks stop when the data is there. Each
-// copy starts with the source in the page cache and the old target removed and synced.
+// returns only once the file is on the device (and, with read-back, read back from it), so both
+// clocks stop when the data is there. Each copy starts with the source in the page cache and
+// the old target removed and synced. A download of 200 files of 4 MiB onto the ext4 card is
+// set against cp of the same files followed by sync.
+#include "catalogue/catalogue_columns.h"
+#include "catalogue/record_set.h"
+#include "retrieval/download_controller.h"
 #include "retrieval/gf_copyfile_block.h"
 
 #include <benchmark/benchmark.h>
@@ -61,7 +66,7 @@ struct loop_card {
         mount_point = dir.filePath(QStringLiteral("card"));
         QDir().mkpath(mount_point);
         QFile f(image);
-        if (!f.open(QIODevice::WriteOnly) || !f.resize(file_size * 3)) return;
+        if (!f.open(QIODevice::WriteOnly) || !f.resize(file_size * 4)) return;
         f.close();
         if (!run(QStringLiteral("losetup"),
                  {QStringLiteral("-f"), QStringLiteral("--show"), QStringLiteral("--direct-io=on"),
@@ -162,10 +167,14 @@ template <typename Copy> void timed_copies(benchmark::State& state, Copy copy) {
     state.SetBytesProcessed(state.iterations() * file_size);
 }
 
+// read_back:1 reads every block back from the card before the copy counts.
 void BM_gf_copyfile_block(benchmark::State& state) {
     counting_feedback feedback;
+    copy_options options;
+    options.read_back = state.range(1) != 0;
     timed_copies(state, [&](const QString& from, const QString& to) {
-        if (!gf_copyfile_block(from, to, true, feedback)) throw std::runtime_error("copy failed");
+        if (copy_file_block(from, to, true, feedback, options) != copy_failure::none)
+            throw std::runtime_error("copy failed");
     });
     state.counters["pumps"] = static_cast<double>(feedback.pumps);
 }
@@ -188,12 +197,122 @@ void one_copy_each(benchmark::internal::Benchmark* b) {
     b->ComputeStatistics(
         "min", [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); });
 }
-BENCHMARK(BM_gf_copyfile_block)->Arg(0)->Apply(one_copy_each);
+void with_read_back(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"target", "read_back"})->UseManualTime()->Iterations(1)->Repetitions(7);
+    b->ComputeStatistics(
+        "min", [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); });
+}
+BENCHMARK(BM_gf_copyfile_block)->Args({0, 1})->Args({0, 0})->Apply(with_read_back);
 BENCHMARK(BM_cp_then_sync)->Arg(0)->Apply(one_copy_each);
-BENCHMARK(BM_gf_copyfile_block)->Arg(1)->Apply(one_copy_each);
+BENCHMARK(BM_gf_copyfile_block)->Args({1, 1})->Args({1, 0})->Apply(with_read_back);
 BENCHMARK(BM_cp_then_sync)->Arg(1)->Apply(one_copy_each);
-BENCHMARK(BM_gf_copyfile_block)->Arg(2)->Apply(one_copy_each);
+BENCHMARK(BM_gf_copyfile_block)->Args({2, 1})->Args({2, 0})->Apply(with_read_back);
 BENCHMARK(BM_cp_then_sync)->Arg(2)->Apply(one_copy_each);
+
+// 200 files of 4 MiB, cut from the source, as a listing the user downloads at once.
+struct small_files {
+    small_files() {
+        bench_files& f = files();
+        QFile source(f.source);
+        if (!source.open(QIODevice::ReadOnly)) throw std::runtime_error("no source");
+        QDir().mkpath(f.dir.filePath(QStringLiteral("small")));
+        for (int i = 0; i < 200; ++i) {
+            const QString path =
+                f.dir.filePath(QStringLiteral("small/歌曲%1.mp3").arg(i, 3, 10, QLatin1Char('0')));
+            QFile out(path);
+            const QByteArray bytes = source.read(qint64{4} << 20);
+            if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
+                throw std::runtime_error("cannot write a small file");
+            paths.push_back(path);
+            const long r = rows.insertrow(0);
+            rows.set_text(r, col_filename,
+                          QStringLiteral("歌曲%1").arg(i, 3, 10, QLatin1Char('0')));
+            rows.set_text(r, col_fileext, QStringLiteral(".mp3"));
+            rows.set_text(r, col_filepath, path);
+        }
+        ::sync();
+    }
+    std::vector<QString> paths;
+    record_set rows;
+};
+
+small_files& small() {
+    static small_files s;
+    return s;
+}
+
+// Empties the card's folder of the small files, on the device too.
+void clear_folder(const QString& folder) {
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    ::sync();
+}
+
+void BM_download_all(benchmark::State& state) {
+    bench_files& f = files();
+    if (!f.card.mounted) {
+        state.SkipWithError("no card: mounting a loop device needs root");
+        for (auto _ : state) {
+        }
+        return;
+    }
+    small_files& s = small();
+    const QString folder = f.card.mount_point + QStringLiteral("/下载/");
+    counting_feedback feedback;
+    download_hooks hooks;
+    hooks.choose_folder = [&](const QString&) { return folder; };
+    hooks.message = [](const QString&, const QString& text) {
+        throw std::runtime_error(text.toStdString());
+    };
+    for (auto _ : state) {
+        clear_folder(folder);
+        download_controller downloads(f.dir.filePath(QStringLiteral("default/")), hooks, feedback);
+        downloads.select_custom_dir();
+        downloads.set_read_back(state.range(0) != 0);
+        const auto start = std::chrono::steady_clock::now();
+        if (downloads.download_all(s.rows) != 1) throw std::runtime_error("download failed");
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        state.SetIterationTime(took.count());
+    }
+    clear_folder(folder);
+    state.SetBytesProcessed(state.iterations() * 200 * (qint64{4} << 20));
+}
+
+void BM_cp_files_then_sync(benchmark::State& state) {
+    bench_files& f = files();
+    if (!f.card.mounted) {
+        state.SkipWithError("no card: mounting a loop device needs root");
+        for (auto _ : state) {
+        }
+        return;
+    }
+    small_files& s = small();
+    const QString folder = f.card.mount_point + QStringLiteral("/下载/");
+    std::vector<QByteArray> names;
+    for (const QString& p : s.paths) names.push_back(QFile::encodeName(p));
+    const QByteArray target = QFile::encodeName(folder);
+    for (auto _ : state) {
+        clear_folder(folder);
+        std::vector<const char*> argv{"cp"};
+        for (const QByteArray& n : names) argv.push_back(n.constData());
+        argv.push_back(target.constData());
+        const auto start = std::chrono::steady_clock::now();
+        run_tool(argv);
+        run_tool({"sync", "-f", target.constData()});
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        state.SetIterationTime(took.count());
+    }
+    clear_folder(folder);
+    state.SetBytesProcessed(state.iterations() * 200 * (qint64{4} << 20));
+}
+
+void one_run_each(benchmark::internal::Benchmark* b) {
+    b->UseManualTime()->Iterations(1)->Repetitions(5);
+    b->ComputeStatistics(
+        "min", [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); });
+}
+BENCHMARK(BM_download_all)->ArgName("read_back")->Arg(1)->Arg(0)->Apply(one_run_each);
+BENCHMARK(BM_cp_files_then_sync)->Apply(one_run_each);
 
 } // namespace
 

@@ -4,11 +4,18 @@
 #include "catalogue/native_names.h"
 #include "catalogue/operation_feedback.h"
 #include "catalogue/record_set.h"
+#include "retrieval/card_space.h"
+#include "retrieval/copy_read_back.h"
 #include "retrieval/gf_copyfile_block.h"
 
+#include <QFile>
 #include <QFileInfo>
 
+#include <fcntl.h>
+#include <unistd.h>
+#include <unordered_map>
 #include <utility>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -52,7 +59,8 @@ class unstoppable_feedback final : public operation_feedback {
 
 } // namespace
 
-QString copy_failure_text(copy_failure failure, const QString& name) {
+QString copy_failure_text(copy_failure failure, const QString& name,
+                          std::int64_t first_difference) {
     QString why;
     switch (failure) {
     case copy_failure::none:
@@ -93,8 +101,30 @@ QString copy_failure_text(copy_failure failure, const QString& name) {
     case copy_failure::write_failed:
         why = u"写入出错"_s;
         break;
+    case copy_failure::not_kept:
+        why =
+            (first_difference >= 0
+                 ? u"读卡器或U盘没有保存好这个文件: 从第 %1 字节(约 %2)起, 从卡上读回的内容和原文件不同"_s
+                       .arg(first_difference + 1)
+                       .arg(readable_size(first_difference))
+                 : u"读卡器或U盘没有保存好这个文件: 从卡上读不回写入的内容"_s) +
+            u"。\n这张卡可能是扩容卡(实际容量比标称的小)或已经损坏, 文件已从卡上删除, 后面的文件不再下载"_s;
+        break;
     }
     return u"下载失败: "_s + name + u"\n"_s + why + u"!\n没有留下不完整的文件。"_s;
+}
+
+QString folder_space_text(const QString& folder) {
+    const std::optional<card_space> space = card_space_of(folder);
+    if (!space) return {};
+    QString text = free_space_text(*space);
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        if (!read_back_reaches_device(fd)) text += u"  (复制到这张卡的文件无法读回校验)"_s;
+        ::close(fd);
+    }
+    return text;
 }
 
 QString fallback_text(const QString& custom_folder, const QString& default_folder) {
@@ -124,14 +154,14 @@ void download_controller::select_custom_dir() {
         hooks_.choose_folder ? hooks_.choose_folder(download_choose_caption.toString()) : QString();
     set_custdir_enabled(folders_.set_custom_folder(chosen));
     fallback_told_ = false;
-    call(hooks_.show_next_folder, folders_.custom_present() ? is_down_path_cust() : is_down_path());
+    show_folder(folders_.custom_present() ? is_down_path_cust() : is_down_path());
 }
 
 void download_controller::refresh_folder_state() {
     const bool present = folders_.custom_present();
     if (present != custdir_enabled_ && !is_down_path_cust().isEmpty()) set_custdir_enabled(present);
     if (present) fallback_told_ = false;
-    call(hooks_.show_next_folder, present ? is_down_path_cust() : is_down_path());
+    show_folder(present ? is_down_path_cust() : is_down_path());
 }
 
 void download_controller::open_default_dir() {
@@ -155,7 +185,7 @@ QString download_controller::choose_folder_for_download() {
         if (!custdir_enabled_) set_custdir_enabled(true);
         fallback_told_ = false;
     }
-    call(hooks_.show_next_folder, folder);
+    show_folder(folder);
     return folder;
 }
 
@@ -168,13 +198,54 @@ download_controller::row_result download_controller::copy_counted(const QString&
     // Checked at every copy, not once per run: a card unmounted between two copies leaves its
     // empty mount point on the local disk, which must not take the rest.
     options.folder_device = folders_.device_of(folder);
-    const copy_failure failure = copy_file_block(from, to, showmsg, feedback, options);
+    options.read_back = read_back_;
+    copy_outcome outcome;
+    const copy_failure failure = copy_file_block(from, to, showmsg, feedback, options, &outcome);
+    show_folder_space(folder);
     if (failure == copy_failure::stopped) return {row_outcome::stopped, failure};
-    if (failure != copy_failure::none) return {row_outcome::copy_failed, failure};
-    // Counted only now: the copy is on the device.
+    if (failure != copy_failure::none)
+        return {row_outcome::copy_failed, failure, outcome.first_difference};
+    // Counted only now: the copy is on the device (and read back from it, where it can be).
     folders_.count_copy();
     call(hooks_.post_down_qty);
     return {row_outcome::copied};
+}
+
+bool download_controller::room_for(const record_set& rows, long first, long last,
+                                   const QString& folder) {
+    const std::optional<card_space> space = card_space_of(folder);
+    // Nothing to go by, or nothing to write to: the copy itself fails cleanly and says why.
+    if (!space || space->read_only) return true;
+    // What each copy replaces: a file already on the card, or an earlier copy of this run.
+    std::vector<planned_copy> copies;
+    std::unordered_map<QString, std::int64_t> on_card;
+    for (long row = first; row <= last; ++row) {
+        const QString to = download_target(folder, rows.getitemstring(row, col_filename),
+                                           rows.getitemstring(row, col_fileext));
+        const QFileInfo source(rows.getitemstring(row, col_filepath));
+        planned_copy copy{source.isFile() ? source.size() : 0, -1};
+        if (const auto known = on_card.find(to); known != on_card.end()) {
+            copy.replaced_size = known->second;
+        } else if (const QFileInfo old(to); old.isFile()) {
+            copy.replaced_size = old.size();
+        }
+        on_card[to] = copy.size;
+        copies.push_back(copy);
+    }
+    const std::int64_t needed = space_needed(copies, space->cluster_bytes);
+    if (needed <= space->free_bytes) return true;
+    call(hooks_.message, prompt_title.toString(),
+         not_enough_space_message(needed, space->free_bytes));
+    return false;
+}
+
+void download_controller::show_folder(const QString& folder) {
+    call(hooks_.show_next_folder, folder);
+    show_folder_space(folder);
+}
+
+void download_controller::show_folder_space(const QString& folder) {
+    if (hooks_.show_folder_space) hooks_.show_folder_space(folder_space_text(folder));
 }
 
 download_controller::row_result download_controller::copy_row(const record_set& rows, long row,
@@ -201,7 +272,7 @@ void download_controller::tell(const row_result& result, const QString& name) {
         text = u"文件名含有路径符号,不能下载:\n"_s + name;
         break;
     case row_outcome::copy_failed:
-        text = copy_failure_text(result.failure, name);
+        text = copy_failure_text(result.failure, name, result.first_difference);
         break;
     }
     call(hooks_.message, prompt_title.toString(), text);
@@ -223,6 +294,7 @@ int download_controller::download_row(const record_set& rows, long row) {
         return -1;
     }
     const QString folder = choose_folder_for_download();
+    if (!room_for(rows, row, row, folder)) return -1;
     call(hooks_.open_wait);
     const row_result result = copy_row(rows, row, folder);
     call(hooks_.close_wait);
@@ -242,6 +314,7 @@ int download_controller::download_all(const record_set& rows) {
 
     const QString folder = choose_folder_for_download();
     folders_.set_current_folder(folder);
+    if (!room_for(listed, 1, count, folder)) return -1;
     call(hooks_.open_wait);
     for (long row = 1; row <= count; ++row) {
         // Stop pressed after the last block of the row before.

@@ -28,6 +28,9 @@ struct download_hooks {
     std::function<void()> post_down_qty{};
     // Shows the folder the next download goes to.
     std::function<void(const QString& folder)> show_next_folder{};
+    // Shows what is known of that folder's card: its free space, and whether copies to it
+    // can be read back (folder_space_text).
+    std::function<void(const QString& text)> show_folder_space{};
 };
 
 inline constexpr QStringView download_missing_source_text =
@@ -35,8 +38,12 @@ inline constexpr QStringView download_missing_source_text =
 inline constexpr QStringView download_choose_caption = u"请选择目录,比如U盘,读卡器具体位置!";
 
 // The message for a copy of `name` that did not complete; empty for none and for a stop,
-// which the user asked for.
-QString copy_failure_text(copy_failure failure, const QString& name);
+// which the user asked for. `first_difference` is where a copy the card did not keep differs.
+QString copy_failure_text(copy_failure failure, const QString& name,
+                          std::int64_t first_difference = -1);
+// "可用 1.5 GB", and a warning where copies to the folder's card cannot be read back; empty
+// when the folder's file system cannot be asked.
+QString folder_space_text(const QString& folder);
 // The message telling that the custom folder is gone and downloads go to the default one.
 QString fallback_text(const QString& custom_folder, const QString& default_folder);
 
@@ -79,6 +86,8 @@ class download_controller {
     // Copies a double-clicked picture under `name` (filename + fileext), with no wait window
     // and no progress. An empty `source` (a placeholder slot) copies and counts nothing.
     int download_picture(const QString& source, const QString& name);
+    // Whether each copy is read back from the card before it counts (on by default).
+    void set_read_back(bool on) { read_back_ = on; }
     // Stands in for what the target's file system allows, for tests of cards this machine
     // cannot mount.
     void set_card_limits_for_test(std::optional<card_limits> limits) { limits_ = limits; }
@@ -91,7 +100,13 @@ class download_controller {
     struct row_result {
         row_outcome outcome;
         copy_failure failure = copy_failure::none;
+        std::int64_t first_difference = -1;
     };
+    // Whether rows [first, last] fit on the folder's card; tells the user when they do not.
+    bool room_for(const record_set& rows, long first, long last, const QString& folder);
+    // Shows the folder the next download goes to, with its card's free space.
+    void show_folder(const QString& folder);
+    void show_folder_space(const QString& folder);
     row_result copy_row(const record_set& rows, long row, const QString& folder);
     // `folder` is where `to` lies, one of the download folders.
     row_result copy_counted(const QString& from, const QString& folder, const QString& to,
@@ -105,6 +120,7 @@ class download_controller {
     operation_feedback& feedback_;
     std::optional<card_limits> limits_;
     bool busy_ = false;
+    bool read_back_ = true;
     bool custdir_enabled_ = false;
     // The fallback to the default folder is told once per loss of the custom folder.
     bool fallback_told_ = false;

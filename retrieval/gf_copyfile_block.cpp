@@ -1,6 +1,7 @@
 #include "retrieval/gf_copyfile_block.h"
 
 #include "catalogue/native_names.h"
+#include "retrieval/copy_read_back.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -156,7 +157,7 @@ class native_folder {
     // A new file only: an entry of that name is never opened, let alone truncated.
     native_file create_new(const QByteArray& name) const {
         return native_file(::openat(fd_, name.constData(),
-                                    O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+                                    O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
     }
 
     void remove(const QByteArray& name) const { ::unlinkat(fd_, name.constData(), 0); }
@@ -400,7 +401,11 @@ QString copy_progress_text(const QString& display_name, std::int64_t copied, std
 }
 
 copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool lb_showmsg,
-                             operation_feedback& feedback, const copy_options& options) {
+                             operation_feedback& feedback, const copy_options& options,
+                             copy_outcome* outcome) {
+    copy_outcome ignored;
+    copy_outcome& found = outcome ? *outcome : ignored;
+    found = {};
     // A name with a NUL in it would reach the system cut short, naming another file.
     if (ls_from.contains(QChar(u'\0'))) return copy_failure::source_missing;
     if (ls_to.contains(QChar(u'\0'))) return copy_failure::name_refused;
@@ -461,12 +466,33 @@ copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool 
     // 2. The blocks. Any way out of here removes the new file, and leaves an old one alone.
     const QString ls_showfilename = copy_display_name(ls_to);
     const bool by_flush = folder.write_back_by_flush();
+    // Where only a flush reaches the device (FUSE), the device is also read through a cache
+    // this process cannot drop: such a card cannot be read back.
+    const bool read_back = options.read_back && !by_flush && read_back_reaches_device(folder.fd());
     flush_pacer pacer;
-    const block_buffer buffer;
-    file_copy_target target_writer(target.file());
-    const int target_fd = target.file().fd();
+    // Two blocks take turns: the one written last stays until it has been read back.
+    const block_buffer buffers[2];
+    std::optional<block_buffer> scratch;
+    if (read_back) scratch.emplace();
+    int turn = 0;
     std::int64_t ll_read_already = 0;
     std::int64_t on_device = 0; // bytes known to have reached the device
+    std::int64_t last_size = 0; // of the block before, still to be read back
+    const auto read_back_last = [&]() -> copy_failure {
+        if (!read_back || last_size == 0) return copy_failure::none;
+        const std::span<const char> written(buffers[1 - turn].data(),
+                                            static_cast<std::size_t>(last_size));
+        const read_back_result r =
+            read_back_block(target.file().fd(), ll_read_already - last_size, written,
+                            std::span<char>(scratch->data(), copy_block_size));
+        last_size = 0;
+        if (r.outcome == read_back_outcome::equal) return copy_failure::none;
+        if (r.outcome == read_back_outcome::unreadable) return fail_on(EIO, copy_failure::not_kept);
+        found.first_difference = r.first_difference;
+        return copy_failure::not_kept;
+    };
+    file_copy_target target_writer(target.file());
+    const int target_fd = target.file().fd();
     std::int64_t reported = 0;
     const auto report = [&] {
         if (lb_showmsg && ll_filelen > 0 && on_device > reported)
@@ -476,11 +502,13 @@ copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool 
 
     for (;;) {
         feedback.process_events();
-        const std::int64_t n = source.read_at(buffer.data(), copy_block_size, ll_read_already);
+        const char* const buffer = buffers[turn].data();
+        const std::int64_t n =
+            source.read_at(buffers[turn].data(), copy_block_size, ll_read_already);
         if (n < 0) return copy_failure::read_failed;
         if (n == 0) break;
 
-        const std::span<const char> block(buffer.data(), static_cast<std::size_t>(n));
+        const std::span<const char> block(buffer, static_cast<std::size_t>(n));
         errno = 0;
         const std::int64_t w = writer_or(options, target_writer, block);
         const int write_error = errno;
@@ -508,16 +536,22 @@ copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool 
                     return fail_on(e, copy_failure::write_failed);
                 on_device = ll_read_already;
             }
+            // The block before is on the card; reading it back overlaps this one's write-back.
+            if (const copy_failure f = read_back_last(); f != copy_failure::none) return f;
         }
         if (!folder.still_there()) return copy_failure::card_removed;
 
         ll_read_already += n;
+        last_size = n;
+        turn = 1 - turn;
         feedback.process_events();
         report();
     }
 
-    // 3. The data on the device.
+    // 3. The data on the device, and the last block read back from it.
     if (const int e = sync_data(target_fd)) return fail_on(e, copy_failure::write_failed);
+    if (const copy_failure f = read_back_last(); f != copy_failure::none) return f;
+    found.verified = read_back;
     if (const int e = target.close()) return fail_on(e, copy_failure::write_failed);
     source.close();
 

@@ -7,7 +7,9 @@
 // before it, so the device never idles and every progress line counts bytes that reached
 // the device. The copy is written beside the target and takes its name only once it is
 // whole: a copy that fails or is stopped removes what it wrote, and an old file of the
-// target's name stays as it was until then.
+// target's name stays as it was until then. Before the name is taken, each block is read
+// back from the card (not the cache) and compared with what was written, while the next
+// block is written: a card that drops or garbles writes without an error is caught.
 #include "catalogue/operation_feedback.h"
 #include "retrieval/card_file_system.h"
 
@@ -44,6 +46,7 @@ enum class copy_failure {
     too_large,         // larger than the target's file system allows (FAT32: 4 GiB - 1 byte)
     name_refused,      // the target's file system refuses a character of the name
     name_too_long,     // the name is longer than the target's file system takes
+    not_kept,          // the card read back other bytes than were written (counterfeit, failing)
     card_removed,      // the target's file system went away during the copy
     read_failed,       // the source could not be read to its end
     write_failed,      // any other write error
@@ -58,6 +61,17 @@ struct copy_options {
     // The device the target's folder was chosen on, when known: a folder found on another
     // one (the card unmounted, its empty mount point left) is taken for a removed card.
     std::optional<std::uint64_t> folder_device{};
+    // Reads every block back from the card and compares it before the copy counts.
+    bool read_back = true;
+};
+
+// What a copy found beyond its failure.
+struct copy_outcome {
+    // Whether the bytes on the card were read back and found equal (false where the card
+    // cannot be read back past the cache, or read-back is off).
+    bool verified = false;
+    // With not_kept: the first byte that read back different, from the start of the file.
+    std::int64_t first_difference = -1;
 };
 
 // Copies `ls_from` onto `ls_to`, replacing any old target; the target's folder must exist.
@@ -66,7 +80,8 @@ struct copy_options {
 // The size and name limits of the target's file system are checked before anything is
 // written; a failed or stopped copy removes what it wrote and leaves any old target as it was.
 copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool lb_showmsg,
-                             operation_feedback& feedback, const copy_options& options = {});
+                             operation_feedback& feedback, const copy_options& options = {},
+                             copy_outcome* outcome = nullptr);
 
 // The same, answering only whether the copy completed.
 bool gf_copyfile_block(const QString& ls_from, const QString& ls_to, bool lb_showmsg,

@@ -3,6 +3,7 @@
 #include "catalogue/catalogue_columns.h"
 #include "catalogue/operation_feedback.h"
 #include "catalogue/record_set.h"
+#include "retrieval/card_space.h"
 #include "retrieval/desktop_opener.h"
 #include "tests/support/loop_card.h"
 #include "tests/support/qt_printers.h"
@@ -16,6 +17,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -24,6 +26,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -72,6 +75,7 @@ class download_test : public testing::Test {
                       [this](bool on) { log << (on ? u"custdir on"_s : u"custdir off"_s); },
                   .post_down_qty = [this] { log << u"post"_s; },
                   .show_next_folder = [this](const QString& folder) { shown_folder = folder; },
+                  .show_folder_space = [this](const QString& text) { shown_space = text; },
               },
               feedback) {
         downloads.ue_create_dir();
@@ -105,6 +109,7 @@ class download_test : public testing::Test {
     recording_desktop opened;
     record_set rows;
     QString shown_folder;
+    QString shown_space;
     download_controller downloads;
 };
 
@@ -370,7 +375,8 @@ TEST_F(download_test, failed_copies_say_why_and_leave_nothing) {
          [&] { return small_mount(path(u"full"_s), u"size=3m"_s); },
          u"c"_s,
          u"读卡器或U盘空间已满"_s,
-         {}},
+         {},
+         true},
         {"over the FAT32 limit", [&] { return path(u"fat"_s); }, u"d"_s, u"FAT32"_s,
          limits_for_type("vfat")},
         {"name refused by exFAT", [&] { return path(u"exfat"_s); }, u"e:f"_s, u"不允许的字符"_s,
@@ -399,8 +405,8 @@ TEST_F(download_test, failed_copies_say_why_and_leave_nothing) {
         add_row(run, u"big"_s, c.name, u".mp3"_s, {}, false);
         run.set_text(run.rowcount(), col_filepath, big);
         feedback.on_pump = [&, filled = false]() mutable {
-            if (c.fill_meanwhile && !filled &&
-                QFileInfo::exists(folder + u'/' + c.name + u".mp3"_s)) {
+            // The first row's copy is told done: the second has begun.
+            if (c.fill_meanwhile && !filled && !copy_lines().isEmpty()) {
                 filled = true;
                 QFile filler(folder + u"/filler"_s);
                 if (filler.open(QIODevice::WriteOnly)) filler.write(QByteArray(2'000'000, 'f'));
@@ -474,6 +480,9 @@ TEST_F(download_test, card_pulled_or_stop_pressed_during_download_all) {
         ASSERT_TRUE(card.ok()) << card.error().toStdString();
         answers.next_folder = card.mount_point();
         downloads.select_custom_dir();
+        // exFAT goes through FUSE, whose reads come through a cache: no read-back there.
+        EXPECT_TRUE(shown_space.endsWith(u"(复制到这张卡的文件无法读回校验)"_s))
+            << shown_space.toStdString();
         record_set run;
         add_row(run, u"a"_s, u"one"_s, u".mp3"_s, QByteArray(1000, '1'));
         add_row(run, u"a"_s, u"two"_s, u".mp4"_s, QByteArray(12'000'000, '2'));
@@ -518,6 +527,128 @@ TEST_F(download_test, card_pulled_or_stop_pressed_during_download_all) {
         EXPECT_TRUE(shot.fsck_clean) << shot.fsck_output.toStdString();
         EXPECT_TRUE(shot.bad.isEmpty());
     }
+}
+
+// Cards that lie: a counterfeit one keeps less than it claims and reads zeros beyond, a
+// failing one flips bits on reading; neither reports an error. Every copy that counts reads
+// back whole from the card itself; the first that does not is removed and told, and the run
+// stops there. With read-back off the lie goes unnoticed.
+TEST_F(download_test, a_card_that_lies_is_caught_before_a_copy_counts) {
+    if (const QString why = loop_card::unavailable(card_format::ext4, true); !why.isEmpty())
+        GTEST_SKIP() << why.toStdString();
+    struct card_case {
+        const char* what;
+        card_faults faults;
+        bool read_back;
+    };
+    const card_case cases[] = {
+        {"counterfeit", {.keeps_mib = 100}, true},
+        {"failing", {.flip_from_mib = 48}, true},
+        {"counterfeit, read-back off", {.keeps_mib = 100}, false},
+    };
+    std::vector<QByteArray> contents;
+    record_set run;
+    for (int i = 0; i < 10; ++i) {
+        QByteArray bytes(20 << 20, Qt::Uninitialized);
+        QRandomGenerator(i + 1).fillRange(reinterpret_cast<quint32*>(bytes.data()),
+                                          bytes.size() / 4);
+        add_row(run, u"lie"_s, u"song"_s + QString::number(i), u".mp3"_s, bytes);
+        contents.push_back(bytes);
+    }
+    for (const card_case& c : cases) {
+        SCOPED_TRACE(c.what);
+        loop_card card(card_format::ext4, 256, c.faults);
+        ASSERT_TRUE(card.ok()) << card.error().toStdString();
+        answers.next_folder = card.mount_point();
+        downloads.select_custom_dir();
+        downloads.set_read_back(c.read_back);
+        answers.messages.clear();
+        const std::int64_t before = downloads.il_down_qty();
+        const int result = downloads.download_all(run);
+        const std::int64_t counted = downloads.il_down_qty() - before;
+        // What the card holds, read from the card itself.
+        ASSERT_TRUE(card.remount_cold());
+        const QStringList on_card = names_in(card.mount_point());
+        int whole = 0;
+        for (int i = 0; i < 10; ++i)
+            whole += read_all_bytes(card.path(u"song"_s + QString::number(i) + u".mp3"_s)) ==
+                     contents[static_cast<std::size_t>(i)];
+        if (c.read_back) {
+            EXPECT_EQ(result, -1);
+            EXPECT_GT(counted, 0);
+            EXPECT_LT(counted, 10);
+            EXPECT_EQ(whole, counted) << "every counted copy reads back whole";
+            EXPECT_EQ(on_card.size(), counted) << on_card.join(u", "_s).toStdString();
+            ASSERT_EQ(answers.messages.size(), 1);
+            EXPECT_TRUE(answers.messages[0].startsWith(
+                u"提示 | 下载失败: song"_s + QString::number(counted) +
+                u".mp3\n读卡器或U盘没有保存好这个文件: 从第 "_s))
+                << answers.messages[0].toStdString();
+        } else {
+            EXPECT_EQ(result, 1);
+            EXPECT_EQ(counted, 10);
+            EXPECT_LT(whole, 10);
+        }
+    }
+    downloads.set_read_back(true);
+}
+
+// A listing that does not fit on the card is refused before a byte is written.
+TEST_F(download_test, a_listing_that_does_not_fit_copies_nothing) {
+    if (const QString why = loop_card::unavailable(card_format::ext4); !why.isEmpty())
+        GTEST_SKIP() << why.toStdString();
+    loop_card card(card_format::ext4, 32);
+    ASSERT_TRUE(card.ok()) << card.error().toStdString();
+    answers.next_folder = card.mount_point();
+    downloads.select_custom_dir();
+    record_set run;
+    for (const QString& name : {u"one"_s, u"two"_s, u"three"_s})
+        add_row(run, u"big"_s, name, u".mp4"_s, QByteArray(12'000'001, 'x'));
+    const std::optional<card_space> space = card_space_of(card.mount_point());
+    ASSERT_TRUE(space);
+    const std::int64_t one = (12'000'001 / space->cluster_bytes + 1) * space->cluster_bytes;
+    ASSERT_GT(3 * one, space->free_bytes);
+    log.clear();
+    EXPECT_EQ(downloads.download_all(run), -1);
+    EXPECT_FALSE(log.contains(u"open_wait"_s));
+    EXPECT_TRUE(names_in(card.mount_point()).isEmpty());
+    ASSERT_EQ(answers.messages.size(), 1);
+    EXPECT_EQ(answers.messages[0],
+              u"提示 | 下载文件夹所在的卡上空间不足：这些文件需要 "_s + readable_size(3 * one) +
+                  u"，卡上只剩 "_s + readable_size(space->free_bytes) + u"。没有复制任何文件。"_s);
+    // Two of them fit.
+    record_set two;
+    for (const QString& name : {u"one"_s, u"two"_s})
+        add_row(two, u"big"_s, name, u".mp4"_s, {}, false);
+    answers.messages.clear();
+    EXPECT_EQ(downloads.download_all(two), 1);
+    EXPECT_TRUE(answers.messages.isEmpty());
+    // The free space shown is the card's after the copies.
+    EXPECT_EQ(shown_space, free_space_text(*card_space_of(card.mount_point())));
+}
+
+TEST(card_space, a_run_needs_its_peak_with_sizes_in_whole_clusters) {
+    struct space_case {
+        std::vector<planned_copy> copies;
+        std::int64_t needed;
+    };
+    const space_case cases[] = {
+        {{}, 0},
+        {{{1, -1}, {4096, -1}, {4097, -1}}, 4096 + 4096 + 8192},
+        // The old file stays until its replacement is whole.
+        {{{10'000, 10'000}}, 12'288},
+        {{{8192, 8192}, {8192, 8192}}, 8192},
+        // A smaller file replacing a larger one leaves room for the next.
+        {{{100, 8192}, {8192, -1}}, 4096},
+    };
+    for (const space_case& c : cases) EXPECT_EQ(space_needed(c.copies, 4096), c.needed);
+    const std::pair<std::int64_t, const char16_t*> sizes[] = {{0, u"0 KB"},
+                                                              {1, u"1 KB"},
+                                                              {1536 * 1024, u"1.5 MB"},
+                                                              {std::int64_t{5} << 30, u"5.0 GB"},
+                                                              {std::int64_t{150} << 30, u"150 GB"}};
+    for (const auto& [bytes, text] : sizes)
+        EXPECT_EQ(readable_size(bytes), QString::fromUtf16(text));
 }
 
 TEST_F(download_test, folders_open_through_the_desktop) {

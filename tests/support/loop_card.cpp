@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -49,7 +50,7 @@ QStringList mount_args(card_format format, const QString& device, const QString&
 
 } // namespace
 
-QString loop_card::unavailable(card_format format) {
+QString loop_card::unavailable(card_format format, bool faulty) {
     if (::geteuid() != 0) return QStringLiteral("needs root to attach and mount a loop device");
     QStringList tools{QStringLiteral("losetup"), QStringLiteral("mount"), QStringLiteral("umount"),
                       QStringLiteral("cmp")};
@@ -66,17 +67,44 @@ QString loop_card::unavailable(card_format format) {
             return tool + QStringLiteral(" is not installed (scripts/setup installs it)");
     if (!QFile::exists(QStringLiteral("/dev/loop-control")))
         return QStringLiteral("no loop devices here");
-    if (format == card_format::exfat && !QFile::exists(QStringLiteral("/dev/fuse")))
+    if ((format == card_format::exfat || faulty) && !QFile::exists(QStringLiteral("/dev/fuse")))
         return QStringLiteral("no /dev/fuse here");
+    if (faulty && run(QStringLiteral("/usr/bin/python3"),
+                      {QStringLiteral("-c"), QStringLiteral("import fusepy")})
+                          .code != 0)
+        return QStringLiteral("python3-fusepy is not installed (scripts/setup installs it)");
     return {};
 }
 
-loop_card::loop_card(card_format format, int mib)
+loop_card::loop_card(card_format format, int mib, card_faults faults)
     : format_(format), dir_(QDir::tempPath() + QStringLiteral("/card-XXXXXX")) {
     image_ = dir_.filePath(QStringLiteral("card.img"));
     mount_point_ = dir_.filePath(QStringLiteral("card"));
     QDir().mkpath(mount_point_);
-    {
+    if (faults.any()) {
+        const QString served = dir_.filePath(QStringLiteral("served"));
+        QDir().mkpath(served);
+        const qint64 claims = qint64{mib} << 20;
+        QStringList args{
+            QStringLiteral(QM_TEST_SOURCE_DIR "/tests/support/faulty_card.py"),
+            served,
+            QStringLiteral("--claims"),
+            QString::number(claims),
+            QStringLiteral("--keeps"),
+            QString::number(faults.keeps_mib >= 0 ? qint64{faults.keeps_mib} << 20 : claims)};
+        if (faults.flip_from_mib >= 0)
+            args << QStringLiteral("--flip") << QString::number(qint64{faults.flip_from_mib} << 20);
+        server_ = std::make_unique<QProcess>();
+        server_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        server_->start(QStringLiteral("/usr/bin/python3"),
+                       QStringList{QStringLiteral("-W"), QStringLiteral("ignore")} + args);
+        image_ = served + QStringLiteral("/card.img");
+        for (int i = 0; i < 100 && !QFile::exists(image_); ++i) ::usleep(50'000);
+        if (!QFile::exists(image_)) {
+            error_ = QStringLiteral("the faulty card's server did not start");
+            return;
+        }
+    } else {
         QFile f(image_);
         if (!f.open(QIODevice::WriteOnly) || !f.resize(qint64{mib} << 20)) {
             error_ = QStringLiteral("cannot create the image");
@@ -88,9 +116,13 @@ loop_card::loop_card(card_format format, int mib)
         error_ = QStringLiteral("losetup failed");
         return;
     }
+    QStringList ext4_args{QStringLiteral("-q"), QStringLiteral("-F")};
+    // 4 KiB blocks keep every group's tables at the start, inside what a faulty card keeps.
+    if (server_)
+        ext4_args << QStringLiteral("-O") << QStringLiteral("^has_journal") << QStringLiteral("-b")
+                  << QStringLiteral("4096");
     const run_result made = format == card_format::ext4
-                                ? run(QStringLiteral("mkfs.ext4"),
-                                      {QStringLiteral("-q"), QStringLiteral("-F"), device_})
+                                ? run(QStringLiteral("mkfs.ext4"), ext4_args << device_)
                                 : run(QStringLiteral("mkfs.exfat"), {device_});
     if (made.code != 0) {
         error_ = QStringLiteral("mkfs failed: ") + made.output;
@@ -110,6 +142,11 @@ loop_card::~loop_card() {
         }
         break;
     }
+    if (server_) {
+        run(QStringLiteral("umount"), {QFileInfo(image_).path()});
+        if (!server_->waitForFinished(10'000)) server_->kill();
+        server_->waitForFinished();
+    }
 }
 
 bool loop_card::unmount(bool lazy) {
@@ -118,6 +155,14 @@ bool loop_card::unmount(bool lazy) {
     const bool done = run(QStringLiteral("umount"), args << mount_point_).code == 0;
     if (done) mounted_ = false;
     return done;
+}
+
+bool loop_card::remount_cold() {
+    if (mounted_ && !unmount()) return false;
+    QFile drop(QStringLiteral("/proc/sys/vm/drop_caches"));
+    if (!drop.open(QIODevice::WriteOnly) || drop.write("3\n") != 2) return false;
+    drop.close();
+    return mount();
 }
 
 bool loop_card::mount() {

@@ -7,17 +7,30 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <memory>
 #include <utility>
 #include <vector>
 
+class QProcess;
+
 enum class card_format { ext4, exfat };
+
+// A card that lies (tests/support/faulty_card.py serves its image through FUSE): it keeps
+// only its first `keeps_mib` and reads zeros beyond, as a counterfeit card does, or flips a
+// bit in every 64th 4 KiB block read from `flip_from_mib` on, as a failing card does.
+// ext4 only, made without a journal (the journal would land where nothing is kept).
+struct card_faults {
+    int keeps_mib = -1;
+    int flip_from_mib = -1;
+    bool any() const { return keeps_mib >= 0 || flip_from_mib >= 0; }
+};
 
 class loop_card {
   public:
     // Empty when a card of `format` can be made here, else the reason it cannot.
-    static QString unavailable(card_format format);
+    static QString unavailable(card_format format, bool faulty = false);
 
-    explicit loop_card(card_format format, int mib = 64);
+    explicit loop_card(card_format format, int mib = 64, card_faults faults = {});
     ~loop_card();
     loop_card(const loop_card&) = delete;
     loop_card& operator=(const loop_card&) = delete;
@@ -34,6 +47,8 @@ class loop_card {
     // once) and mounts the same device again at the same place.
     bool unmount(bool lazy = false);
     bool mount();
+    // Unmounts, empties the page cache and mounts again: what is read next comes from the card.
+    bool remount_cold();
 
     struct snapshot {
         bool fsck_clean = false;
@@ -53,4 +68,5 @@ class loop_card {
     QString mount_point_;
     QString error_;
     bool mounted_ = false;
+    std::unique_ptr<QProcess> server_; // serves a faulty card's image
 };
