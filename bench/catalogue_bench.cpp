@@ -217,6 +217,19 @@ void BM_query_full_pinyin_wodear(benchmark::State& state) {
 void BM_query_full_pinyin_yinyue(benchmark::State& state) {
     pinyin_query(state, QStringLiteral("yinyue"));
 }
+// A Latin word that is also read as pinyin, and whole syllables typed alone.
+void BM_query_full_pinyin_love(benchmark::State& state) {
+    pinyin_query(state, QStringLiteral("love"));
+}
+void BM_query_syllable_ai(benchmark::State& state) {
+    pinyin_query(state, QStringLiteral("ai"));
+}
+void BM_query_syllable_ni(benchmark::State& state) {
+    pinyin_query(state, QStringLiteral("ni"));
+}
+void BM_query_syllable_ge(benchmark::State& state) {
+    pinyin_query(state, QStringLiteral("ge"));
+}
 void BM_query_pictures(benchmark::State& state) {
     query(state, u"fileext = '.jpg' or  fileext = '.jpeg' or  fileext = '.bmp' or  fileext = "
                  u"'.gif' or  fileext = '.rle' or  fileext = '.wmf' ");
@@ -252,6 +265,22 @@ BENCHMARK(BM_query_full_pinyin_wodear)
     ->Repetitions(15)
     ->ReportAggregatesOnly();
 BENCHMARK(BM_query_full_pinyin_yinyue)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(15)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_query_full_pinyin_love)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(15)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_query_syllable_ai)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(15)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_query_syllable_ni)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(15)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_query_syllable_ge)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(15)
     ->ReportAggregatesOnly();

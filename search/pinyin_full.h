@@ -92,8 +92,9 @@ class pinyin_full_query {
 // Which way find() takes from now on, for tests: 0 the initials' test, 1 the same with each
 // candidate followed along the key, 2 the pairs, 3 the pairs with each candidate followed
 // offset by offset rather than by the walk made for the text, and each set tried on its own
-// rather than in buckets; -1 (the default) lets a sample of the key decide.
-void pinyin_full_force_way(int way);
+// rather than in buckets; -1 (the default) lets a sample of the key decide. `portable`: the
+// loops a processor without AVX2 runs.
+void pinyin_full_force_way(int way, bool portable = false);
 
 // Whether a pinyin condition asks for more than its initials (see compile).
 bool pinyin_full_applies(QStringView typed);

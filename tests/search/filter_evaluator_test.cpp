@@ -296,7 +296,8 @@ TEST(filter_evaluator, pinyin_key_in_every_layout_and_thread_count_gives_the_pla
     random_table t;
     std::uniform_int_distribution<int> p(0, 19);
     // Words the full pinyin below spells, among random texts now and then.
-    const QString words[] = {u"我的愛人"_s, u"音乐"_s, u"因月"_s, u"中行"_s, u"长行"_s, u"和乐"_s};
+    const QString words[] = {u"我的愛人"_s, u"音乐"_s, u"因月"_s, u"中行"_s,
+                             u"长行"_s,     u"和乐"_s, u"Love"_s, u"咯ve"_s};
     for (std::size_t r = 0; r < 20000; ++r) {
         QString name = random_text(rng, 12, alphabet);
         if (r % 97 == 0)
@@ -306,10 +307,11 @@ TEST(filter_evaluator, pinyin_key_in_every_layout_and_thread_count_gives_the_pla
     }
     const std::string queries[] = {"y", "yy", "yl", "lz", "cx", "hz", "zh", "wdar", "y 1", "ly"};
     // Full pinyin on the column that answers it; the initials above answer as on the key.
-    // "zhang": 长 begins it, and also stands for its "z" before 行 "hang".
+    // "zhang": 长 begins it, and also stands for its "z" before 行 "hang". "love": in Latin
+    // letters, which the key spells, and as 咯 "lo" before them.
     const std::string full_queries[] = {"yinyue", "yinle", "wodeai",    "wodear",    "wdair",
                                         "xian",   "zhang", "zhangxing", "zhonghang", "chzh",
-                                        "yue1",   "lezhy", "hele"};
+                                        "yue1",   "lezhy", "hele",      "love"};
     std::vector<std::string> every_query(std::begin(queries), std::end(queries));
     every_query.insert(every_query.end(), std::begin(full_queries), std::end(full_queries));
     auto check_full = [&](const fake_filter_source& s, const random_table& t) {
@@ -332,11 +334,13 @@ TEST(filter_evaluator, pinyin_key_in_every_layout_and_thread_count_gives_the_pla
                 EXPECT_EQ(evaluate_filter(*expr, s, threads), expected) << q << " " << threads;
             // Each way of finding candidates: the initials, the same followed along the key,
             // and the pairs of first pieces, in buckets and by the walk made for the text or
-            // neither.
-            for (const int way : {0, 1, 2, 3}) {
-                pinyin_full_force_way(way);
-                EXPECT_EQ(evaluate_filter(*expr, s, 2), expected) << q << " way " << way;
-            }
+            // neither; with AVX2 and without.
+            for (const int way : {0, 1, 2, 3})
+                for (const bool portable : {false, true}) {
+                    pinyin_full_force_way(way, portable);
+                    EXPECT_EQ(evaluate_filter(*expr, s, 2), expected)
+                        << q << " way " << way << " portable " << portable;
+                }
             pinyin_full_force_way(-1);
         }
     };
