@@ -234,6 +234,14 @@ class staged_file {
     const native_file& file() const { return file_; }
     int close() { return file_.close(); }
 
+    // The file opened again for direct reads (O_DIRECT), when its file system takes them.
+    native_file open_direct_reader() const {
+        native_file reader(::openat(folder_.fd(), name_.constData(),
+                                    O_RDONLY | O_DIRECT | O_CLOEXEC | O_NOFOLLOW));
+        const std::optional<file_status> st = reader.is_open() ? reader.status() : std::nullopt;
+        return st && st->identity == identity_ ? std::move(reader) : native_file();
+    }
+
     // Gives the file the name `name`, replacing any file of that name; 0 or the error.
     int commit(const QByteArray& name) {
         const int error = folder_.rename(name_, name);
@@ -473,7 +481,11 @@ copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool 
     // Two blocks take turns: the one written last stays until it has been read back.
     const block_buffer buffers[2];
     std::optional<block_buffer> scratch;
-    if (read_back) scratch.emplace();
+    native_file direct_reader;
+    if (read_back) {
+        scratch.emplace();
+        direct_reader = target.open_direct_reader();
+    }
     int turn = 0;
     std::int64_t ll_read_already = 0;
     std::int64_t on_device = 0; // bytes known to have reached the device
@@ -483,8 +495,8 @@ copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool 
         const std::span<const char> written(buffers[1 - turn].data(),
                                             static_cast<std::size_t>(last_size));
         const read_back_result r =
-            read_back_block(target.file().fd(), ll_read_already - last_size, written,
-                            std::span<char>(scratch->data(), copy_block_size));
+            read_back_block(target.file().fd(), direct_reader.fd(), ll_read_already - last_size,
+                            written, std::span<char>(scratch->data(), copy_block_size));
         last_size = 0;
         if (r.outcome == read_back_outcome::equal) return copy_failure::none;
         if (r.outcome == read_back_outcome::unreadable) return fail_on(EIO, copy_failure::not_kept);
@@ -552,6 +564,7 @@ copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool 
     if (const int e = sync_data(target_fd)) return fail_on(e, copy_failure::write_failed);
     if (const copy_failure f = read_back_last(); f != copy_failure::none) return f;
     found.verified = read_back;
+    direct_reader.close();
     if (const int e = target.close()) return fail_on(e, copy_failure::write_failed);
     source.close();
 
