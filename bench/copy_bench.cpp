@@ -248,7 +248,8 @@ void clear_folder(const QString& folder) {
     ::sync();
 }
 
-void BM_download_all(benchmark::State& state) {
+// Times `run(folder)` into an emptied folder of the ext4 card, the files' sources cached.
+template <typename Run> void timed_runs_onto_card(benchmark::State& state, Run run) {
     bench_files& f = files();
     if (!f.card.mounted) {
         state.SkipWithError("no card: mounting a loop device needs root");
@@ -256,21 +257,12 @@ void BM_download_all(benchmark::State& state) {
         }
         return;
     }
-    small_files& s = small();
+    small();
     const QString folder = f.card.mount_point + QStringLiteral("/下载/");
-    counting_feedback feedback;
-    download_hooks hooks;
-    hooks.choose_folder = [&](const QString&) { return folder; };
-    hooks.message = [](const QString&, const QString& text) {
-        throw std::runtime_error(text.toStdString());
-    };
     for (auto _ : state) {
         clear_folder(folder);
-        download_controller downloads(f.dir.filePath(QStringLiteral("default/")), hooks, feedback);
-        downloads.select_custom_dir();
-        downloads.set_read_back(state.range(0) != 0);
         const auto start = std::chrono::steady_clock::now();
-        if (downloads.download_all(s.rows) != 1) throw std::runtime_error("download failed");
+        run(folder);
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
         state.SetIterationTime(took.count());
     }
@@ -278,32 +270,33 @@ void BM_download_all(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * 200 * (qint64{4} << 20));
 }
 
+void BM_download_all(benchmark::State& state) {
+    counting_feedback feedback;
+    timed_runs_onto_card(state, [&](const QString& folder) {
+        download_hooks hooks;
+        hooks.choose_folder = [&](const QString&) { return folder; };
+        hooks.message = [](const QString&, const QString& text) {
+            throw std::runtime_error(text.toStdString());
+        };
+        download_controller downloads(files().dir.filePath(QStringLiteral("default/")), hooks,
+                                      feedback);
+        downloads.select_custom_dir();
+        downloads.set_read_back(state.range(0) != 0);
+        if (downloads.download_all(small().rows) != 1) throw std::runtime_error("download failed");
+    });
+}
+
 void BM_cp_files_then_sync(benchmark::State& state) {
-    bench_files& f = files();
-    if (!f.card.mounted) {
-        state.SkipWithError("no card: mounting a loop device needs root");
-        for (auto _ : state) {
-        }
-        return;
-    }
-    small_files& s = small();
-    const QString folder = f.card.mount_point + QStringLiteral("/下载/");
     std::vector<QByteArray> names;
-    for (const QString& p : s.paths) names.push_back(QFile::encodeName(p));
-    const QByteArray target = QFile::encodeName(folder);
-    for (auto _ : state) {
-        clear_folder(folder);
+    for (const QString& p : small().paths) names.push_back(QFile::encodeName(p));
+    timed_runs_onto_card(state, [&](const QString& folder) {
+        const QByteArray target = QFile::encodeName(folder);
         std::vector<const char*> argv{"cp"};
         for (const QByteArray& n : names) argv.push_back(n.constData());
         argv.push_back(target.constData());
-        const auto start = std::chrono::steady_clock::now();
         run_tool(argv);
         run_tool({"sync", "-f", target.constData()});
-        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-        state.SetIterationTime(took.count());
-    }
-    clear_folder(folder);
-    state.SetBytesProcessed(state.iterations() * 200 * (qint64{4} << 20));
+    });
 }
 
 void one_run_each(benchmark::internal::Benchmark* b) {

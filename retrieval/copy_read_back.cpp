@@ -7,9 +7,6 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 
-namespace {
-
-// Fills `size` bytes from `offset` unless the file ends first; -1 on a read error.
 std::int64_t read_fully(int fd, char* data, std::int64_t size, std::int64_t offset) {
     std::int64_t done = 0;
     while (done < size) {
@@ -22,8 +19,6 @@ std::int64_t read_fully(int fd, char* data, std::int64_t size, std::int64_t offs
     }
     return done;
 }
-
-} // namespace
 
 read_back_result read_back_block(int fd, int direct_fd, std::int64_t offset,
                                  std::span<const char> written, std::span<char> scratch) {

@@ -76,16 +76,7 @@ class native_file {
 
     // Fills `size` bytes from `offset` unless the file ends first; -1 on a read error.
     std::int64_t read_at(char* data, std::int64_t size, std::int64_t offset) const {
-        std::int64_t done = 0;
-        while (done < size) {
-            const ssize_t n = ::pread(fd_, data + done, static_cast<std::size_t>(size - done),
-                                      static_cast<off_t>(offset + done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) return -1;
-            if (n == 0) break;
-            done += n;
-        }
-        return done;
+        return read_fully(fd_, data, size, offset);
     }
 
     // Stops at the first refusal (a full disk writes part, then fails). Hands the block over in
