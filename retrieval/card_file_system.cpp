@@ -93,6 +93,11 @@ card_limits limits_for_type(std::string_view fs_type) {
     return {};
 }
 
+bool served_by_fuse(int folder_fd) {
+    struct statfs fs {};
+    return ::fstatfs(folder_fd, &fs) == 0 && static_cast<long>(fs.f_type) == fuse_magic;
+}
+
 card_limits limits_of_folder(int folder_fd) {
     struct statfs fs {};
     if (::fstatfs(folder_fd, &fs) != 0) return {};

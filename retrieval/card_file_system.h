@@ -28,6 +28,10 @@ struct card_limits {
 card_limits limits_for_type(std::string_view fs_type);
 // The limits of the file system that holds the open folder `folder_fd`.
 card_limits limits_of_folder(int folder_fd);
+// Whether that file system is served through FUSE: writes go straight into its process, so
+// only a flush reaches the device, and it reads the device through the kernel's cache, so
+// what it reads back may be what was written rather than what the card kept.
+bool served_by_fuse(int folder_fd);
 
 // Whether a file of `size` bytes fits the file system.
 bool size_allowed(const card_limits& limits, std::int64_t size);

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/statfs.h>
 #include <unistd.h>
 
 std::int64_t read_fully(int fd, char* data, std::int64_t size, std::int64_t offset) {
@@ -45,10 +44,4 @@ read_back_result read_back_block(int fd, int direct_fd, std::int64_t offset,
     if (std::memcmp(scratch.data(), written.data(), static_cast<std::size_t>(size)) == 0) return {};
     const auto at = std::mismatch(written.begin(), written.end(), scratch.begin()).first;
     return {read_back_outcome::differs, offset + (at - written.begin())};
-}
-
-bool read_back_reaches_device(int folder_fd) {
-    struct statfs fs {};
-    constexpr long fuse_magic = 0x65735546;
-    return ::fstatfs(folder_fd, &fs) != 0 || static_cast<long>(fs.f_type) != fuse_magic;
 }

@@ -30,6 +30,3 @@ read_back_result read_back_block(int fd, int direct_fd, std::int64_t offset,
 
 // Fills `size` bytes from `offset` of `fd` unless the file ends first; -1 on a read error.
 std::int64_t read_fully(int fd, char* data, std::int64_t size, std::int64_t offset);
-
-// Whether reading back through the open folder `folder_fd` reaches the device: false on FUSE.
-bool read_back_reaches_device(int folder_fd);

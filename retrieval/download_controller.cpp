@@ -4,8 +4,8 @@
 #include "catalogue/native_names.h"
 #include "catalogue/operation_feedback.h"
 #include "catalogue/record_set.h"
+#include "retrieval/card_file_system.h"
 #include "retrieval/card_space.h"
-#include "retrieval/copy_read_back.h"
 #include "retrieval/gf_copyfile_block.h"
 
 #include <QFile>
@@ -121,7 +121,7 @@ QString folder_space_text(const QString& folder) {
     const int fd =
         ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
-        if (!read_back_reaches_device(fd)) text += u"  (复制到这张卡的文件无法读回校验)"_s;
+        if (served_by_fuse(fd)) text += u"  (复制到这张卡的文件无法读回校验)"_s;
         ::close(fd);
     }
     return text;

@@ -13,7 +13,6 @@
 #include <new>
 #include <optional>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 #include <utility>
@@ -170,13 +169,6 @@ class native_folder {
         const std::uint64_t blocks = vfs.f_bavail, size = vfs.f_frsize;
         if (size != 0 && blocks > static_cast<std::uint64_t>(INT64_MAX) / size) return INT64_MAX;
         return static_cast<std::int64_t>(blocks * size);
-    }
-
-    // FUSE file systems take writes straight into their own process: there is nothing
-    // to start writing back, only a flush reaches the device.
-    bool write_back_by_flush() const {
-        struct statfs fs {};
-        return ::fstatfs(fd_, &fs) == 0 && static_cast<long>(fs.f_type) == 0x65735546;
     }
 
   private:
@@ -464,10 +456,9 @@ copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool 
 
     // 2. The blocks. Any way out of here removes the new file, and leaves an old one alone.
     const QString ls_showfilename = copy_display_name(ls_to);
-    const bool by_flush = folder.write_back_by_flush();
-    // Where only a flush reaches the device (FUSE), the device is also read through a cache
-    // this process cannot drop: such a card cannot be read back.
-    const bool read_back = options.read_back && !by_flush && read_back_reaches_device(folder.fd());
+    // FUSE: nothing to start writing back, and nothing that reads back past the cache.
+    const bool by_flush = served_by_fuse(folder.fd());
+    const bool read_back = options.read_back && !by_flush;
     flush_pacer pacer;
     // Two blocks take turns: the one written last stays until it has been read back.
     const block_buffer buffers[2];
@@ -505,9 +496,8 @@ copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool 
 
     for (;;) {
         feedback.process_events();
-        const char* const buffer = buffers[turn].data();
-        const std::int64_t n =
-            source.read_at(buffers[turn].data(), copy_block_size, ll_read_already);
+        char* const buffer = buffers[turn].data();
+        const std::int64_t n = source.read_at(buffer, copy_block_size, ll_read_already);
         if (n < 0) return copy_failure::read_failed;
         if (n == 0) break;
 
