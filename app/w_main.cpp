@@ -209,13 +209,9 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
     hooks.close_wait = [this] { wait_->close_window(); };
     hooks.set_custdir_enabled = [this](bool on) { cb_open_custdir_->setEnabled(on); };
     hooks.post_down_qty = [this] { post(&w_main::ue_down_qty); };
-    hooks.show_next_folder = [this](const QString& folder) {
-        down_folder_text_ = QStringLiteral("下载到: ") + QDir::toNativeSeparators(folder);
-        st_down_folder_->setText(down_folder_text_);
-    };
-    hooks.show_folder_space = [this](const QString& space) {
-        st_down_folder_->setText(space.isEmpty() ? down_folder_text_
-                                                 : down_folder_text_ + u"    " + space);
+    hooks.show_next_folder = [this](const QString& folder, const QString& space) {
+        const QString shown = QStringLiteral("下载到: ") + QDir::toNativeSeparators(folder);
+        st_down_folder_->setText(space.isEmpty() ? shown : shown + u"    " + space);
     };
     downloads_ = std::make_unique<download_controller>(is_down_path_, std::move(hooks), *wait_);
     downloads_->refresh_folder_state();

@@ -127,7 +127,6 @@ class w_main : public QWidget, private file_type_query_target {
     QPushButton* cb_dowpath_;
     QLabel* st_down_qty_;
     QLabel* st_down_folder_;
-    QString down_folder_text_; // "下载到: <folder>", before its free space
     QPushButton* cb_open_custdir_;
     QPushButton* cb_selectdir_;
     QRadioButton* rb_default_;

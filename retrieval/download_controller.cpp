@@ -201,7 +201,7 @@ download_controller::row_result download_controller::copy_counted(const QString&
     options.read_back = read_back_;
     copy_outcome outcome;
     const copy_failure failure = copy_file_block(from, to, showmsg, feedback, options, &outcome);
-    show_folder_space(folder);
+    show_folder(folder);
     if (failure == copy_failure::stopped) return {row_outcome::stopped, failure};
     if (failure != copy_failure::none)
         return {row_outcome::copy_failed, failure, outcome.first_difference};
@@ -240,12 +240,7 @@ bool download_controller::room_for(const record_set& rows, long first, long last
 }
 
 void download_controller::show_folder(const QString& folder) {
-    call(hooks_.show_next_folder, folder);
-    show_folder_space(folder);
-}
-
-void download_controller::show_folder_space(const QString& folder) {
-    if (hooks_.show_folder_space) hooks_.show_folder_space(folder_space_text(folder));
+    if (hooks_.show_next_folder) hooks_.show_next_folder(folder, folder_space_text(folder));
 }
 
 download_controller::row_result download_controller::copy_row(const record_set& rows, long row,

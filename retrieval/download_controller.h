@@ -26,11 +26,9 @@ struct download_hooks {
     std::function<void(bool enabled)> set_custdir_enabled{};
     // Posts the refresh of the counter text (ue_down_qty()).
     std::function<void()> post_down_qty{};
-    // Shows the folder the next download goes to.
-    std::function<void(const QString& folder)> show_next_folder{};
-    // Shows what is known of that folder's card: its free space, and whether copies to it
-    // can be read back (folder_space_text).
-    std::function<void(const QString& text)> show_folder_space{};
+    // Shows the folder the next download goes to, with what is known of its card: the free
+    // space, and whether copies to it can be read back (folder_space_text; may be empty).
+    std::function<void(const QString& folder, const QString& space)> show_next_folder{};
 };
 
 inline constexpr QStringView download_missing_source_text =
@@ -106,7 +104,6 @@ class download_controller {
     bool room_for(const record_set& rows, long first, long last, const QString& folder);
     // Shows the folder the next download goes to, with its card's free space.
     void show_folder(const QString& folder);
-    void show_folder_space(const QString& folder);
     row_result copy_row(const record_set& rows, long row, const QString& folder);
     // `folder` is where `to` lies, one of the download folders.
     row_result copy_counted(const QString& from, const QString& folder, const QString& to,

@@ -74,8 +74,11 @@ class download_test : public testing::Test {
                   .set_custdir_enabled =
                       [this](bool on) { log << (on ? u"custdir on"_s : u"custdir off"_s); },
                   .post_down_qty = [this] { log << u"post"_s; },
-                  .show_next_folder = [this](const QString& folder) { shown_folder = folder; },
-                  .show_folder_space = [this](const QString& text) { shown_space = text; },
+                  .show_next_folder =
+                      [this](const QString& folder, const QString& space) {
+                          shown_folder = folder;
+                          shown_space = space;
+                      },
               },
               feedback) {
         downloads.ue_create_dir();
