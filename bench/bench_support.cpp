@@ -1,7 +1,7 @@
 #include "bench/bench_support.h"
 
-#include "catalogue/catalogue_file.h"
-#include "catalogue/record_set.h"
+#include "catalogue/core/catalogue_file.h"
+#include "catalogue/core/record_set.h"
 
 #include <QDir>
 #include <QFile>

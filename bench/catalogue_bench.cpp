@@ -1,11 +1,11 @@
 // Loading and searching the benchmarks' catalogue (1M records, QM_BENCH_RECORDS for more),
 // beside iconv, cat and rg on the same data.
 #include "bench/bench_support.h"
-#include "catalogue/catalogue_file.h"
-#include "catalogue/catalogue_loading.h"
-#include "catalogue/record_set.h"
-#include "catalogue/record_storage.h"
-#include "search/query_engine.h"
+#include "catalogue/core/catalogue_file.h"
+#include "catalogue/core/catalogue_loading.h"
+#include "catalogue/core/record_set.h"
+#include "catalogue/core/record_storage.h"
+#include "search/core/query_engine.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -5,10 +5,10 @@
 // clocks stop when the data is there. Each copy starts with the source in the page cache and
 // the old target removed and synced. A download of 200 files of 4 MiB onto the ext4 card is
 // set against cp of the same files followed by sync.
-#include "catalogue/catalogue_columns.h"
-#include "catalogue/record_set.h"
-#include "retrieval/download_controller.h"
-#include "retrieval/gf_copyfile_block.h"
+#include "catalogue/core/catalogue_columns.h"
+#include "catalogue/core/record_set.h"
+#include "retrieval/core/download_controller.h"
+#include "retrieval/core/gf_copyfile_block.h"
 
 #include <benchmark/benchmark.h>
 

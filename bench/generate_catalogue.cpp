@@ -5,7 +5,7 @@
 // with a mark, CR LF, heading line, nine TAB-separated fields); fast enough for ten million
 // records: one pass, text built straight into large UTF-16 blocks. With --utf8-names the
 // filenamewithno and pinyinma columns also go to a UTF-8 file for text-search tools.
-#include "search/gf_getfirstletter.h"
+#include "search/language/gf_getfirstletter.h"
 
 #include <array>
 #include <bit>

@@ -2,10 +2,10 @@
 // start-up to a usable window, typed conditions to their results (without the quiet time),
 // and show-all. Start-up is timed with the catalogue's snapshot in place (made by a first,
 // untimed start), as every start after the first one finds it.
-#include "app/w_main.h"
+#include "app/main/w_main.h"
 #include "bench/bench_support.h"
-#include "catalogue/catalogue_file.h"
-#include "catalogue/catalogue_loading.h"
+#include "catalogue/core/catalogue_file.h"
+#include "catalogue/core/catalogue_loading.h"
 #include "tests/support/recording_prompts.h"
 
 #include <benchmark/benchmark.h>

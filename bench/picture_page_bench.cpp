@@ -2,9 +2,9 @@
 // user interface waits at most between two of its turns meanwhile. For comparison, the same
 // 100 thumbnails made by ImageMagick's convert (with its own scaled JPEG decoding).
 #include "bench/bench_support.h"
-#include "catalogue/catalogue_columns.h"
-#include "catalogue/record_set.h"
-#include "retrieval/d_file_pic_view.h"
+#include "catalogue/core/catalogue_columns.h"
+#include "catalogue/core/record_set.h"
+#include "retrieval/ui/d_file_pic_view.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,13 +2,13 @@
 // tree of scanner_bench (dialogs answered, wait window shown and repainted, events processed,
 // counter updated, catalogue and export saved), beside the same work done bare: the scanner,
 // then the two saves, with no window. In turns within one run.
-#include "app/app_globals.h"
-#include "app/scan_dialogs.h"
-#include "app/w_main.h"
-#include "catalogue/catalogue_file.h"
-#include "catalogue/n_filetouch.h"
-#include "catalogue/operation_feedback.h"
-#include "catalogue/spreadsheet_export.h"
+#include "app/main/scan_dialogs.h"
+#include "app/main/w_main.h"
+#include "app/shell/app_globals.h"
+#include "app/shell/operation_feedback.h"
+#include "catalogue/core/catalogue_file.h"
+#include "catalogue/core/n_filetouch.h"
+#include "catalogue/core/spreadsheet_export.h"
 #include "tests/support/recording_prompts.h"
 
 #include <benchmark/benchmark.h>

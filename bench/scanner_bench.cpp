@@ -1,10 +1,10 @@
 // Scanning a generated tree of 200k files with of_directory, beside find and fd on the same
 // tree, in one run: warm cache, and cold (the page cache dropped before each tool's turn, as
 // root only). The scanner runs with its read-ahead workers and without (0 threads).
+#include "app/shell/operation_feedback.h"
 #include "bench/bench_support.h"
-#include "catalogue/n_filetouch.h"
-#include "catalogue/operation_feedback.h"
-#include "catalogue/record_set.h"
+#include "catalogue/core/n_filetouch.h"
+#include "catalogue/core/record_set.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,9 +1,9 @@
 // The spreadsheet export of a 1M-record catalogue, beside LibreOffice turning the same
 // records from CSV into .xls.
 #include "bench/bench_support.h"
-#include "catalogue/catalogue_file.h"
-#include "catalogue/record_set.h"
-#include "catalogue/spreadsheet_export.h"
+#include "catalogue/core/catalogue_file.h"
+#include "catalogue/core/record_set.h"
+#include "catalogue/core/spreadsheet_export.h"
 
 #include <benchmark/benchmark.h>
 

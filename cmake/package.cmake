@@ -50,10 +50,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# What the libraries do not name: the media back end's plug-ins, a font that has Chinese,
-# Qt's Chinese texts for its standard dialogs.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-libav, fonts-wqy-microhei | fonts-noto-cjk, qt6-translations-l10n")
+# What the libraries do not name (the media back end's plug-ins, a font that has Chinese, Qt's
+# Chinese texts for its standard dialogs): the "runtime" lines of the project's package list.
+file(STRINGS ${PROJECT_SOURCE_DIR}/scripts/debian-packages qm_runtime_packages REGEX "^runtime ")
+list(TRANSFORM qm_runtime_packages REPLACE "^runtime +" "")
+list(JOIN qm_runtime_packages ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "file catalogue and search for drives, cards and USB disks
 Scans chosen folders of local drives, card readers and USB disks once into a
 catalogue, then filters it as the user types a file number, part of a name or

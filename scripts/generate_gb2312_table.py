@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Writes search/gb2312_initials.inc: the pinyin initial of every first-level GB2312 hanzi,
+"""Writes search/language/gb2312_initials.inc: the pinyin initial of every first-level GB2312 hanzi,
 indexed by code point from U+4E00, '.' where a character keeps itself.
 
 The first-level hanzi (B0A1..D7F9) are ordered by pronunciation, so the initial of a
@@ -15,7 +15,7 @@ import sys
 FIRST_CP, LAST_CP = 0x4E00, 0x9FFF  # CJK unified ideographs: home of every first-level hanzi
 ROW = 64
 KEEP = "."
-OUT = pathlib.Path(__file__).resolve().parent.parent / "search" / "gb2312_initials.inc"
+OUT = pathlib.Path(__file__).resolve().parent.parent / "search" / "language" / "gb2312_initials.inc"
 
 # (boundary, GB2312 code, initial), highest code first; the first row not after ch wins.
 BOUNDARIES = [

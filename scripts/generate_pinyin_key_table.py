@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Writes two tables from pinyin_dict.go (Debian package golang-github-mozillazg-go-pinyin-dev),
-for every code point that has a pinyin reading there: search/pinyin_key_table.inc, the
-initials of all its readings, and search/pinyin_readings_table.inc, the readings themselves
+for every code point that has a pinyin reading there: search/language/pinyin_key_table.inc, the
+initials of all its readings, and search/language/pinyin_readings_table.inc, the readings themselves
 without tone marks (ü written "v", as keyboards type it).
 
 Each table entry is one char16_t: a letter 'a'..'z' when every reading starts with it,
@@ -22,7 +22,7 @@ import sys
 import unicodedata
 
 DICT = pathlib.Path("/usr/share/gocode/src/github.com/mozillazg/go-pinyin/pinyin_dict.go")
-SEARCH = pathlib.Path(__file__).resolve().parent.parent / "search"
+SEARCH = pathlib.Path(__file__).resolve().parent.parent / "search" / "language"
 OUT = SEARCH / "pinyin_key_table.inc"
 READINGS_OUT = SEARCH / "pinyin_readings_table.inc"
 GAP = 256

@@ -1,14 +1,14 @@
 // Names as users' collections hold them, from the disk through the scan into a search, a
 // saved and reloaded catalogue, and a copy: GBK bytes, Traditional and rare characters,
 // polyphones, Latin letters in any case.
-#include "catalogue/catalogue_columns.h"
-#include "catalogue/catalogue_loading.h"
-#include "catalogue/native_names.h"
-#include "catalogue/operation_feedback.h"
-#include "catalogue/record_set.h"
-#include "catalogue/scan_command.h"
-#include "retrieval/gf_copyfile_block.h"
-#include "search/query_engine.h"
+#include "app/shell/operation_feedback.h"
+#include "catalogue/core/catalogue_columns.h"
+#include "catalogue/core/catalogue_loading.h"
+#include "catalogue/core/native_names.h"
+#include "catalogue/core/record_set.h"
+#include "catalogue/core/scan_command.h"
+#include "retrieval/core/gf_copyfile_block.h"
+#include "search/core/query_engine.h"
 #include "tests/support/test_files.h"
 #include "tests/support/tree_builder.h"
 

@@ -1,4 +1,4 @@
-#include "app/main_layout.h"
+#include "app/main/main_layout.h"
 
 #include <gtest/gtest.h>
 

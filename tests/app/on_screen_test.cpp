@@ -1,11 +1,11 @@
 // The main window on a real X server with a window manager, where stacking and keyboard
 // focus are decided as a user meets them. Skipped when no X server can start here.
-#include "app/app_globals.h"
-#include "app/user_prompts.h"
-#include "app/w_main.h"
-#include "app/w_wait_for3.h"
-#include "catalogue/w_disk_area.h"
-#include "catalogue/w_file_type.h"
+#include "app/main/w_main.h"
+#include "app/shell/app_globals.h"
+#include "app/shell/user_prompts.h"
+#include "app/shell/w_wait_for3.h"
+#include "catalogue/ui/w_disk_area.h"
+#include "catalogue/ui/w_file_type.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "app/settings_file.h"
-#include "app/settings_keys.h"
+#include "app/shell/settings_file.h"
+#include "app/shell/settings_keys.h"
 #include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>

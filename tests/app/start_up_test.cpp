@@ -1,7 +1,7 @@
 // Start-up: where the program folder is, one running copy per folder, Qt's Chinese texts.
-#include "app/program_folder.h"
-#include "app/qt_translations.h"
-#include "app/single_instance.h"
+#include "app/main/single_instance.h"
+#include "app/shell/program_folder.h"
+#include "app/shell/qt_translations.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/w_wait_for3.h"
+#include "app/shell/w_wait_for3.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "catalogue/catalogue_file.h"
+#include "catalogue/core/catalogue_file.h"
 
-#include "app/settings_file.h"
-#include "catalogue/list_file.h"
-#include "catalogue/record_set.h"
-#include "catalogue/spreadsheet_export.h"
+#include "app/shell/settings_file.h"
+#include "catalogue/core/list_file.h"
+#include "catalogue/core/record_set.h"
+#include "catalogue/core/spreadsheet_export.h"
 #include "tests/support/loop_card.h"
 #include "tests/support/test_files.h"
 

@@ -1,9 +1,9 @@
-#include "catalogue/catalogue_loading.h"
+#include "catalogue/core/catalogue_loading.h"
 
-#include "catalogue/catalogue_snapshot.h"
-#include "catalogue/native_names.h"
-#include "catalogue/record_set.h"
-#include "catalogue/record_storage.h"
+#include "catalogue/core/catalogue_snapshot.h"
+#include "catalogue/core/native_names.h"
+#include "catalogue/core/record_set.h"
+#include "catalogue/core/record_storage.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/test_files.h"
 

@@ -1,7 +1,7 @@
-#include "catalogue/d_file_info_simp_model.h"
+#include "catalogue/ui/d_file_info_simp_model.h"
 
-#include "catalogue/record_set.h"
-#include "catalogue/record_storage.h"
+#include "catalogue/core/record_set.h"
+#include "catalogue/core/record_storage.h"
 #include "tests/support/qt_printers.h"
 
 #include <gtest/gtest.h>

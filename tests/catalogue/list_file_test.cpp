@@ -1,4 +1,4 @@
-#include "catalogue/list_file.h"
+#include "catalogue/core/list_file.h"
 #include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>

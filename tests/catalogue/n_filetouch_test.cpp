@@ -1,6 +1,6 @@
-#include "catalogue/folder_names.h"
-#include "catalogue/n_filetouch.h"
-#include "catalogue/operation_feedback.h"
+#include "app/shell/operation_feedback.h"
+#include "catalogue/core/folder_names.h"
+#include "catalogue/core/n_filetouch.h"
 #include "tests/support/tree_builder.h"
 
 #include <gtest/gtest.h>

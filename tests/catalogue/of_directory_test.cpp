@@ -1,8 +1,8 @@
-#include "catalogue/catalogue_columns.h"
-#include "catalogue/folder_read_ahead.h"
-#include "catalogue/n_filetouch.h"
-#include "catalogue/operation_feedback.h"
-#include "catalogue/record_set.h"
+#include "app/shell/operation_feedback.h"
+#include "catalogue/core/catalogue_columns.h"
+#include "catalogue/core/folder_read_ahead.h"
+#include "catalogue/core/n_filetouch.h"
+#include "catalogue/core/record_set.h"
 #include "tests/support/permission_checks.h"
 #include "tests/support/tree_builder.h"
 

@@ -1,4 +1,4 @@
-#include "catalogue/record_set.h"
+#include "catalogue/core/record_set.h"
 
 #include <gtest/gtest.h>
 

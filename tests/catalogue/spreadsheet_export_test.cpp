@@ -1,6 +1,6 @@
-#include "catalogue/spreadsheet_export.h"
+#include "catalogue/core/spreadsheet_export.h"
 
-#include "catalogue/record_set.h"
+#include "catalogue/core/record_set.h"
 #include "tests/support/permission_checks.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/test_files.h"

@@ -1,5 +1,5 @@
-#include "catalogue/text_table_reader.h"
-#include "catalogue/text_table_writer.h"
+#include "catalogue/core/text_table_reader.h"
+#include "catalogue/core/text_table_writer.h"
 #include "tests/support/permission_checks.h"
 #include "tests/support/test_files.h"
 

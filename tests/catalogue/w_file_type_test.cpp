@@ -1,7 +1,7 @@
-#include "catalogue/w_file_type.h"
+#include "catalogue/ui/w_file_type.h"
 
-#include "app/app_globals.h"
-#include "catalogue/list_file.h"
+#include "app/shell/app_globals.h"
+#include "catalogue/core/list_file.h"
 #include "tests/support/modal_answer.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/recording_prompts.h"

@@ -1,9 +1,9 @@
 // Loads arbitrary bytes as a catalogue file, streamed and in parts, saves what loaded and
 // loads that again: the parts must give what the stream gave, and the second load must take
 // every record, skip none, and give back every value exactly.
-#include "catalogue/catalogue_columns.h"
-#include "catalogue/catalogue_file.h"
-#include "catalogue/record_set.h"
+#include "catalogue/core/catalogue_columns.h"
+#include "catalogue/core/catalogue_file.h"
+#include "catalogue/core/record_set.h"
 
 #include <QByteArrayView>
 #include <QCoreApplication>

@@ -2,11 +2,11 @@
 // passing over the payload's hash, so the column checks themselves are what is fuzzed: a
 // snapshot they let through must read back every value of every row without fault, and a
 // search over its texts must find what a look at each row finds.
-#include "catalogue/catalogue_columns.h"
-#include "catalogue/catalogue_snapshot.h"
-#include "catalogue/record_storage.h"
-#include "search/filter_evaluator.h"
-#include "search/filter_language.h"
+#include "catalogue/core/catalogue_columns.h"
+#include "catalogue/core/catalogue_snapshot.h"
+#include "catalogue/core/record_storage.h"
+#include "search/language/filter_evaluator.h"
+#include "search/language/filter_language.h"
 
 #include <QByteArrayView>
 #include <QString>

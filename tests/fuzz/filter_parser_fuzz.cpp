@@ -1,8 +1,8 @@
 // Any text given to the filter parser: no crash, and where it parses, every storage
 // layout and thread count gives one answer. Any text escaped as a string value finds
 // exactly itself. The first byte chooses UTF-8 or UTF-16 for the rest.
-#include "search/filter_evaluator.h"
-#include "search/filter_language.h"
+#include "search/language/filter_evaluator.h"
+#include "search/language/filter_language.h"
 #include "tests/search/fake_filter_source.h"
 
 #include <cstddef>

@@ -1,6 +1,6 @@
 // Reads arbitrary bytes as lines of the mount table and as a device's first sector. Nothing
 // may crash, and what a line yields must be taken from inside it.
-#include "retrieval/card_file_system.h"
+#include "retrieval/core/card_file_system.h"
 
 #include <cstdint>
 #include <cstdlib>

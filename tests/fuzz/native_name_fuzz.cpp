@@ -2,10 +2,10 @@
 // is terminated, and a name taken as text leads back to exactly its bytes; the pinyin key
 // of the text is built and searched without fault, full pinyin too. Its halves and a few
 // names sort into one order whatever order they come in, each with its decoded text.
-#include "catalogue/folder_names.h"
-#include "catalogue/native_names.h"
-#include "search/pinyin_full.h"
-#include "search/pinyin_key.h"
+#include "catalogue/core/folder_names.h"
+#include "catalogue/core/native_names.h"
+#include "search/language/pinyin_full.h"
+#include "search/language/pinyin_key.h"
 
 #include <algorithm>
 #include <cstdint>

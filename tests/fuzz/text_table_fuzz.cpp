@@ -1,6 +1,6 @@
 // Reads arbitrary bytes as a text table. The first bytes choose the options; the rest is
 // the file. The result must not depend on how the bytes are cut into blocks.
-#include "catalogue/text_table_reader.h"
+#include "catalogue/core/text_table_reader.h"
 
 #include <cstdint>
 #include <cstdlib>

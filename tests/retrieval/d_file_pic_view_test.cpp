@@ -1,6 +1,6 @@
-#include "catalogue/catalogue_columns.h"
-#include "catalogue/record_set.h"
-#include "retrieval/d_file_pic_view.h"
+#include "catalogue/core/catalogue_columns.h"
+#include "catalogue/core/record_set.h"
+#include "retrieval/ui/d_file_pic_view.h"
 #include "tests/support/recording_prompts.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "retrieval/gf_copyfile_block.h"
+#include "retrieval/core/gf_copyfile_block.h"
 
 #include "tests/support/loop_card.h"
 #include "tests/support/test_files.h"

@@ -1,5 +1,5 @@
 // Which mounted volumes the download folder's chooser offers, and where it opens.
-#include "retrieval/removable_volumes.h"
+#include "retrieval/core/removable_volumes.h"
 
 #include <gtest/gtest.h>
 

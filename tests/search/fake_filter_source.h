@@ -1,8 +1,8 @@
 #pragma once
 // A small table for filter tests: every column holds optional texts and offers them
 // in the way its layout says, so one data set can be read through every access kind.
-#include "search/filter_source.h"
-#include "search/pinyin_key.h"
+#include "search/language/filter_source.h"
+#include "search/language/pinyin_key.h"
 
 #include <QString>
 #include <algorithm>

@@ -1,8 +1,8 @@
 // The evaluator's fast paths against plain reference answers: the literal search,
 // every storage layout on random tables, and splitting rows across threads.
-#include "search/filter_evaluator.h"
-#include "search/pinyin_full.h"
-#include "search/row_at_offset.h"
+#include "search/language/filter_evaluator.h"
+#include "search/language/pinyin_full.h"
+#include "search/language/row_at_offset.h"
 #include "tests/search/fake_filter_source.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The filter language end to end: the expressions the program builds, the meaning of
 // "=" and "like", and texts that must not parse, over every way a column is stored.
-#include "search/filter_evaluator.h"
-#include "search/filter_language.h"
+#include "search/language/filter_evaluator.h"
+#include "search/language/filter_language.h"
 #include "tests/search/fake_filter_source.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // Tokens: string values unescaped, and where lexing stops on bad input.
-#include "search/filter_lexer.h"
+#include "search/language/filter_lexer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "search/gf_getfirstletter.h"
+#include "search/language/gf_getfirstletter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "search/query_engine.h"
+#include "search/core/query_engine.h"
 
-#include "catalogue/record_set.h"
+#include "catalogue/core/record_set.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "search/w_file_type_query.h"
+#include "search/ui/w_file_type_query.h"
 
-#include "app/app_globals.h"
-#include "catalogue/list_file.h"
-#include "search/file_type_query_target.h"
+#include "app/shell/app_globals.h"
+#include "catalogue/core/list_file.h"
+#include "search/core/file_type_query_target.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/recording_prompts.h"
 #include "tests/support/test_files.h"

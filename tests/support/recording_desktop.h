@@ -1,6 +1,6 @@
 #pragma once
 // Records the folders and files handed to the desktop instead of starting programs.
-#include "retrieval/desktop_opener.h"
+#include "retrieval/ui/desktop_opener.h"
 
 #include <QStringList>
 

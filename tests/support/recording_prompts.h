@@ -1,6 +1,6 @@
 #pragma once
 // Answers the program's message boxes and choosers without showing them, and records them.
-#include "app/user_prompts.h"
+#include "app/shell/user_prompts.h"
 
 #include <QStringList>
 

@@ -1,6 +1,0 @@
-#include "app/app_globals.h"
-
-app_globals& globals() {
-    static app_globals the_globals;
-    return the_globals;
-}

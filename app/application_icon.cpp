@@ -1,5 +1,0 @@
-#include "app/application_icon.h"
-
-QIcon application_icon() {
-    return QIcon(QStringLiteral(":/pictures/app_icon.png"));
-}

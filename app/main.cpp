@@ -1,5 +1,0 @@
-#include "app/quellmarkapp.h"
-
-int main(int argc, char** argv) {
-    return quellmarkapp::run(argc, argv);
-}

@@ -1,0 +1,58 @@
+#include "app/main/main_layout.h"
+
+#include <cmath>
+
+control_places design_places() {
+    return {
+        {QStringLiteral("st_down_qty"), {2592, 2284, 270, 88}},
+        {QStringLiteral("cb_open_custdir"), {2885, 2284, 539, 88}},
+        {QStringLiteral("cb_selectdir"), {3438, 2284, 425, 88}},
+        {QStringLiteral("st_query_note"), {754, 2284, 795, 88}},
+        {QStringLiteral("cb_fileext"), {3643, 44, 302, 100}},
+        {QStringLiteral("st_scaned_qty"), {384, 2284, 343, 88}},
+        {QStringLiteral("dw_2"), {4059, 180, 55, 2068}},
+        {QStringLiteral("rb_baofeng"), {4210, 2292, 434, 72}},
+        {QStringLiteral("rb_default"), {3899, 2292, 293, 72}},
+        {QStringLiteral("cb_clear"), {3323, 44, 302, 100}},
+        {QStringLiteral("cb_query"), {2999, 40, 302, 104}},
+        {QStringLiteral("cb_dowpath"), {2071, 2284, 498, 88}},
+        {QStringLiteral("cb_clear_downpath"), {1573, 2284, 485, 88}},
+        {QStringLiteral("cb_scandisk"), {41, 2284, 329, 88}},
+        {QStringLiteral("ddlb_1"), {64, 36, 2633, 104}},
+        {QStringLiteral("p_1"), {0, 0, 4064, 180}},
+        {QStringLiteral("p_2"), {0, 2248, 4064, 156}},
+        {QStringLiteral("dw_1"), {0, 180, 4064, 2068}},
+    };
+}
+
+void apply_resize_rule(control_places& p, int newwidth, int newheight, int window_width) {
+    auto set_x = [&](const char16_t* name, int x) { p[QString::fromUtf16(name)].moveLeft(x); };
+    auto set_y = [&](const char16_t* name, int y) { p[QString::fromUtf16(name)].moveTop(y); };
+    auto set_w = [&](const char16_t* name, int w) { p[QString::fromUtf16(name)].setWidth(w); };
+
+    set_w(u"p_1", newwidth);
+    set_w(u"p_2", newwidth);
+    QRect& dw_1 = p[QStringLiteral("dw_1")];
+    dw_1.setSize({newwidth, newheight - 120 - dw_1.y()});
+    set_x(u"dw_2", window_width);
+    p[QStringLiteral("dw_2")].setHeight(dw_1.height());
+    set_y(u"p_2", newheight - 130);
+    const int bottom = newheight - 110;
+    for (const char16_t* name :
+         {u"cb_scandisk", u"st_scaned_qty", u"st_query_note", u"cb_clear_downpath", u"cb_dowpath",
+          u"cb_selectdir", u"cb_open_custdir", u"st_down_qty"})
+        set_y(name, bottom);
+    set_y(u"rb_default", bottom + 5);
+    set_y(u"rb_baofeng", bottom + 5);
+    set_w(u"ddlb_1", newwidth - 1010);
+    set_x(u"cb_query", newwidth - 990);
+    set_x(u"cb_clear", newwidth - 670);
+    set_x(u"cb_fileext", newwidth - 350);
+}
+
+QRect picture_panel_shown(const QRect& current, int window_width) {
+    QRect r = current;
+    r.moveLeft(static_cast<int>(std::trunc(window_width * 4.0 / 10.0 + 40)));
+    r.setWidth(static_cast<int>(std::trunc(window_width * 6.0 / 10.0 - 90)));
+    return r;
+}
