@@ -1,6 +1,7 @@
 #include "search/language/filter_evaluator.h"
+#include "app/shell/run_parts.h"
 
-#include "search/language/cpu_avx2.h"
+#include "search/language/cpu_features.h"
 #include "search/language/pinyin_full.h"
 #include "search/language/pinyin_key.h"
 #include "search/language/row_at_offset.h"
@@ -11,15 +12,6 @@
 #include <exception>
 #include <string>
 #include <thread>
-
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define QM_FILTER_SSE2 1
-#endif
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#define QM_FILTER_AVX2 1
-#endif
 
 namespace {
 
@@ -208,7 +200,7 @@ constexpr std::size_t max_group = 8;
 // How far ahead of the wide scan memory is asked for.
 constexpr std::size_t prefetch_bytes = 2048;
 
-#ifdef QM_FILTER_AVX2
+#ifdef QM_X86_SIMD
 // The units a wide scan compares at each place, per literal: the first, the second (any
 // unit for a literal of one) and the last.
 struct wide_probe {
@@ -562,7 +554,7 @@ void evaluate_rows(const column_plan& plan, std::uint32_t b, std::uint32_t e, st
     switch (plan.access.how) {
     case column_access::kind::arena: {
         const text_arena_view& a = plan.access.arena;
-#ifdef QM_FILTER_AVX2
+#ifdef QM_X86_SIMD
         if (cpu_has_avx2()) {
             row_bytes sink{out, b};
             for (const auto& group : plan.arena_groups) scan_arena_avx2(a, group, e, sink);
@@ -680,7 +672,7 @@ std::vector<column_plan> make_plans(const filter_expr& expr, const filter_source
     return plans;
 }
 
-#ifdef QM_FILTER_AVX2
+#ifdef QM_X86_SIMD
 // For each set of eight lanes (a bit each), the lanes that are set, lowest first, then zeros.
 struct lane_order {
     std::uint64_t of[256];
@@ -734,7 +726,7 @@ std::size_t dictionary_rows(const column_plan& plan, std::uint32_t b, std::uint3
     std::size_t n = 0;
     if (wanted.empty()) return 0;
     std::uint32_t r = b;
-#ifdef QM_FILTER_AVX2
+#ifdef QM_X86_SIMD
     if (cpu_has_avx2() && wanted.size() <= 8) {
         // Repeats of the last fill the compares up to a count the loop is built for.
         std::uint32_t padded[8];
@@ -762,7 +754,7 @@ std::size_t dictionary_rows(const column_plan& plan, std::uint32_t b, std::uint3
 bool one_scan(const std::vector<column_plan>& plans) {
     if (plans.size() == 1 && plans.front().access.how == column_access::kind::dictionary)
         return true;
-#ifdef QM_FILTER_AVX2
+#ifdef QM_X86_SIMD
     if (plans.size() != 1 || !cpu_has_avx2()) return false;
     const column_plan& p = plans.front();
     if (p.access.how == column_access::kind::arena)
@@ -780,7 +772,7 @@ bool one_scan(const std::vector<column_plan>& plans) {
 std::size_t scan_rows(const column_plan& plan, std::uint32_t b, std::uint32_t e,
                       std::uint32_t* ids) {
     if (plan.access.how == column_access::kind::dictionary) return dictionary_rows(plan, b, e, ids);
-#ifdef QM_FILTER_AVX2
+#ifdef QM_X86_SIMD
     if (plan.access.how == column_access::kind::pinyin_key)
         return plan.access.key->contains_rows(plan.key_queries.front(), b, e, ids);
     row_ids sink{ids, b};
@@ -802,7 +794,7 @@ unsigned choose_threads(std::uint32_t rows, unsigned asked) {
     return std::max(1u, std::min(asked, std::max(rows, 1u)));
 }
 
-#ifdef QM_FILTER_AVX2
+#ifdef QM_X86_SIMD
 // The candidate test of filter_find_literal sixteen units at a time, on processors that have
 // the instructions (checked once at run time). Answers the hit, or with `found` false the
 // place from which the rest must be searched.
@@ -841,14 +833,14 @@ std::size_t filter_find_literal(const char16_t* h, std::size_t from, std::size_t
     const char16_t* p = literal.data();
     const std::size_t last = limit - m; // the last place a hit may start
     std::size_t i = from;
-#ifdef QM_FILTER_AVX2
+#ifdef QM_X86_SIMD
     if (cpu_has_avx2()) {
         bool found = false;
         i = find_avx2(h, i, last, p, m, found);
         if (found) return i;
     }
 #endif
-#ifdef QM_FILTER_SSE2
+#ifdef QM_X86_SIMD
     // Candidates: places where both the first and the last unit match, eight at a time.
     const __m128i first_unit = _mm_set1_epi16(static_cast<short>(p[0]));
     const __m128i last_unit = _mm_set1_epi16(static_cast<short>(p[m - 1]));
@@ -892,52 +884,11 @@ void evaluate_range(const std::vector<column_plan>& plans, std::uint32_t b, std:
     }
 }
 
-// Runs part(k, b, e) for the n contiguous row ranges of [0, rows) (for an ordered arena each
-// range's texts are one span), part 0 here and the others on threads as far as the system
-// gives them; a part whose thread could not start runs here too. A part's exception is
-// thrown here once every thread has ended.
-template <class Part> void run_parts(std::uint32_t rows, unsigned n, Part&& part) {
-    auto bound = [&](unsigned k) {
-        return static_cast<std::uint32_t>(std::uint64_t{rows} * k / n);
-    };
-    if (n == 1) {
-        part(0u, 0u, rows);
-        return;
-    }
-    std::vector<std::thread> workers;
-    std::vector<std::exception_ptr> failures(n);
-    workers.reserve(n - 1);
-    unsigned started = 1;
-    for (unsigned k = 1; k < n; ++k) {
-        try {
-            workers.emplace_back([&, k] {
-                try {
-                    part(k, bound(k), bound(k + 1));
-                } catch (...) {
-                    failures[k] = std::current_exception();
-                }
-            });
-            ++started;
-        } catch (const std::system_error&) {
-            break; // no more threads to be had: the rest is done here
-        }
-    }
-    try {
-        part(0u, bound(0), bound(1));
-        for (unsigned k = started; k < n; ++k) part(k, bound(k), bound(k + 1));
-    } catch (...) {
-        failures[0] = std::current_exception();
-    }
-    for (std::thread& w : workers) w.join();
-    for (const std::exception_ptr& f : failures)
-        if (f) std::rethrow_exception(f);
-}
-
 // Appends first + i for every non-zero byte i of bytes[0, n), in order.
 void append_passing(std::uint32_t first, const std::uint8_t* bytes, std::uint32_t n,
                     std::vector<std::uint32_t>& out) {
     std::uint32_t i = 0;
-#ifdef QM_FILTER_SSE2
+#ifdef QM_X86_SIMD
     const __m128i zero = _mm_setzero_si128();
     for (; i + 16 <= n; i += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));

@@ -2,13 +2,9 @@
 // Sets of pinyin-key bytes (which byte values a typed letter accepts) and their 32-wide AVX2
 // test by nibble lookup, shared by the initials search and the full-pinyin search. A set is
 // 32 bytes; its lookup tables 96, made once per search.
+#include "search/language/cpu_features.h"
 #include <array>
 #include <cstdint>
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#define QM_KEY_BYTE_SETS_AVX2 1
-#endif
 
 namespace key_bytes {
 
@@ -24,7 +20,7 @@ struct byte_set {
     bool has(std::uint8_t b) const { return (bits[b >> 6] >> (b & 63)) & 1u; }
 };
 
-#ifdef QM_KEY_BYTE_SETS_AVX2
+#ifdef QM_X86_SIMD
 // Row bytes for high nibbles 0..7 and 8..15, each indexed by the low nibble, and the bit of
 // each high nibble.
 struct nibble_tables {

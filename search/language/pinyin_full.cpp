@@ -1,6 +1,6 @@
 #include "search/language/pinyin_full.h"
 #include "search/language/code_point_ranges.h"
-#include "search/language/cpu_avx2.h"
+#include "search/language/cpu_features.h"
 #include "search/language/key_byte_buckets.h"
 #include "search/language/key_byte_sets.h"
 #include "search/language/pinyin_syllable_classes.h"
@@ -11,10 +11,6 @@
 #include <bit>
 #include <iterator>
 #include <vector>
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define QM_FULL_AVX2 1
-#endif
 
 namespace {
 
@@ -96,7 +92,7 @@ struct key_candidate {
     std::uint32_t at, row;
 };
 
-#ifdef QM_FULL_AVX2
+#ifdef QM_X86_SIMD
 struct nibble_registers {
     __m256i low_rows, high_rows, bit_of_high;
 };
@@ -317,13 +313,13 @@ struct pinyin_full_query::piece_plan {
     // tried with the first (see find).
     std::array<byte_set, max_lead> accept;
     std::size_t second = 1;
-#ifdef QM_FULL_AVX2
+#ifdef QM_X86_SIMD
     nibble_tables initial_tables[2];
 #endif
     // For each end of a first piece: the bytes that take the text there, and the bytes that
     // go on from there.
     std::vector<std::array<byte_set, 2>> terms;
-#ifdef QM_FULL_AVX2
+#ifdef QM_X86_SIMD
     std::vector<nibble_tables> tables; // of terms, two by two
     // The same sets in buckets, where they fit well enough.
     std::optional<byte_buckets> buckets;
@@ -447,7 +443,7 @@ pinyin_full_query::plan_for(const pinyin_key& key) const {
         // Way 3 also tries each set on its own.
         if (forced == 3) {
             plan->walk.clear();
-#ifdef QM_FULL_AVX2
+#ifdef QM_X86_SIMD
             plan->buckets.reset();
 #endif
         }
@@ -482,7 +478,7 @@ std::shared_ptr<pinyin_full_query::piece_plan> pinyin_full_query::make_plan(cons
     // the others one by one at each place the two allow.
     for (std::size_t j = 2; j < k; ++j)
         if (how_common(lead_[j]) < how_common(lead_[plan->second])) plan->second = j;
-#ifdef QM_FULL_AVX2
+#ifdef QM_X86_SIMD
     plan->initial_tables[0] = tables_of(accept[0]);
     plan->initial_tables[1] = tables_of(accept[plan->second]);
 #endif
@@ -623,7 +619,7 @@ std::shared_ptr<pinyin_full_query::piece_plan> pinyin_full_query::make_plan(cons
         merged.push_back(m);
     }
     plan->terms = std::move(merged);
-#ifdef QM_FULL_AVX2
+#ifdef QM_X86_SIMD
     std::vector<byte_set> sets;
     for (const auto& t : plan->terms) {
         plan->tables.push_back(tables_of(t[0]));
@@ -728,7 +724,7 @@ void pinyin_full_query::find(const pinyin_key& key, const pinyin_key::name_of_ro
 
     std::size_t i = first;
     std::uint32_t row = b;
-#ifdef QM_FULL_AVX2
+#ifdef QM_X86_SIMD
     if (cpu_has_avx2() && !forced_portable.load(std::memory_order_relaxed) &&
         (!by_pairs || !plan->terms.empty())) {
         const nibble_tables* t = by_pairs ? plan->tables.data() : plan->initial_tables;

@@ -1,6 +1,6 @@
 #include "search/language/pinyin_key.h"
 #include "search/language/code_point_ranges.h"
-#include "search/language/cpu_avx2.h"
+#include "search/language/cpu_features.h"
 #include "search/language/key_byte_sets.h"
 #include "search/language/pinyin_syllable_classes.h"
 #include "search/language/row_at_offset.h"
@@ -10,13 +10,9 @@
 #include <cstdint>
 #include <thread>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define QM_KEY_AVX2 1
-#endif
-
 struct pinyin_key::letter_sets {
     std::array<key_bytes::byte_set, 26> accept;
-#ifdef QM_KEY_AVX2
+#ifdef QM_X86_SIMD
     std::array<key_bytes::nibble_tables, 26> tables;
 #endif
 };
@@ -45,7 +41,7 @@ byte_set accepted_bytes(char c, const std::array<std::uint32_t, 256>& code_lette
     return s;
 }
 
-#ifdef QM_KEY_AVX2
+#ifdef QM_X86_SIMD
 // Places in [i, last] where both the first and the last query character may stand, 32 at a
 // time; answers the first block with one, its mask, and its 0s (rows' ends). `row` goes on by
 // the 0s of the blocks passed over.
@@ -397,7 +393,7 @@ pinyin_key pinyin_key::build(const name_of_row& names, std::uint32_t rows, unsig
     auto sets = std::make_shared<letter_sets>();
     for (char c = 'a'; c <= 'z'; ++c) {
         sets->accept[static_cast<std::size_t>(c - 'a')] = accepted_bytes(c, k.code_letters_);
-#ifdef QM_KEY_AVX2
+#ifdef QM_X86_SIMD
         sets->tables[static_cast<std::size_t>(c - 'a')] =
             tables_of(sets->accept[static_cast<std::size_t>(c - 'a')]);
 #endif
@@ -467,7 +463,7 @@ void pinyin_key::scan(std::string_view query, std::uint32_t b, std::uint32_t e, 
     };
     std::uint32_t row = b;
     std::size_t i = offsets_[b];
-#ifdef QM_KEY_AVX2
+#ifdef QM_X86_SIMD
     // The wide test checks the first and the last character: for a query of two or fewer
     // that is all, but for letters a code set aside holds elsewhere.
     auto wide_hit_at = [&](std::size_t at) {

@@ -6,19 +6,14 @@
 // Frequent hits (a common word) thus cost a compare or two and no mispredicted branches.
 // row_at_ahead_avx2 looks at the next 64 starts at a fixed cost, with no branch on how far the
 // hit lies: the common case of a hit every few dozen rows costs no mispredicted branch.
-#include "search/language/cpu_avx2.h"
+#include "search/language/cpu_features.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#define QM_ROW_AT_AVX2 1
-#endif
-
-#ifdef QM_ROW_AT_AVX2
+#ifdef QM_X86_SIMD
 // Rows after `from` (which starts at or before `pos`), up to 32 of them: the answer, or
 // `from` moved on past every row seen to start at or before `pos`, with `found` false.
 __attribute__((target("avx2"))) inline std::uint32_t
@@ -48,7 +43,7 @@ row_at_near_avx2(const std::uint32_t* offsets, std::uint32_t from, std::uint32_t
 inline std::uint32_t row_at(const std::uint32_t* offsets, std::uint32_t from, std::uint32_t e,
                             std::size_t pos) {
     std::uint32_t lo = from;
-#ifdef QM_ROW_AT_AVX2
+#ifdef QM_X86_SIMD
     if (pos <= UINT32_MAX && cpu_has_avx2()) {
         bool found = false;
         lo = row_at_near_avx2(offsets, lo, e, static_cast<std::uint32_t>(pos), found);
@@ -69,7 +64,7 @@ inline std::uint32_t row_at(const std::uint32_t* offsets, std::uint32_t from, st
                                       offsets - 1);
 }
 
-#ifdef QM_ROW_AT_AVX2
+#ifdef QM_X86_SIMD
 // row_at out of line, for the rare hit beyond row_at_ahead_avx2's window: kept out of the
 // loops that call that.
 [[gnu::noinline]] inline std::uint32_t row_at_far(const std::uint32_t* offsets, std::uint32_t from,

@@ -1,5 +1,6 @@
 // The evaluator's fast paths against plain reference answers: the literal search,
 // every storage layout on random tables, and splitting rows across threads.
+#include "search/language/cpu_features.h"
 #include "search/language/filter_evaluator.h"
 #include "search/language/pinyin_full.h"
 #include "search/language/row_at_offset.h"
@@ -66,7 +67,7 @@ TEST(row_at, agrees_with_a_binary_search) {
                 const auto expected = static_cast<std::uint32_t>(
                     std::upper_bound(offsets.begin(), offsets.end(), pos) - offsets.begin() - 1);
                 ASSERT_EQ(row_at(offsets.data(), from, e, pos), expected) << base << " " << pos;
-#ifdef QM_ROW_AT_AVX2
+#ifdef QM_X86_SIMD
                 if (cpu_has_avx2()) {
                     ASSERT_EQ(row_at_ahead_avx2(offsets.data(), from, e, pos), expected) << pos;
                 }
