@@ -1,5 +1,6 @@
 #include "catalogue/ui/d_file_info_simp_model.h"
 
+#include "app/shell/run_parts.h"
 #include "catalogue/core/record_set.h"
 #include "catalogue/core/record_storage.h"
 
@@ -7,8 +8,6 @@
 #include <QFont>
 
 #include <algorithm>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -164,26 +163,10 @@ std::int64_t cents_of(const record_set& rows, long first, long last) {
 // Show-all lists millions of rows: their sum is shared among the cores (reading only, while
 // the caller waits).
 std::int64_t total_cents(const record_set& rows) {
-    constexpr long rows_per_thread = 250'000;
-    // Asking the system for its cores reads a file: once is enough.
-    static const long cores = std::max(1u, std::thread::hardware_concurrency());
     const long n = rows.rowcount();
-    const long parts = std::min(cores, std::max(1L, n / rows_per_thread));
-    if (parts <= 1) return cents_of(rows, 1, n);
-    std::vector<std::int64_t> sums(static_cast<std::size_t>(parts), 0);
-    auto bound = [&](long k) { return n * k / parts; };
-    std::vector<std::thread> workers;
-    for (long k = 1; k < parts; ++k) {
-        try {
-            workers.emplace_back([&, k] {
-                sums[static_cast<std::size_t>(k)] = cents_of(rows, bound(k) + 1, bound(k + 1));
-            });
-        } catch (const std::system_error&) {
-            sums[static_cast<std::size_t>(k)] = cents_of(rows, bound(k) + 1, bound(k + 1));
-        }
-    }
-    sums[0] = cents_of(rows, 1, bound(1));
-    for (std::thread& w : workers) w.join();
+    const unsigned parts = parts_for(static_cast<std::uint64_t>(std::max(0L, n)), 250'000);
+    std::vector<std::int64_t> sums(parts, 0);
+    run_parts(n, parts, [&](unsigned k, long b, long e) { sums[k] = cents_of(rows, b + 1, e); });
     std::int64_t cents = 0;
     for (const std::int64_t s : sums) cents += s;
     return cents;
