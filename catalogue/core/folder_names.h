@@ -33,9 +33,9 @@ class folder_names {
     }
     name_decoding decoding(std::size_t i) const { return items_[i].decoding; }
     bool is_dot(std::size_t i) const { return items_[i].dot; }
-    // Asks memory for entry i's item and for entry text_i's text (an entry whose item was
-    // asked for earlier), ahead of their use: the folder was listed on another thread, so
-    // it lies in that thread's cache.
+    // Prefetches entry i's item and entry text_i's text (an entry whose item was prefetched
+    // earlier), ahead of their use: the folder was listed on another thread, so it lies in
+    // that thread's cache.
     void prefetch(std::size_t i, std::size_t text_i) const {
         if (i < items_.size()) __builtin_prefetch(&items_[i]);
         if (text_i < items_.size()) __builtin_prefetch(units_.data() + items_[text_i].text_at);

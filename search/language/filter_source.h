@@ -52,10 +52,10 @@ struct column_access {
     text_arena_view arena;
     text_dictionary_view dictionary;
     const pinyin_key* key = nullptr; // rows past its end have no key
-    // pinyin_full: the text the key's row was made from (search/pinyin_full.h).
+    // pinyin_full: the text the key's row was made from (search/language/pinyin_full.h).
     std::function<std::u16string_view(std::uint32_t row)> key_names;
-    // Optional: asks memory for what key_names(row) will read, so that the look-ups of
-    // several rows overlap.
+    // Optional: prefetches what key_names(row) will read, so that the cache misses of
+    // several rows' look-ups overlap.
     std::function<void(std::uint32_t row)> key_names_ahead;
     // Any column: writes the row's value as text into `out`; false when the value is null.
     std::function<bool(std::uint32_t row, QString& out)> text_of;
