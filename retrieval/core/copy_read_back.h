@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <span>
 
+class native_file;
+
 enum class read_back_outcome { equal, differs, unreadable };
 
 struct read_back_result {
@@ -21,12 +23,10 @@ struct read_back_result {
 };
 
 // Reads `written.size()` bytes at `offset` of the open file back from its device into
-// `scratch` and compares them with `written`: through `direct_fd` (the file opened with
-// O_DIRECT) when it is open, else through `fd`. For direct reads, `offset` and `scratch` are
+// `scratch` and compares them with `written`: through `direct` (the file opened with
+// O_DIRECT) when it is open, else through `file`. For direct reads, `offset` and `scratch` are
 // aligned to 4096 and `scratch` holds the size rounded up to 4096. The range must already be
 // written back (fdatasync or sync_file_range's wait).
-read_back_result read_back_block(int fd, int direct_fd, std::int64_t offset,
-                                 std::span<const char> written, std::span<char> scratch);
-
-// Fills `size` bytes from `offset` of `fd` unless the file ends first; -1 on a read error.
-std::int64_t read_fully(int fd, char* data, std::int64_t size, std::int64_t offset);
+read_back_result read_back_block(const native_file& file, const native_file& direct,
+                                 std::int64_t offset, std::span<const char> written,
+                                 std::span<char> scratch);

@@ -1,181 +1,19 @@
 #include "retrieval/core/gf_copyfile_block.h"
 
 #include "catalogue/core/native_names.h"
+#include "retrieval/core/copy_progress.h"
 #include "retrieval/core/copy_read_back.h"
 
-#include <QFile>
 #include <QRandomGenerator>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <fcntl.h>
 #include <new>
 #include <optional>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
 #include <utility>
 
 namespace {
-
-// The operating system's side of the copy, kept to a few small calls so that another
-// platform only has to supply these.
-
-struct file_identity {
-    dev_t device = 0;
-    ino_t inode = 0;
-    friend bool operator==(const file_identity&, const file_identity&) = default;
-};
-
-struct file_status {
-    file_identity identity;
-    bool regular = false;
-    bool directory = false;
-    std::int64_t size = 0;
-};
-
-file_status status_of(const struct stat& st) {
-    return {{st.st_dev, st.st_ino},
-            S_ISREG(st.st_mode),
-            S_ISDIR(st.st_mode),
-            static_cast<std::int64_t>(st.st_size)};
-}
-
-// Follows links, so a link to a file is that file.
-std::optional<file_status> path_status(const QByteArray& path) {
-    struct stat st {};
-    if (::stat(path.constData(), &st) != 0) return std::nullopt;
-    return status_of(st);
-}
-
-class native_file {
-  public:
-    native_file() = default;
-    explicit native_file(int fd) : fd_(fd) {}
-    native_file(const native_file&) = delete;
-    native_file& operator=(const native_file&) = delete;
-    native_file(native_file&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    native_file& operator=(native_file&& other) noexcept {
-        if (this != &other) {
-            close();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    ~native_file() { close(); }
-
-    bool is_open() const { return fd_ >= 0; }
-
-    std::optional<file_status> status() const {
-        struct stat st {};
-        if (::fstat(fd_, &st) != 0) return std::nullopt;
-        return status_of(st);
-    }
-
-    // Fills `size` bytes from `offset` unless the file ends first; -1 on a read error.
-    std::int64_t read_at(char* data, std::int64_t size, std::int64_t offset) const {
-        return read_fully(fd_, data, size, offset);
-    }
-
-    // Stops at the first refusal (a full disk writes part, then fails). Hands the block over in
-    // pieces (see file_copy_target).
-    std::int64_t write_all(const char* data, std::int64_t size, std::int64_t piece) const {
-        std::int64_t done = 0;
-        while (done < size) {
-            const std::int64_t want = std::min(piece, size - done);
-            const ssize_t n = ::write(fd_, data + done, static_cast<std::size_t>(want));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return done > 0 ? done : -1;
-            done += n;
-        }
-        return done;
-    }
-
-    int fd() const { return fd_; }
-
-    // 0, or the late write error the system reports.
-    int close() {
-        if (fd_ < 0) return 0;
-        const int rc = ::close(fd_);
-        fd_ = -1;
-        return rc == 0 || errno == EINTR ? 0 : errno;
-    }
-
-  private:
-    int fd_ = -1;
-};
-
-native_file open_for_reading(const QByteArray& path) {
-    // Non-blocking so that a special file swapped in after the check cannot hang the open.
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd >= 0) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    return native_file(fd);
-}
-
-// The target's folder, held open for the whole copy: the target is created, flushed and,
-// on failure, removed through it, also when its card was unmounted meanwhile.
-class native_folder {
-  public:
-    explicit native_folder(const QByteArray& path)
-        : path_(path), fd_(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-        struct stat st {};
-        if (fd_ >= 0 && ::fstat(fd_, &st) == 0) identity_ = {st.st_dev, st.st_ino};
-    }
-    native_folder(const native_folder&) = delete;
-    native_folder& operator=(const native_folder&) = delete;
-    ~native_folder() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-
-    bool is_open() const { return fd_ >= 0; }
-    int fd() const { return fd_; }
-    dev_t device() const { return identity_.device; }
-
-    // False once the folder's path leads elsewhere: its card was unmounted or pulled.
-    bool still_there() const {
-        const std::optional<file_status> now = path_status(path_);
-        return now && now->identity == identity_;
-    }
-
-    std::optional<file_status> entry_status(const QByteArray& name) const {
-        struct stat st {};
-        if (::fstatat(fd_, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
-        return status_of(st);
-    }
-
-    // A new file only: an entry of that name is never opened, let alone truncated.
-    native_file create_new(const QByteArray& name) const {
-        return native_file(::openat(fd_, name.constData(),
-                                    O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
-    }
-
-    void remove(const QByteArray& name) const { ::unlinkat(fd_, name.constData(), 0); }
-
-    // Replaces whatever `to` names in one step; 0 or the error.
-    int rename(const QByteArray& from, const QByteArray& to) const {
-        return ::renameat(fd_, from.constData(), fd_, to.constData()) == 0 ? 0 : errno;
-    }
-
-    // Some file systems have nothing to flush for a folder and say so.
-    int sync() const {
-        if (::fsync(fd_) == 0) return 0;
-        return errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ? 0 : errno;
-    }
-
-    std::int64_t free_bytes() const {
-        struct statvfs vfs {};
-        if (::fstatvfs(fd_, &vfs) != 0) return INT64_MAX;
-        const std::uint64_t blocks = vfs.f_bavail, size = vfs.f_frsize;
-        if (size != 0 && blocks > static_cast<std::uint64_t>(INT64_MAX) / size) return INT64_MAX;
-        return static_cast<std::int64_t>(blocks * size);
-    }
-
-  private:
-    QByteArray path_;
-    int fd_;
-    file_identity identity_;
-};
 
 // The copy as it is written: a file of its own beside the target, under a short hidden name
 // that is new in the folder, so it never takes over a file of the user's and leaves the
@@ -219,8 +57,7 @@ class staged_file {
 
     // The file opened again for direct reads (O_DIRECT), when its file system takes them.
     native_file open_direct_reader() const {
-        native_file reader(::openat(folder_.fd(), name_.constData(),
-                                    O_RDONLY | O_DIRECT | O_CLOEXEC | O_NOFOLLOW));
+        native_file reader = folder_.open_direct(name_);
         const std::optional<file_status> st = reader.is_open() ? reader.status() : std::nullopt;
         return st && st->identity == identity_ ? std::move(reader) : native_file();
     }
@@ -274,26 +111,6 @@ copy_failure failure_of(int error, copy_failure otherwise) {
     }
 }
 
-int sync_data(int fd) {
-    int rc = 0;
-    do rc = ::fdatasync(fd);
-    while (rc != 0 && errno == EINTR);
-    return rc == 0 ? 0 : errno;
-}
-
-// A single 5 MiB write into the page cache was measured at up to 5 times slower now and
-// then, pieces of 256 KiB never.
-class file_copy_target final : public copy_target {
-  public:
-    explicit file_copy_target(const native_file& file) : file_(file) {}
-    std::int64_t write(std::span<const char> bytes) override {
-        return file_.write_all(bytes.data(), static_cast<std::int64_t>(bytes.size()), 256 * 1024);
-    }
-
-  private:
-    const native_file& file_;
-};
-
 // Page-aligned: the system then moves whole pages between the file cache and the buffer,
 // markedly faster than to an address a few bytes off a page.
 class block_buffer {
@@ -308,24 +125,6 @@ class block_buffer {
     static constexpr std::align_val_t alignment{4096};
     char* data_;
 };
-
-// Starts the write-back of [offset, offset + size); 0 or the error.
-int start_write_back(int fd, std::int64_t offset, std::int64_t size) {
-    if (::sync_file_range(fd, offset, size, SYNC_FILE_RANGE_WRITE) == 0) return 0;
-    return errno == EINVAL || errno == ESPIPE || errno == ENOSYS ? 0 : errno;
-}
-
-// Waits until [offset, offset + size) is on the device, then drops it from the cache: a
-// film copied once should not push everything else out. 0 or the error.
-int finish_write_back(int fd, std::int64_t offset, std::int64_t size) {
-    constexpr unsigned all =
-        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
-    if (::sync_file_range(fd, offset, size, all) != 0 &&
-        !(errno == EINVAL || errno == ESPIPE || errno == ENOSYS))
-        return errno;
-    ::posix_fadvise(fd, offset, size, POSIX_FADV_DONTNEED);
-    return 0;
-}
 
 // Where only a flush reaches the device, each flush also pays a fixed cost (the file
 // system's own tables, the device's cache). Flushing every block would spend most of a fast
@@ -346,50 +145,12 @@ class flush_pacer {
     std::int64_t budget_ = copy_block_size;
 };
 
-bool is_separator(QChar c) {
-#ifdef Q_OS_WIN
-    return c == u'\\' || c == u'/';
-#else
-    return c == u'/';
-#endif
-}
-
-std::int64_t writer_or(const copy_options& options, copy_target& target,
-                       std::span<const char> block) {
-    return options.writer ? options.writer(target, block) : target.write(block);
+std::int64_t write_block(const copy_options& options, const native_file& target,
+                         std::span<const char> block) {
+    return options.writer ? options.writer(target, block) : target.write_all(block);
 }
 
 } // namespace
-
-QString copy_display_name(const QString& ls_to) {
-    qsizetype start = ls_to.size();
-    while (start > 0 && !is_separator(ls_to[start - 1])) --start;
-    // Counts characters, so a character outside the basic plane is kept whole.
-    int kept = 0;
-    qsizetype pos = ls_to.size();
-    while (pos > start && kept < 13) {
-        --pos;
-        if (pos > start && ls_to[pos].isLowSurrogate() && ls_to[pos - 1].isHighSurrogate()) --pos;
-        ++kept;
-    }
-    return ls_to.sliced(pos);
-}
-
-QString copy_progress_text(const QString& display_name, std::int64_t copied, std::int64_t total) {
-    // The fraction of a kilobyte is dropped, so the figure never runs ahead of the copy.
-    const std::int64_t kilobytes = copied / 1024;
-    // Percent rounded half up, exact for any size a file system holds: whole multiples of
-    // the length first, then the remainder, scaled down only beyond 2^55 bytes.
-    std::int64_t rest = copied % total;
-    std::int64_t length = total;
-    if (length > (std::int64_t{1} << 55)) {
-        rest >>= 8;
-        length >>= 8;
-    }
-    const std::int64_t percent = copied / total * 100 + (rest * 200 + length) / (length * 2);
-    return u"下载: " + display_name + u" :" + QString::number(kilobytes) + u"KB/" +
-           QString::number(percent) + u"%";
-}
 
 copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool lb_showmsg,
                              operation_feedback& feedback, const copy_options& options,
@@ -406,24 +167,23 @@ copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool 
     const std::optional<file_status> from_path = path_status(from);
     if (!from_path || !from_path->regular) return copy_failure::source_missing;
 
-    native_file source = open_for_reading(from);
+    native_file source = native_file::open_for_reading(from);
     if (!source.is_open()) return copy_failure::source_unreadable;
     const std::optional<file_status> source_status = source.status();
     if (!source_status || !source_status->regular) return copy_failure::source_missing;
 
-    qsizetype cut = ls_to.size();
-    while (cut > 0 && !is_separator(ls_to[cut - 1])) --cut;
+    const qsizetype cut = file_name_start(ls_to);
     const QString name_text = ls_to.sliced(cut);
     if (name_text.isEmpty() || name_text == u"." || name_text == u"..")
         return copy_failure::name_refused;
     const QByteArray name = native_path(name_text);
     const native_folder folder(cut > 0 ? native_path(ls_to.first(cut)) : QByteArray("."));
     if (!folder.is_open())
-        return failure_of(errno, errno == EACCES ? copy_failure::folder_unwritable
-                                                 : copy_failure::folder_missing);
+        return failure_of(folder.open_error(), folder.open_error() == EACCES
+                                                   ? copy_failure::folder_unwritable
+                                                   : copy_failure::folder_missing);
     // The path leads elsewhere than to the card it was chosen on: its empty mount point.
-    if (options.folder_device &&
-        static_cast<std::uint64_t>(folder.device()) != *options.folder_device)
+    if (options.folder_device && folder.device() != *options.folder_device)
         return copy_failure::card_removed;
 
     // The same file under another name (a link, another mount of it): replacing the target
@@ -477,16 +237,15 @@ copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool 
         const std::span<const char> written(buffers[1 - turn].data(),
                                             static_cast<std::size_t>(last_size));
         const read_back_result r =
-            read_back_block(target.file().fd(), direct_reader.fd(), ll_read_already - last_size,
-                            written, std::span<char>(scratch->data(), copy_block_size));
+            read_back_block(target.file(), direct_reader, ll_read_already - last_size, written,
+                            std::span<char>(scratch->data(), copy_block_size));
         last_size = 0;
         if (r.outcome == read_back_outcome::equal) return copy_failure::none;
         if (r.outcome == read_back_outcome::unreadable) return fail_on(EIO, copy_failure::not_kept);
         found.first_difference = r.first_difference;
         return copy_failure::not_kept;
     };
-    file_copy_target target_writer(target.file());
-    const int target_fd = target.file().fd();
+    const native_file& written_file = target.file();
     std::int64_t reported = 0;
     const auto report = [&] {
         if (lb_showmsg && ll_filelen > 0 && on_device > reported)
@@ -503,7 +262,7 @@ copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool 
 
         const std::span<const char> block(buffer, static_cast<std::size_t>(n));
         errno = 0;
-        const std::int64_t w = writer_or(options, target_writer, block);
+        const std::int64_t w = write_block(options, written_file, block);
         const int write_error = errno;
         feedback.process_events();
         if (w != n)
@@ -514,18 +273,18 @@ copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool 
         if (by_flush) {
             if (pacer.due(ll_read_already + n - on_device)) {
                 const auto started = std::chrono::steady_clock::now();
-                if (const int e = sync_data(target_fd))
+                if (const int e = written_file.sync_data())
                     return fail_on(e, copy_failure::write_failed);
                 pacer.flushed(ll_read_already + n - on_device,
                               std::chrono::steady_clock::now() - started);
                 on_device = ll_read_already + n;
             }
         } else {
-            if (const int e = start_write_back(target_fd, ll_read_already, n))
+            if (const int e = written_file.start_write_back(ll_read_already, n))
                 return fail_on(e, copy_failure::write_failed);
             if (ll_read_already > on_device) {
                 if (const int e =
-                        finish_write_back(target_fd, on_device, ll_read_already - on_device))
+                        written_file.finish_write_back(on_device, ll_read_already - on_device))
                     return fail_on(e, copy_failure::write_failed);
                 on_device = ll_read_already;
             }
@@ -542,7 +301,7 @@ copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool 
     }
 
     // 3. The data on the device, and the last block read back from it.
-    if (const int e = sync_data(target_fd)) return fail_on(e, copy_failure::write_failed);
+    if (const int e = written_file.sync_data()) return fail_on(e, copy_failure::write_failed);
     if (const copy_failure f = read_back_last(); f != copy_failure::none) return f;
     found.verified = read_back;
     direct_reader.close();
@@ -568,8 +327,6 @@ copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool 
 }
 
 bool gf_copyfile_block(const QString& ls_from, const QString& ls_to, bool lb_showmsg,
-                       operation_feedback& feedback, const copy_block_writer& writer) {
-    copy_options options;
-    options.writer = writer;
-    return copy_file_block(ls_from, ls_to, lb_showmsg, feedback, options) == copy_failure::none;
+                       operation_feedback& feedback) {
+    return copy_file_block(ls_from, ls_to, lb_showmsg, feedback) == copy_failure::none;
 }

@@ -12,6 +12,7 @@
 // block is written: a card that drops or garbles writes without an error is caught.
 #include "app/shell/operation_feedback.h"
 #include "retrieval/core/card_file_system.h"
+#include "retrieval/core/native_file.h"
 
 #include <QString>
 #include <cstdint>
@@ -22,17 +23,11 @@
 // Bytes per block: the unit of reading, writing and progress.
 inline constexpr std::int64_t copy_block_size = 5'242'880;
 
-// The open target file, as a write seam sees it.
-class copy_target {
-  public:
-    virtual ~copy_target() = default;
-    // Writes all of `bytes` unless the file refuses; answers the count written, -1 on an error.
-    virtual std::int64_t write(std::span<const char> bytes) = 0;
-};
-
-// Writes one block to the target and answers the count written. The default passes the block
-// straight to the file; tests pass their own to simulate a card that fills up.
-using copy_block_writer = std::function<std::int64_t(copy_target&, std::span<const char> block)>;
+// Writes one block to the open target file and answers the count written (-1 on an error,
+// with errno set): the default is `target.write_all(block)`; tests pass their own to simulate
+// a card that fills up.
+using copy_block_writer =
+    std::function<std::int64_t(const native_file& target, std::span<const char> block)>;
 
 // Why a copy did not complete.
 enum class copy_failure {
@@ -85,9 +80,4 @@ copy_failure copy_file_block(const QString& ls_from, const QString& ls_to, bool 
 
 // The same, answering only whether the copy completed.
 bool gf_copyfile_block(const QString& ls_from, const QString& ls_to, bool lb_showmsg,
-                       operation_feedback& feedback, const copy_block_writer& writer = {});
-
-// The name the progress line shows: the last 13 characters of the target's file name.
-QString copy_display_name(const QString& ls_to);
-// The progress line after `copied` of `total` bytes (total > 0).
-QString copy_progress_text(const QString& display_name, std::int64_t copied, std::int64_t total);
+                       operation_feedback& feedback);
