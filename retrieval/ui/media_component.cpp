@@ -157,7 +157,6 @@ bool media_component::set_property(QStringView name, const QVariant& value) {
         if (!value.canConvert<QString>()) return false;
         const QString path = value.toString();
         values_.insert(key, path);
-        property_log_ << key;
         play_url(path);
         return true;
     }
@@ -166,7 +165,6 @@ bool media_component::set_property(QStringView name, const QVariant& value) {
     const qlonglong v = value.toLongLong(&ok);
     if (!ok || v < INT_MIN || v > INT_MAX) return false;
     apply(key, static_cast<int>(v));
-    property_log_ << key;
     return true;
 }
 

@@ -27,8 +27,6 @@ class media_component : public QWidget {
     bool set_property(QStringView name, const QVariant& value);
     // The value last set; an invalid QVariant for an unknown name.
     QVariant property_value(QStringView name) const;
-    // The property names in the order they were set, since construction.
-    const QStringList& property_log() const { return property_log_; }
 
     QMediaPlayer* player() const { return player_; }
     QAudioOutput* audio_output() const { return audio_; }
@@ -61,6 +59,5 @@ class media_component : public QWidget {
     QPushButton* stop_;
     QSlider* position_;
     QVariantMap values_;
-    QStringList property_log_;
     bool error_told_ = false;
 };
