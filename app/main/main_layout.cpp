@@ -1,5 +1,8 @@
 #include "app/main/main_layout.h"
 
+#include "app/shell/layout_units.h"
+
+#include <algorithm>
 #include <cmath>
 
 control_places design_places() {
@@ -55,4 +58,45 @@ QRect picture_panel_shown(const QRect& current, int window_width) {
     r.moveLeft(static_cast<int>(std::trunc(window_width * 4.0 / 10.0 + 40)));
     r.setWidth(static_cast<int>(std::trunc(window_width * 6.0 / 10.0 - 90)));
     return r;
+}
+
+void fit_places(control_places& places, QSize client, int window_width) {
+    apply_resize_rule(places, px_to_units_x(client.width()),
+                      px_to_units_y(client.height() - folder_line_px), px_to_units_x(window_width));
+}
+
+// Every caption stays whole (this font is wider than the design's). In a narrow window the
+// design's spare widths give way first.
+packed_row pack_row(std::span<const row_control> controls, int left, int right, bool at_minimum) {
+    constexpr int gap = 4;
+    int spare = right - left;
+    for (const row_control& c : controls) spare -= c.least + gap;
+    packed_row row;
+    int x = left;
+    for (const row_control& c : controls) {
+        const int design = std::max(c.design, c.least);
+        const int wide =
+            at_minimum ? c.least : c.least + std::clamp(design - c.least, 0, std::max(spare, 0));
+        spare -= wide - c.least;
+        row.spans.push_back({x, wide});
+        x += wide + gap;
+    }
+    row.end = x;
+    return row;
+}
+
+QRect fit_condition_box(QRect box, int query_left, int least_height) {
+    const int limit = query_left - 8;
+    if (box.right() > limit) box.setRight(limit);
+    box.setHeight(std::max(box.height(), least_height));
+    return box;
+}
+
+QRect folder_line_rect(QSize client) {
+    return {units_to_px_x(41), client.height() - folder_line_px - 1,
+            client.width() - 2 * units_to_px_x(41), folder_line_px};
+}
+
+int minimum_client_height(int list_row_height) {
+    return units_to_px_y(180 + 120) + 6 * list_row_height;
 }

@@ -1,5 +1,6 @@
 #include "app/main/w_main.h"
 
+#include "app/main/keyboard_commands.h"
 #include "app/main/scan_dialogs.h"
 #include "app/shell/app_globals.h"
 #include "app/shell/application_icon.h"
@@ -97,6 +98,18 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
     setAutoFillBackground(true);
     resize(units_to_px_x(4741), units_to_px_y(2508));
 
+    create_controls();
+    set_tab_order();
+    connect_condition_box();
+    connect_buttons();
+    create_downloads();
+    apply_places();
+    // Every control whole, and a few rows of the list.
+    setMinimumSize(pack_bottom_row(true),
+                   minimum_client_height(dw_1_->table()->verticalHeader()->defaultSectionSize()));
+}
+
+void w_main::create_controls() {
     // Created in the window's own order: later controls lie on top of earlier ones.
     st_down_qty_ = new QLabel(QStringLiteral("[0]"), this);
     st_down_qty_->setObjectName(QStringLiteral("st_down_qty"));
@@ -155,7 +168,9 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
     p_1_->lower();
     p_2_->lower();
     dw_2_->raise();
+}
 
+void w_main::set_tab_order() {
     setTabOrder(ddlb_1_, cb_query_);
     setTabOrder(cb_query_, cb_fileext_);
     setTabOrder(cb_fileext_, dw_1_->table());
@@ -167,7 +182,10 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
     for (QWidget* w : std::initializer_list<QWidget*>{
              rb_default_, rb_baofeng_, cb_clear_, cb_dowpath_, cb_clear_downpath_, cb_scandisk_})
         w->setFocusPolicy(Qt::ClickFocus);
+}
 
+// The quiet-time rule, Enter, ALT+X and the function keys.
+void w_main::connect_condition_box() {
     timer_.setSingleShot(false);
     connect(&timer_, &QTimer::timeout, this, &w_main::on_timer);
     connect(ddlb_1_->lineEdit(), &QLineEdit::textEdited, this, &w_main::on_condition_edited);
@@ -183,6 +201,9 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
     connect(dw_1_, &d_file_info_simp_view::key_pressed, this,
             [this](int key, Qt::KeyboardModifiers) { ue_keydown(key); });
     connect(cb_clear_, &QPushButton::clicked, this, &w_main::cb_clear_clicked);
+}
+
+void w_main::connect_buttons() {
     connect(cb_scandisk_, &QPushButton::clicked, this, [this] {
         if (!ib_scanning_ && !downloads_->busy()) post(&w_main::ue_scandisk);
     });
@@ -193,7 +214,12 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
             [this](bool checked) { write_player_choice(0, checked); });
     connect(rb_baofeng_, &QRadioButton::clicked, this,
             [this](bool checked) { write_player_choice(1, checked); });
+    connect(dw_1_, &d_file_info_simp_view::clicked, this, &w_main::dw_1_clicked);
+    connect(dw_1_, &d_file_info_simp_view::pressed_anywhere, this, &w_player::minimize_if_open);
+}
 
+// The download controller, its hooks into this window, and the buttons that drive it.
+void w_main::create_downloads() {
     is_down_path_ = QDir::homePath() + QStringLiteral("/青石坊文件搜索器/");
     download_hooks hooks;
     hooks.message = [this](const QString& title, const QString& text) {
@@ -224,17 +250,10 @@ w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
             [this] { downloads_->select_custom_dir(); });
     connect(cb_open_custdir_, &QPushButton::clicked, this,
             [this] { downloads_->open_custom_dir(); });
-    connect(dw_1_, &d_file_info_simp_view::clicked, this, &w_main::dw_1_clicked);
-    connect(dw_1_, &d_file_info_simp_view::pressed_anywhere, this, &w_player::minimize_if_open);
     connect(dw_2_, &d_file_pic_view::download_requested, this,
             [this](long, const QString& source, const QString& name) {
                 downloads_->download_picture(source, name);
             });
-    apply_places();
-    // Every control whole, and a few rows of the list.
-    setMinimumSize(pack_bottom_row(true),
-                   units_to_px_y(180 + 120) +
-                       6 * dw_1_->table()->verticalHeader()->defaultSectionSize());
 }
 
 w_main::~w_main() {
@@ -468,45 +487,19 @@ void w_main::fit_panel_tab_stop() {
 }
 
 void w_main::apply_places() {
-    const std::pair<QWidget*, const char16_t*> all[] = {
-        {st_down_qty_, u"st_down_qty"},
-        {cb_open_custdir_, u"cb_open_custdir"},
-        {cb_selectdir_, u"cb_selectdir"},
-        {st_query_note_, u"st_query_note"},
-        {cb_fileext_, u"cb_fileext"},
-        {st_scaned_qty_, u"st_scaned_qty"},
-        {dw_2_, u"dw_2"},
-        {rb_baofeng_, u"rb_baofeng"},
-        {rb_default_, u"rb_default"},
-        {cb_clear_, u"cb_clear"},
-        {cb_query_, u"cb_query"},
-        {cb_dowpath_, u"cb_dowpath"},
-        {cb_clear_downpath_, u"cb_clear_downpath"},
-        {cb_scandisk_, u"cb_scandisk"},
-        {ddlb_1_, u"ddlb_1"},
-        {p_1_, u"p_1"},
-        {p_2_, u"p_2"},
-        {dw_1_, u"dw_1"},
-    };
-    for (const auto& [w, name] : all) place(w, QString::fromUtf16(name));
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             st_down_qty_, cb_open_custdir_, cb_selectdir_, st_query_note_, cb_fileext_,
+             st_scaned_qty_, dw_2_, rb_baofeng_, rb_default_, cb_clear_, cb_query_, cb_dowpath_,
+             cb_clear_downpath_, cb_scandisk_, ddlb_1_, p_1_, p_2_, dw_1_})
+        place(w, w->objectName());
     fit_panel_tab_stop();
     pack_bottom_row();
-    // The condition box would reach under the query button by the width rule; stop short.
-    QRect box = ddlb_1_->geometry();
-    const int limit = cb_query_->geometry().left() - 8;
-    if (box.right() > limit) box.setRight(limit);
-    box.setHeight(std::max(box.height(), ddlb_1_->sizeHint().height()));
-    ddlb_1_->setGeometry(box);
+    ddlb_1_->setGeometry(fit_condition_box(ddlb_1_->geometry(), cb_query_->geometry().left(),
+                                           ddlb_1_->sizeHint().height()));
 }
 
-// The bottom row keeps its design order, packed left to right with every caption whole
-// (this font is wider than the design's). In a narrow window the design's spare widths give
-// way first; the counters keep room for large counts and the query note for its longest text.
+// The counters keep room for large counts and the query note for its longest text.
 int w_main::pack_bottom_row(bool at_minimum) {
-    QWidget* const row[] = {cb_scandisk_, st_scaned_qty_, st_query_note_,   cb_clear_downpath_,
-                            cb_dowpath_,  st_down_qty_,   cb_open_custdir_, cb_selectdir_,
-                            rb_default_,  rb_baofeng_};
-    constexpr int gap = 4;
     const auto text_room = [](const QWidget* w, std::initializer_list<QString> texts) {
         int room = w->sizeHint().width();
         for (const QString& t : texts)
@@ -521,19 +514,18 @@ int w_main::pack_bottom_row(bool at_minimum) {
         if (w == st_down_qty_) return text_room(w, {QStringLiteral("[00000]")});
         return w->sizeHint().width();
     };
-    const int left = cb_scandisk_->x();
-    int spare = width() - left;
-    for (QWidget* w : row) spare -= least(w) + gap;
-    int x = left;
-    for (QWidget* w : row) {
-        const int design = std::max(w->width(), least(w));
-        const int wide =
-            at_minimum ? least(w) : least(w) + std::clamp(design - least(w), 0, std::max(spare, 0));
-        spare -= wide - least(w);
-        if (!at_minimum) w->setGeometry(x, w->y(), wide, w->height());
-        x += wide + gap;
+    std::vector<QWidget*> row;
+    std::vector<row_control> needs;
+    for (const char16_t* name : bottom_row_names) {
+        row.push_back(findChild<QWidget*>(QString::fromUtf16(name), Qt::FindDirectChildrenOnly));
+        needs.push_back({least(row.back()), row.back()->width()});
     }
-    return x;
+    const packed_row packed = pack_row(needs, cb_scandisk_->x(), width(), at_minimum);
+    if (!at_minimum)
+        for (std::size_t i = 0; i < row.size(); ++i)
+            row[i]->setGeometry(packed.spans[i].x, row[i]->y(), packed.spans[i].width,
+                                row[i]->height());
+    return packed.end;
 }
 
 void w_main::post_click(QPushButton* button) {
@@ -541,8 +533,9 @@ void w_main::post_click(QPushButton* button) {
 }
 
 void w_main::ue_keydown(int key) {
-    switch (key) {
-    case Qt::Key_F1:
+    const key_command command = command_for_key(key);
+    switch (command.action) {
+    case key_action::switch_focus:
         if (ii_last_focus_control_ != 1) {
             ii_last_focus_control_ = 1;
             dw_1_->table()->setFocus();
@@ -551,36 +544,27 @@ void w_main::ue_keydown(int key) {
             post_click(cb_clear_);
         }
         break;
-    case Qt::Key_F2:
-        dwo_shutkeydown_ = QStringLiteral("b_downall");
+    case key_action::all_rows:
+        dwo_shutkeydown_ = command.target.toString();
         dw_1_->trigger_clicked(0, dwo_shutkeydown_);
         break;
-    case Qt::Key_F3:
-        dwo_shutkeydown_ = QStringLiteral("b_down");
+    case key_action::current_row:
+        dwo_shutkeydown_ = command.target.toString();
         if (dw_1_->getrow() >= 1) dw_1_->trigger_clicked(dw_1_->getrow(), dwo_shutkeydown_);
         break;
-    case Qt::Key_F4:
-        post_click(cb_scandisk_);
+    case key_action::click: {
+        auto* button =
+            findChild<QPushButton*>(command.target.toString(), Qt::FindDirectChildrenOnly);
+        if (button && button->isEnabled()) post_click(button);
         break;
-    case Qt::Key_F5:
-        post_click(cb_dowpath_);
-        break;
-    case Qt::Key_F6:
-        if (cb_open_custdir_->isEnabled()) post_click(cb_open_custdir_);
-        break;
-    case Qt::Key_F8:
-        post_click(cb_selectdir_);
-        break;
-    case Qt::Key_F12:
-        post_click(cb_clear_downpath_);
-        break;
-    default:
+    }
+    case key_action::none:
         break;
     }
 }
 
 void w_main::keyPressEvent(QKeyEvent* event) {
-    if (event->key() >= Qt::Key_F1 && event->key() <= Qt::Key_F35) {
+    if (is_function_key(event->key())) {
         ue_keydown(event->key());
         return;
     }
@@ -607,7 +591,7 @@ bool w_main::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress &&
         (watched == ddlb_1_ || watched == ddlb_1_->lineEdit())) {
         const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key >= Qt::Key_F1 && key <= Qt::Key_F35) {
+        if (is_function_key(key)) {
             ue_keydown(key);
             return true;
         }
@@ -615,13 +599,9 @@ bool w_main::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-// The folder line takes a strip at the bottom; the rest is laid out as before.
-constexpr int folder_line_px = 16;
-
 void w_main::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    apply_resize_rule(places_, px_to_units_x(width()), px_to_units_y(height() - folder_line_px),
-                      px_to_units_x(frameGeometry().width()));
+    fit_places(places_, size(), frameGeometry().width());
     apply_places();
     place_folder_line();
 }
@@ -631,8 +611,7 @@ void w_main::place_folder_line() {
     QRect band = p_2_->geometry();
     band.setBottom(height());
     p_2_->setGeometry(band);
-    st_down_folder_->setGeometry(units_to_px_x(41), height() - folder_line_px - 1,
-                                 width() - 2 * units_to_px_x(41), folder_line_px);
+    st_down_folder_->setGeometry(folder_line_rect(size()));
 }
 
 void w_main::closeEvent(QCloseEvent* event) {

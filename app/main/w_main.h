@@ -84,6 +84,13 @@ class w_main : public QWidget, private file_type_query_target {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    // The constructor's steps.
+    void create_controls();
+    void set_tab_order();
+    void connect_condition_box();
+    void connect_buttons();
+    void create_downloads();
+
     template <typename Fn> void post(Fn fn);
     // What the file type query window changes; refused while a scan fills the catalogue.
     bool main_window_open() const override { return !ib_scanning_; }
