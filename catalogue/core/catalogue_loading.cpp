@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <bit>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -17,11 +19,43 @@ QString default_snapshot_folder() {
     return QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
 }
 
+namespace {
+
+std::uint64_t mix(std::uint64_t h) {
+    h = (h ^ (h >> 33)) * 0xFF51AFD7ED558CCDull;
+    h = (h ^ (h >> 33)) * 0xC4CEB9FE1A85EC53ull;
+    return h ^ (h >> 33);
+}
+
+// The hash snapshot names have always been made with (four multiply-rotate lanes over 32-byte
+// chunks, then the length and the tail, each through the 64-bit finalizer of MurmurHash3):
+// a snapshot of an older format keeps its name, so it is found, refused and replaced rather
+// than left behind in the cache.
+std::uint64_t name_hash(QByteArrayView bytes) {
+    constexpr std::uint64_t k1 = 0x9E3779B185EBCA87ull, k2 = 0xC2B2AE3D27D4EB4Full;
+    std::uint64_t lane[4] = {k1, k2, k1 >> 1, 0 - k2};
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto n = static_cast<std::size_t>(bytes.size());
+    std::size_t at = 0;
+    for (; n - at >= 32; at += 32)
+        for (int l = 0; l < 4; ++l) {
+            std::uint64_t v;
+            std::memcpy(&v, p + at + 8 * l, 8);
+            lane[l] = std::rotl(lane[l] + v * k2, 31) * k1;
+        }
+    std::uint64_t h = n;
+    for (const std::uint64_t l : lane) h = mix(h ^ l) * k1;
+    for (; at < n; ++at) h = (h ^ p[at]) * k2;
+    return mix(h);
+}
+
+} // namespace
+
 QString snapshot_path_for(const QString& catalogue_path, const QString& cache_folder) {
     // One snapshot per catalogue file, so program folders never take each other's.
     const QByteArray where = QFileInfo(catalogue_path).absoluteFilePath().toUtf8();
-    return cache_folder + QStringLiteral("/catalogue-%1.snapshot")
-                              .arg(content_hash(where), 16, 16, QLatin1Char('0'));
+    return cache_folder +
+           QStringLiteral("/catalogue-%1.snapshot").arg(name_hash(where), 16, 16, QLatin1Char('0'));
 }
 
 QString load_failure_message(const catalogue_import_result& result) {

@@ -36,7 +36,8 @@ std::optional<std::uint64_t> hash_catalogue_file(const open_catalogue_file& file
 // The file at `path` as it is now; nothing when it cannot be read.
 std::optional<catalogue_file_identity> identify_catalogue_file(const QString& path);
 
-// A 64-bit hash of bytes (not for secrets: it tells an edited file from the one it was).
+// XXH3-64 of bytes (not for secrets: it tells an edited file from the one it was); the
+// catalogue file's hash and the snapshot's own are this hash of their bytes.
 std::uint64_t content_hash(QByteArrayView bytes, std::uint64_t seed = 0);
 
 // Writes the storage with the counts of the load that built it (temporary file renamed).

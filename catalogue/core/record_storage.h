@@ -14,190 +14,20 @@
 // Cost after a scan or load: about 2 bytes per record for both texts.
 #include "catalogue/core/catalogue_columns.h"
 #include "catalogue/core/catalogue_values.h"
+#include "catalogue/core/name_columns.h"
+#include "catalogue/core/snapshot_stream.h"
+#include "catalogue/core/text_columns.h"
 #include "search/language/filter_source.h"
 #include "search/language/large_allocator.h"
 #include "search/language/pinyin_key.h"
 
-#include <QHash>
 #include <QString>
 #include <QStringView>
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <vector>
-
-// Texts of one column back to back, in the order they were stored, with a byte per unit
-// beside them for scans (one byte more per unit).
-class text_arena_column {
-    friend class catalogue_snapshot_io;
-
-  public:
-    void add_row();
-    void set(std::uint32_t row, QStringView text);
-    void set_null(std::uint32_t row);
-    std::optional<QStringView> get(std::uint32_t row) const {
-        const std::uint16_t n = lengths_[row];
-        if (n == null_text_length) return std::nullopt;
-        return QStringView(data_.data() + offsets_[row], n);
-    }
-    // Asks memory for what get(row) reads first.
-    void prefetch(std::uint32_t row) const {
-        __builtin_prefetch(lengths_.data() + row);
-        __builtin_prefetch(offsets_.data() + row);
-    }
-    void reserve(std::size_t rows, std::size_t units);
-    // Rewrites the arena in row order when edits broke that order.
-    void make_ordered();
-    text_arena_view view() const;
-    void clear();
-    std::size_t memory_bytes() const;
-    // Rows of `other` after this column's rows, its texts after this arena's.
-    void append(const text_arena_column& other);
-
-  private:
-    // The byte copy of data_ for text_arena_view::narrow, remade when it is read from elsewhere.
-    void make_narrow();
-
-    large_vector<char16_t> data_;
-    large_vector<std::uint8_t> narrow_; // narrow_unit of each unit of data_
-    large_vector<std::uint32_t> offsets_;
-    large_vector<std::uint16_t> lengths_;
-    std::uint32_t high_water_ = 0; // one past the highest row given a text
-    bool ordered_ = true;
-    bool gap_free_ = true; // see text_arena_view::gap_free
-};
-
-// Each row holds an id into a list of distinct texts.
-class text_dictionary_column {
-    friend class catalogue_snapshot_io;
-
-  public:
-    void add_row() { ids_.push_back(text_dictionary_view::null_id); }
-    void reserve(std::size_t rows) { ids_.reserve(rows); }
-    void set(std::uint32_t row, QStringView text) { ids_[row] = intern(text); }
-    void set_null(std::uint32_t row) { ids_[row] = text_dictionary_view::null_id; }
-    std::optional<QStringView> get(std::uint32_t row) const;
-    std::uint32_t intern(QStringView text);
-    text_dictionary_view view() const { return {ids_.data(), texts_}; }
-    void clear();
-    std::size_t memory_bytes() const;
-    std::uint32_t id(std::uint32_t row) const { return ids_[row]; }
-    const QString& text(std::uint32_t id) const { return texts_[id]; }
-    // Rows of `other` after this column's rows, its texts interned here.
-    void append(const text_dictionary_column& other);
-
-  private:
-    // A new distinct text; its id.
-    std::uint32_t add_text(QString text);
-    // The id of `text`, or null_id; `hash` is text_hash(text).
-    std::uint32_t find(QStringView text, std::size_t hash) const;
-    void place(std::uint32_t id);
-    static std::size_t text_hash(QStringView text);
-
-    large_vector<std::uint32_t> ids_;
-    std::vector<QString> texts_;
-    // Open addressing over the ids of texts_, a power of two long: a scan interns a text per
-    // file, and a look-up by view allocates nothing.
-    std::vector<std::uint32_t> slots_;
-    std::uint32_t last_id_ = text_dictionary_view::null_id; // files of one folder come together
-};
-
-// Texts of a few rows out of many, each exactly as stored (empty included); a row without
-// one reads as null. Replaced texts stay in the store until it is cleared.
-class sparse_text_column {
-    friend class catalogue_snapshot_io;
-
-  public:
-    void set(std::uint32_t row, QStringView text);
-    void set_null(std::uint32_t row) { index_.remove(row); }
-    std::optional<QStringView> get(std::uint32_t row) const;
-    bool holds(std::uint32_t row) const { return index_.contains(row); }
-    std::size_t size() const { return static_cast<std::size_t>(index_.size()); }
-    void clear();
-    std::size_t memory_bytes() const;
-    // The texts of `other`, its row r becoming row `first_row` + r.
-    void append(const sparse_text_column& other, std::uint32_t first_row);
-
-  private:
-    struct place {
-        std::uint32_t offset;
-        std::uint16_t length;
-    };
-    large_vector<char16_t> data_;
-    QHash<std::uint32_t, place> index_;
-};
-
-// A text that is mostly the end of another column's text (the `whole`): a row keeps how
-// many units are cut off the front of its whole, or its own text aside.
-class suffix_text_column {
-    friend class catalogue_snapshot_io;
-
-  public:
-    static constexpr std::uint8_t kept = 0xFF; // the row's text is kept aside (or null)
-
-    void add_row() { cuts_.push_back(kept); }
-    void reserve(std::size_t rows) { cuts_.reserve(cuts_.size() + rows); }
-    void set(std::uint32_t row, QStringView text, const std::optional<QStringView>& whole);
-    void set_null(std::uint32_t row);
-    std::optional<QStringView> get(std::uint32_t row,
-                                   const std::optional<QStringView>& whole) const;
-    void prefetch(std::uint32_t row) const { __builtin_prefetch(cuts_.data() + row); }
-    bool made_from_whole(std::uint32_t row) const { return cuts_[row] != kept; }
-    // Before the whole changes: the row's text kept as it is.
-    void keep(std::uint32_t row, const std::optional<QStringView>& whole);
-    void clear();
-    std::size_t memory_bytes() const;
-    void append(const suffix_text_column& other);
-
-  private:
-    large_vector<std::uint8_t> cuts_;
-    sparse_text_column aside_;
-};
-
-// The parts a path's name is mostly made of: the record's `filenamewithno` and `fileext`.
-struct name_parts {
-    std::optional<QStringView> base;
-    std::optional<QStringView> ext;
-};
-
-// A path as interned folder (up to and including the last separator) plus the file's name,
-// which a row either makes from its name_parts (how, in one byte) or keeps aside.
-class path_column {
-    friend class catalogue_snapshot_io;
-
-  public:
-    // How a row's name is made; name_kept: aside, or none when the path is null.
-    enum name_form : std::uint8_t {
-        name_kept = 0,
-        name_joined = 1,   // base + ext
-        ext_capitals = 2,  // with the extension's ASCII letters in capitals
-        native_marked = 4, // behind the mark of a name read as GB18030
-    };
-    static constexpr std::uint8_t every_form_bit = name_joined | ext_capitals | native_marked;
-
-    void add_row();
-    void reserve(std::size_t rows);
-    void set(std::uint32_t row, QStringView path, const name_parts& parts);
-    void set_null(std::uint32_t row);
-    bool is_null(std::uint32_t row) const { return !folders_.get(row); }
-    std::optional<QString> get(std::uint32_t row, const name_parts& parts) const;
-    bool get_into(std::uint32_t row, QString& out, const name_parts& parts) const;
-    bool name_made_from_parts(std::uint32_t row) const { return forms_[row] != name_kept; }
-    // Before a part changes: the row's name kept as it is.
-    void keep_name(std::uint32_t row, const name_parts& parts);
-    void clear();
-    std::size_t memory_bytes() const;
-    void append(const path_column& other);
-
-  private:
-    text_dictionary_column folders_;
-    large_vector<std::uint8_t> forms_;
-    sparse_text_column names_;
-};
 
 class record_storage final : public filter_source {
-    friend class catalogue_snapshot_io;
-
   public:
     std::uint32_t add_row(); // sourceid 0, everything else null
     // Room for `rows` more records holding about `text_units` of text in all; memory that
@@ -232,6 +62,12 @@ class record_storage final : public filter_source {
 
     // Rows whose ids are below this were shared with another record set by a copy.
     std::uint32_t shared_rows = 0;
+
+    // Every column to a snapshot, and back into an empty storage: false (what was read left
+    // for the caller to clear) when a column points outside its store or a row makes a text
+    // from parts that are not there.
+    void save(snapshot_writer& out) const;
+    bool load(snapshot_reader& in);
 
     // Before a search: arenas in row order so one pass finds every hit.
     void prepare_for_search();

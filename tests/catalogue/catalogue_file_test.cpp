@@ -12,6 +12,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -187,6 +194,50 @@ TEST_F(catalogue_file, every_thread_count_reads_what_one_stream_reads) {
         streamed.setfilter(u"");
         streamed.filter();
     }
+}
+
+// In a process that may start no thread (a child of this one, as an unprivileged user whose
+// process limit is reached), a load meant for several threads reads every part on the one
+// it has, and the process goes on; the exit status says how it went.
+TEST_F(catalogue_file, a_load_whose_threads_cannot_start_reads_every_record) {
+    QString text = heading;
+    for (int i = 0; i < 4000; ++i)
+        text += QString(u"%1\t名%1\t.mp3\t\tD:/夹/名%1.mp3\tm\t1.00\t0\t名%1\r\n"_s).arg(i);
+    write_all_bytes(path(), utf16le(text, true));
+    record_set streamed;
+    import_catalogue_file(streamed, path(), 2, 1);
+    ASSERT_EQ(streamed.rowcount(), 4000);
+    const open_catalogue_file file(path()); // opened here: the child may not reach the folder
+    ASSERT_TRUE(file.is_open());
+    const passwd* nobody = ::getpwnam("nobody");
+    enum : int { same = 0, different = 1, threads_start = 2 };
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const rlimit none{0, 0};
+        if (::setrlimit(RLIMIT_NPROC, &none) != 0) ::_exit(threads_start);
+        // The limit binds no process with root's rights.
+        if (::geteuid() == 0 && (!nobody || ::setgroups(0, nullptr) != 0 ||
+                                 ::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0))
+            ::_exit(threads_start);
+        try {
+            std::thread([] {}).join();
+            ::_exit(threads_start);
+        } catch (const std::system_error&) {
+        }
+        record_set parts;
+        const auto got = import_catalogue_file(parts, file, 2, 4);
+        bool ok = got.loaded == 4000 && !got.read_error && parts.rowcount() == 4000;
+        for (long r = 1; ok && r <= parts.rowcount(); ++r)
+            for (const auto& c : catalogue_columns)
+                ok = ok && parts.getitemstring(r, c.number) == streamed.getitemstring(r, c.number);
+        ::_exit(ok ? same : different);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    if (WEXITSTATUS(status) == threads_start) GTEST_SKIP() << "threads start whatever the limit";
+    EXPECT_EQ(WEXITSTATUS(status), same);
 }
 
 TEST_F(catalogue_file, a_truncated_file_loads_what_is_whole) {
