@@ -87,6 +87,20 @@ byte_set accepted_bytes(std::uint32_t letters, const pinyin_key& key) {
     return s;
 }
 
+// The unit of `s` where its character `character` begins, given that its key had
+// `characters` characters.
+std::size_t unit_of_character(std::u16string_view s, std::size_t character,
+                              std::size_t characters) {
+    if (s.size() == characters) return character;
+    std::size_t unit = 0; // pairs of surrogates, or a new name
+    for (std::size_t c = character; c > 0 && unit < s.size(); --c)
+        unit += QChar::isHighSurrogate(s[unit]) && unit + 1 < s.size() &&
+                        QChar::isLowSurrogate(s[unit + 1])
+                    ? 2
+                    : 1;
+    return unit;
+}
+
 // A place of the key where a match may begin, and its row.
 struct key_candidate {
     std::uint32_t at, row;
@@ -181,6 +195,32 @@ candidates_avx2(const std::uint8_t* d, std::size_t i, std::size_t last, const ni
                 mask |= f & ((z >> 1) | (std::uint32_t{terms[t][1].has(next)} << 31));
             }
         }
+        add_places(mask, ends, i, at_row, out, n);
+    }
+    row = at_row;
+    count = n;
+    return i;
+}
+
+// Places of [i, last] whose character is in `sets[0]`, or in `sets[1]` with the next in
+// `sets[2]`, 32 at a time, into `out` with their rows (see candidates_avx2).
+__attribute__((target("avx2"))) std::size_t
+syllable_candidates_avx2(const std::uint8_t* d, std::size_t i, std::size_t last,
+                         const nibble_tables* sets, std::uint32_t& row, key_candidate* out,
+                         std::size_t room, std::size_t& count) {
+    const __m256i zero = _mm256_setzero_si256();
+    const nibble_registers reads = registers_of(sets[0]), first = registers_of(sets[1]),
+                           second = registers_of(sets[2]);
+    std::uint32_t at_row = row;
+    std::size_t n = count;
+    for (; i <= last && last - i >= 31 && room - n >= 32; i += 32) {
+        ask_ahead(d + i);
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i + 1));
+        const auto ends =
+            static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, zero)));
+        const auto mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(
+            accepts(x, reads), _mm256_and_si256(accepts(x, first), accepts(y, second)))));
         add_places(mask, ends, i, at_row, out, n);
     }
     row = at_row;
@@ -330,6 +370,11 @@ std::span<const std::uint16_t> pinyin_readings_of(char32_t cp) {
     return readings(cp);
 }
 
+std::size_t pinyin_syllable_count() {
+    static_assert(std::size(pinyin_syllables) <= 7 * 64); // a key's bits of syllables
+    return std::size(pinyin_syllables);
+}
+
 std::string_view pinyin_syllable(std::uint16_t index) {
     return index < std::size(pinyin_syllables) ? pinyin_syllables[index] : std::string_view();
 }
@@ -377,7 +422,14 @@ std::optional<pinyin_full_query> pinyin_full_query::compile(QStringView typed) {
         }
         reach = next;
     }
-    if (!longer_piece) return std::nullopt;
+    const auto* whole =
+        std::lower_bound(std::begin(pinyin_syllables), std::end(pinyin_syllables), t);
+    if (n >= 2 && whole != std::end(pinyin_syllables) && *whole == t)
+        q.syllable_ = static_cast<std::uint16_t>(whole - std::begin(pinyin_syllables));
+    if (!longer_piece) {
+        if (!q.syllable_) return std::nullopt;
+        return q; // two letters: find_syllable answers their initials too
+    }
     q.lead_count_ = static_cast<unsigned>(std::min<std::size_t>(shortest, max_lead));
     q.common_.resize(std::size(pinyin_syllables) * n);
     for (std::size_t id = 0; id < std::size(pinyin_syllables); ++id)
@@ -653,6 +705,7 @@ std::shared_ptr<pinyin_full_query::piece_plan> pinyin_full_query::make_plan(cons
 void pinyin_full_query::find(const pinyin_key& key, const pinyin_key::name_of_row& names,
                              std::uint32_t b, std::uint32_t e, std::uint8_t* out,
                              const std::function<void(std::uint32_t)>* ahead) const {
+    if (syllable_) find_syllable(key, names, b, e, out, ahead);
     e = std::min(e, key.rows());
     const std::size_t k = lead_count_;
     if (b >= e || k == 0) return;
@@ -780,15 +833,98 @@ void pinyin_full_query::find(const pinyin_key& key, const pinyin_key::name_of_ro
     for (const place& p : places) {
         if (out[p.row - b]) continue;
         const std::u16string_view s = p.name;
-        std::size_t unit = p.character;
-        if (s.size() != p.characters) { // pairs of surrogates, or a new name
-            unit = 0;
-            for (std::size_t c = p.character; c > 0 && unit < s.size(); --c)
-                unit += QChar::isHighSurrogate(s[unit]) && unit + 1 < s.size() &&
-                                QChar::isLowSurrogate(s[unit + 1])
-                            ? 2
-                            : 1;
-        }
+        const std::size_t unit = unit_of_character(s, p.character, p.characters);
         if (unit < s.size() && matches_at(s, unit)) out[p.row - b] = 1;
+    }
+}
+
+void pinyin_full_query::find_syllable(const pinyin_key& key, const pinyin_key::name_of_row& names,
+                                      std::uint32_t b, std::uint32_t e, std::uint8_t* out,
+                                      const std::function<void(std::uint32_t)>* ahead) const {
+    e = std::min(e, key.rows());
+    if (b >= e) return;
+    const std::uint8_t* d = key.bytes();
+    const std::uint32_t* starts = key.row_starts();
+    const std::size_t first = starts[b], limit = starts[e];
+    const std::uint16_t id = *syllable_;
+    // Two letters split only into initials, which this search answers too; a longer text's
+    // initials are among what the rest of find answers.
+    const bool pair = lead_count_ == 0 && text_.size() == 2;
+    if (lead_count_ == 0 && !pair) key.contains(text_, b, e, out);
+    // Bytes that may stand for a character of this reading, and those that always do: the
+    // syllable's own code, whose places need no look at the name.
+    byte_set reads, exact, firsts, seconds;
+    for (unsigned c = 1; c < 256; ++c) {
+        if (key.may_read(static_cast<std::uint8_t>(c), id)) reads.add(c);
+        if (key.always_reads(static_cast<std::uint8_t>(c), id)) exact.add(c);
+    }
+    if (pair) {
+        firsts = accepted_bytes(1u << (text_[0] - 'a'), key);
+        seconds = accepted_bytes(1u << (text_[1] - 'a'), key);
+    }
+    std::vector<key_candidate> kept;
+    auto take = [&](std::size_t at, std::uint32_t row) {
+        if (out[row - b]) return;
+        const std::uint8_t x = d[at], y = d[at + 1];
+        if (exact.has(x) || (pair && firsts.has(x) && seconds.has(y) &&
+                             (x != 0xFF || key.letter_at(at, text_[0])) &&
+                             (y != 0xFF || key.letter_at(at + 1, text_[1])))) {
+            out[row - b] = 1;
+            return;
+        }
+        if (reads.has(x)) {
+            kept.push_back({static_cast<std::uint32_t>(at), row});
+            if (ahead) (*ahead)(row);
+        }
+    };
+    // Every row ends with a 0, which is no candidate: the places end before the last one, so
+    // the next character can always be read.
+    if (limit - first < 2) return;
+    const std::size_t last = limit - 2;
+    std::size_t i = first;
+    std::uint32_t row = b;
+#ifdef QM_X86_SIMD
+    if (cpu_has_avx2() && !forced_portable.load(std::memory_order_relaxed)) {
+        const nibble_tables sets[3] = {tables_of(reads), tables_of(firsts), tables_of(seconds)};
+        constexpr std::size_t room = 64;
+        key_candidate found[room];
+        for (std::size_t count = room; count + 32 > room;) {
+            count = 0;
+            i = syllable_candidates_avx2(d, i, last, sets, row, found, room, count);
+            for (std::size_t c = 0; c < count; ++c) take(found[c].at, found[c].row);
+        }
+    }
+#endif
+    for (; i <= last; ++i) {
+        if (reads.has(d[i]) || (firsts.has(d[i]) && seconds.has(d[i + 1]))) take(i, row);
+        row += d[i] == 0;
+    }
+
+    // The names of the candidates the key leaves, asked of memory together.
+    struct place {
+        std::uint32_t row, character, characters;
+        std::u16string_view name;
+    };
+    std::vector<place> places;
+    places.reserve(kept.size());
+    for (const key_candidate& c : kept) {
+        std::size_t from = c.at, to = c.at;
+        while (from > first && d[from - 1] != 0) --from;
+        while (d[to] != 0) ++to;
+        const std::u16string_view name = names(c.row);
+        const auto character = static_cast<std::uint32_t>(c.at - from);
+        if (character < name.size()) __builtin_prefetch(name.data() + character);
+        places.push_back({c.row, character, static_cast<std::uint32_t>(to - from), name});
+    }
+    for (const place& p : places) {
+        if (out[p.row - b]) continue;
+        const std::u16string_view s = p.name;
+        std::size_t u = unit_of_character(s, p.character, p.characters);
+        if (u >= s.size()) continue;
+        char32_t cp = s[u];
+        if (QChar::isHighSurrogate(cp) && u + 1 < s.size() && QChar::isLowSurrogate(s[u + 1]))
+            cp = QChar::surrogateToUcs4(static_cast<char16_t>(cp), s[u + 1]);
+        const std::span<const std::uint16_t> ids = readings(cp);
+        if (std::find(ids.begin(), ids.end(), id) != ids.end()) out[p.row - b] = 1;
     }
 }

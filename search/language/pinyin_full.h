@@ -44,11 +44,13 @@
 // none.
 std::span<const std::uint16_t> pinyin_readings_of(char32_t cp);
 std::string_view pinyin_syllable(std::uint16_t index);
+std::size_t pinyin_syllable_count();
 
 class pinyin_full_query {
   public:
     // What `typed` asks; nullopt unless it is 2 to 63 letters that split into at least one
-    // piece longer than a letter (a text of initials only is the key's to answer).
+    // piece longer than a letter, or is one whole syllable (a text of initials only is the
+    // key's to answer). A whole syllable also matches a single character that reads it.
     static std::optional<pinyin_full_query> compile(QStringView typed);
 
     // Sets out[r - b] = 1 for every row r in [b, e) whose name holds a match; names(r) is the
@@ -60,6 +62,11 @@ class pinyin_full_query {
 
   private:
     static constexpr unsigned max_lead = 4;
+    // The rows of [b, e) holding a character that reads the syllable; for a text of two
+    // letters, also those whose key holds them as initials.
+    void find_syllable(const pinyin_key& key, const pinyin_key::name_of_row& names, std::uint32_t b,
+                       std::uint32_t e, std::uint8_t* out,
+                       const std::function<void(std::uint32_t)>* ahead) const;
     // Whether a match begins at `unit` of `name`.
     bool matches_at(std::u16string_view name, std::size_t unit) const;
     // The search by first pieces for one key (pinyin_full.cpp); `by_pieces` false when the
@@ -75,7 +82,8 @@ class pinyin_full_query {
     // rare enough alone.
     std::shared_ptr<piece_plan> make_plan(const pinyin_key& key, bool whole) const;
 
-    std::string text_; // letters, lower case
+    std::string text_;                      // letters, lower case
+    std::optional<std::uint16_t> syllable_; // the text as one whole syllable
     // Letters that may stand at each of the first characters of a match (bit 0 = 'a').
     std::array<std::uint32_t, max_lead> lead_{};
     unsigned lead_count_ = 0;

@@ -2,6 +2,7 @@
 #include "search/language/code_point_ranges.h"
 #include "search/language/cpu_features.h"
 #include "search/language/key_byte_sets.h"
+#include "search/language/pinyin_full.h"
 #include "search/language/pinyin_syllable_classes.h"
 #include "search/language/row_at_offset.h"
 
@@ -131,7 +132,10 @@ struct key_part {
     std::vector<std::uint32_t> offsets; // row starts within `data`
     std::vector<std::uint16_t> sets;    // local code -> index into pinyin_key_sets
     std::vector<std::uint32_t> aside;   // letters of each set_aside_code, in order
-    bool covers = true;                 // see pinyin_key::covers_initials
+    // The readings of the characters of more than one that took each own code (from
+    // first_code), one bit each.
+    std::vector<std::array<std::uint64_t, 7>> reads;
+    bool covers = true; // see pinyin_key::covers_initials
 };
 
 std::u16string_view text_of_row(const text_arena_view& v, std::uint32_t r) {
@@ -162,6 +166,28 @@ bool takes(char16_t ini, std::uint8_t ascii, std::uint32_t letters) {
 struct mix_codes {
     std::vector<std::uint8_t> of_mix; // by number
     unsigned first_local = first_code;
+    // Syllables with codes of their own: the code of each (0: none), how common each is (the
+    // lower the commoner), and the code of each character of the tabled range.
+    std::vector<std::uint8_t> of_syllable;
+    std::vector<std::uint16_t> rank;
+    std::vector<std::uint8_t> of_tabled;
+    std::vector<bool> many_tabled; // whether each has more than one reading
+    // The own code of a character whose readings all begin with `letters` (one letter):
+    // that of its commonest syllable with one; 0 for none.
+    std::uint8_t own_code(std::span<const std::uint16_t> ids, std::uint32_t letters) const {
+        if (!std::has_single_bit(letters) || syllable_classes::letters_of(ids) != letters) return 0;
+        std::uint8_t code = 0;
+        std::uint16_t best = UINT16_MAX;
+        for (const std::uint16_t id : ids)
+            if (id < rank.size() && of_syllable[id] != 0 && rank[id] < best)
+                best = rank[id], code = of_syllable[id];
+        return code;
+    }
+    std::uint8_t own_code(char32_t cp, std::uint32_t letters) const {
+        const std::size_t at = cp - syllable_classes::first_tabled;
+        if (at < of_tabled.size()) return of_tabled[at];
+        return of_tabled.empty() ? 0 : own_code(pinyin_readings_of(cp), letters);
+    }
 };
 
 void key_rows(const pinyin_key::name_of_row& names, const text_arena_view* initials,
@@ -227,8 +253,17 @@ void key_rows(const pinyin_key::name_of_row& names, const text_arena_view* initi
                 letters = 1u << (code - u'a');
                 const std::uint8_t c =
                     at < classes.size() ? classes[at] : syllable_classes::code_of_character(cp);
-                b = c != 0 && syllable_classes::letter_of_code(c) == letters ? c
-                    : mixed != 0 && mix_letters == letters                   ? mixed
+                const std::uint8_t own = mixes.own_code(cp, letters);
+                if (own != 0 &&
+                    (at < mixes.many_tabled.size() ? mixes.many_tabled[at]
+                                                   : pinyin_readings_of(cp).size() >= 2)) {
+                    part.reads.resize(set_aside_code - first_code);
+                    for (const std::uint16_t id : pinyin_readings_of(cp))
+                        part.reads[own - first_code][id >> 6] |= std::uint64_t{1} << (id & 63);
+                }
+                b = own != 0                                                   ? own
+                    : c != 0 && syllable_classes::letter_of_code(c) == letters ? c
+                    : mixed != 0 && mix_letters == letters                     ? mixed
                                                            : static_cast<std::uint8_t>(code);
             } else if (code >= pinyin_key_first_set) {
                 const std::size_t set = code - pinyin_key_first_set;
@@ -297,12 +332,14 @@ pinyin_key pinyin_key::build(const name_of_row& names, std::uint32_t rows, unsig
     }
     k.code_letters_[set_aside_code] = k.code_others_[set_aside_code] = every_letter;
 
-    // The mixes a sample of rows holds most get codes, as many as leave room for twice the
-    // sets of initials the sample holds and 16 more.
+    // Syllables and mixes a sample of rows holds most get codes, as many as leave room for the
+    // sets of initials the sample holds and 8 more.
     mix_codes mixes;
     mixes.of_mix.assign(syllable_classes::mix_count() + 1, 0);
     {
         std::vector<std::uint32_t> seen(mixes.of_mix.size(), 0);
+        const std::size_t syllables = pinyin_syllable_count();
+        std::vector<std::uint32_t> read(syllables, 0); // by syllable
         std::vector<bool> set_seen(std::size(pinyin_key_sets), false);
         const std::span<const std::uint16_t> mix_of = syllable_classes::tabled_mixes();
         const std::uint32_t step = std::max<std::uint32_t>(1, rows / 4096);
@@ -312,25 +349,77 @@ pinyin_key pinyin_key::build(const name_of_row& names, std::uint32_t rows, unsig
                 if (at < mix_of.size()) ++seen[mix_of[at]];
                 const char16_t code = table_code(u);
                 if (code >= pinyin_key_first_set) set_seen[code - pinyin_key_first_set] = true;
+                const std::span<const std::uint16_t> ids = pinyin_readings_of(u);
+                if (!ids.empty() && std::has_single_bit(syllable_classes::letters_of(ids)))
+                    for (const std::uint16_t id : ids) ++read[id];
             }
         seen[0] = 0;
         const auto sets = static_cast<unsigned>(std::count(set_seen.begin(), set_seen.end(), true));
         const unsigned room = set_aside_code - first_code;
-        const unsigned budget = room - std::min(room, 2 * sets + 16);
-        std::vector<std::uint16_t> order;
+        const unsigned budget = room - std::min(room, sets + 8);
+        // Syllables and mixes of readings of several letters by how often the sample holds
+        // them, then mixes of one letter (a syllable's code takes most of their characters).
+        struct wanted {
+            bool syllable;
+            std::uint16_t id;
+            std::uint32_t count;
+            bool later;
+        };
+        std::vector<wanted> order;
+        for (std::size_t id = 0; id < syllables; ++id)
+            if (read[id]) order.push_back({true, static_cast<std::uint16_t>(id), read[id], false});
         for (std::size_t m = 1; m < seen.size(); ++m)
-            if (seen[m]) order.push_back(static_cast<std::uint16_t>(m));
-        std::stable_sort(order.begin(), order.end(),
-                         [&](std::uint16_t a, std::uint16_t b) { return seen[a] > seen[b]; });
+            if (seen[m])
+                order.push_back(
+                    {false, static_cast<std::uint16_t>(m), seen[m],
+                     std::has_single_bit(
+                         syllable_classes::mix_numbered(static_cast<std::uint16_t>(m)).letters)});
+        std::stable_sort(order.begin(), order.end(), [](const wanted& a, const wanted& b) {
+            return a.later != b.later ? b.later : a.count > b.count;
+        });
         order.resize(std::min<std::size_t>(order.size(), budget));
-        for (const std::uint16_t m : order) {
+        // Syllables' codes first, those of one letter side by side: a letter's bytes then make
+        // few ranges of nibbles (see key_byte_buckets.h).
+        mixes.of_syllable.assign(syllables, 0);
+        mixes.rank.assign(syllables, UINT16_MAX);
+        std::vector<std::uint16_t> own;
+        for (std::size_t i = 0; i < order.size(); ++i)
+            if (order[i].syllable) {
+                own.push_back(order[i].id);
+                mixes.rank[order[i].id] = static_cast<std::uint16_t>(i);
+            }
+        std::stable_sort(own.begin(), own.end(), [](std::uint16_t a, std::uint16_t b) {
+            return pinyin_syllable(a)[0] < pinyin_syllable(b)[0];
+        });
+        for (const std::uint16_t id : own) {
             const auto c = static_cast<std::uint8_t>(mixes.first_local++);
-            mixes.of_mix[m] = c;
-            const syllable_classes::mix& x = syllable_classes::mix_numbered(m);
+            mixes.of_syllable[id] = c;
+            k.code_syllable_[c] = static_cast<std::uint16_t>(id + 1);
+        }
+        for (const wanted& w : order) {
+            if (w.syllable) continue;
+            const auto c = static_cast<std::uint8_t>(mixes.first_local++);
+            mixes.of_mix[w.id] = c;
+            const syllable_classes::mix& x = syllable_classes::mix_numbered(w.id);
             k.code_letters_[c] = x.letters;
             k.code_classes_[c] = x.classes;
             k.code_others_[c] = x.others;
         }
+        if (!own.empty()) {
+            const std::size_t tabled = syllable_classes::tabled_characters().size();
+            std::vector<std::uint8_t> of_tabled(tabled);
+            for (std::size_t at = 0; at < tabled; ++at) {
+                const auto cp = static_cast<char32_t>(syllable_classes::first_tabled + at);
+                of_tabled[at] = mixes.own_code(pinyin_readings_of(cp), pinyin_initials_of(cp));
+            }
+            mixes.of_tabled = std::move(of_tabled);
+            mixes.many_tabled.resize(tabled);
+            for (std::size_t at = 0; at < tabled; ++at)
+                mixes.many_tabled[at] =
+                    pinyin_readings_of(static_cast<char32_t>(syllable_classes::first_tabled + at))
+                        .size() >= 2;
+        }
+        k.syllable_code_ = mixes.of_syllable;
     }
 
     const unsigned n = part_count(rows, threads);
@@ -340,6 +429,33 @@ pinyin_key pinyin_key::build(const name_of_row& names, std::uint32_t rows, unsig
         parts[i].e = e;
         key_rows(names, initials, mixes, parts[i]);
     });
+
+    // What each own code may stand for: its syllable, and the other readings of the
+    // characters of this catalogue it took.
+    if (!mixes.of_tabled.empty()) {
+        k.code_reads_.assign(set_aside_code - first_code, {});
+        for (std::size_t id = 0; id < mixes.of_syllable.size(); ++id)
+            if (const std::uint8_t c = mixes.of_syllable[id])
+                k.code_reads_[c - first_code][id >> 6] |= std::uint64_t{1} << (id & 63);
+        for (const key_part& part : parts)
+            for (std::size_t c = 0; c < part.reads.size(); ++c)
+                for (std::size_t w = 0; w < 7; ++w) k.code_reads_[c][w] |= part.reads[c][w];
+        for (unsigned c = first_code; c < set_aside_code; ++c) {
+            if (k.code_syllable_[c] == 0) continue;
+            k.code_letters_[c] = 1u << (pinyin_syllable(k.code_syllable_[c] - 1)[0] - 'a');
+            for (std::size_t w = 0; w < 7; ++w)
+                for (std::uint64_t bits = k.code_reads_[c - first_code][w]; bits;
+                     bits &= bits - 1) {
+                    const auto r = static_cast<std::uint16_t>(64 * w + std::countr_zero(bits));
+                    const unsigned cls =
+                        syllable_classes::class_of_code(syllable_classes::code_of_syllable(r));
+                    if (cls < syllable_classes::count)
+                        k.code_classes_[c] |= std::uint64_t{1} << cls;
+                    else
+                        k.code_others_[c] |= 1u << (pinyin_syllable(r)[0] - 'a');
+                }
+        }
+    }
 
     // Codes in the order the sets first occur, part after part; a part's own code becomes the
     // final one, or set_aside_code with its letters kept by position once codes run out.
@@ -406,8 +522,24 @@ pinyin_key pinyin_key::build(const name_of_row& names, std::uint32_t rows, unsig
 
 std::size_t pinyin_key::memory_bytes() const {
     return data_.capacity() + offsets_.capacity() * sizeof(std::uint32_t) +
-           set_aside_.capacity() * sizeof(set_aside) + sizeof(code_letters_) +
+           set_aside_.capacity() * sizeof(set_aside) + syllable_code_.capacity() +
+           code_reads_.capacity() * sizeof(code_reads_[0]) + sizeof(code_letters_) +
            sizeof(code_classes_) + sizeof(code_others_);
+}
+
+bool pinyin_key::may_read(std::uint8_t code, std::uint16_t id) const {
+    if (code_syllable_[code] != 0)
+        return (code_reads_[code - first_code][id >> 6] >> (id & 63)) & 1u;
+    const std::string_view reading = pinyin_syllable(id);
+    if (reading.empty()) return false;
+    const std::uint32_t letter = 1u << (reading[0] - 'a');
+    // A character of one initial letter with this reading takes the syllable's own code.
+    const std::uint32_t letters = code_letters_[code] | (code_others_[code] & letter);
+    if (id < syllable_code_.size() && syllable_code_[id] != 0 && std::popcount(letters) <= 1)
+        return false;
+    const unsigned cls = syllable_classes::class_of_code(syllable_classes::code_of_syllable(id));
+    return (code_others_[code] & letter) != 0 ||
+           (cls < syllable_classes::count && ((code_classes_[code] >> cls) & 1u));
 }
 
 bool pinyin_key::byte_matches(std::size_t position, std::uint8_t c) const {

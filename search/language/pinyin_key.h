@@ -6,11 +6,15 @@
 // over the name column after a load or a scan.
 //
 // One byte per character: an ASCII character is itself (letters lower case); an ideograph
-// whose readings all lie in one class of syllables is that class's code (see
+// whose readings all begin with one letter, one of them a syllable the catalogue holds often,
+// is that syllable's code (the commonest such syllables in a sample of the rows get codes of
+// their own, so that a search for one syllable tells them apart without reading the names);
+// else an ideograph whose readings all lie in one class of syllables is that class's code (see
 // pinyin_syllable_classes.h), else if they all begin with one letter that letter; one whose
 // readings begin with several letters, or lie in several classes, is a code 0x80..0xFE: the
 // commonest such mixes of classes in a sample of the rows get codes of their own first (as
-// many as leave room for twice the sets of letters the sample holds), then the sets of
+// many as leave room for the sets of letters the sample holds and 8 more; the commonest
+// syllables first), then the sets of
 // letters as they first occur in this catalogue, or 0xFF with the set kept aside by position
 // once 127 codes are taken; any other character is 0x01, which nothing typed
 // matches. Each record's key ends with a 0 byte, so no match runs from one record into the
@@ -70,6 +74,17 @@ class pinyin_key {
     std::uint64_t code_classes(std::uint8_t code) const { return code_classes_[code]; }
     std::uint32_t code_other_letters(std::uint8_t code) const { return code_others_[code]; }
 
+    // Whether a character keyed as `code` may read syllable `id` (see pinyin_syllable), and
+    // whether every one does (the syllable's own code).
+    bool may_read(std::uint8_t code, std::uint16_t id) const;
+    bool always_reads(std::uint8_t code, std::uint16_t id) const {
+        return code_syllable_[code] == id + 1u;
+    }
+    // Whether the character at `position` of bytes() matches letter `c` as an initial.
+    bool letter_at(std::size_t position, char c) const {
+        return byte_matches(position, static_cast<std::uint8_t>(c));
+    }
+
     // Whether every printable ASCII character of every row's initials given to build() is
     // accepted by the key at the same character, so that a condition of printable ASCII that
     // matches the initials also matches the key. A row whose initials do not line up with
@@ -91,7 +106,11 @@ class pinyin_key {
     std::array<std::uint32_t, 256> code_letters_{}; // by byte
     std::array<std::uint64_t, 256> code_classes_{};
     std::array<std::uint32_t, 256> code_others_{};
-    std::vector<set_aside> set_aside_; // code 0xFF, by position
+    std::vector<set_aside> set_aside_;               // code 0xFF, by position
+    std::array<std::uint16_t, 256> code_syllable_{}; // 1 + the syllable of its own code
+    std::vector<std::uint8_t> syllable_code_;        // by syllable: its own code, or 0
+    // The syllables the characters of each own code (from 0x80) may read, one bit each.
+    std::vector<std::array<std::uint64_t, 7>> code_reads_;
     // What each letter accepts, made once per key rather than once per search of a part.
     struct letter_sets;
     std::shared_ptr<const letter_sets> letter_sets_;

@@ -176,6 +176,15 @@ std::size_t mix_count() {
     return the_tables().mixes.size() - 1;
 }
 
+std::uint32_t letters_of(std::span<const std::uint16_t> ids) {
+    std::uint32_t letters = 0;
+    for (const std::uint16_t id : ids) {
+        const std::string_view reading = pinyin_syllable(id);
+        if (!reading.empty()) letters |= 1u << (reading[0] - 'a');
+    }
+    return letters;
+}
+
 const mix& mix_numbered(std::uint16_t number) {
     const tables& t = the_tables();
     return t.mixes[number < t.mixes.size() ? number : 0];

@@ -44,4 +44,7 @@ inline constexpr char32_t first_tabled = 0x3400;
 std::span<const std::uint8_t> tabled_characters();
 std::span<const std::uint16_t> tabled_mixes();
 
+// The initial letters of readings `ids` (bit 0 = 'a').
+std::uint32_t letters_of(std::span<const std::uint16_t> ids);
+
 } // namespace syllable_classes

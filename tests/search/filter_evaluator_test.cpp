@@ -67,6 +67,7 @@ TEST(row_at, agrees_with_a_binary_search) {
                 const auto expected = static_cast<std::uint32_t>(
                     std::upper_bound(offsets.begin(), offsets.end(), pos) - offsets.begin() - 1);
                 ASSERT_EQ(row_at(offsets.data(), from, e, pos), expected) << base << " " << pos;
+                ASSERT_EQ(row_at_gallop(offsets.data(), from, e, pos), expected) << pos;
 #ifdef QM_X86_SIMD
                 if (cpu_has_avx2()) {
                     ASSERT_EQ(row_at_ahead_avx2(offsets.data(), from, e, pos), expected) << pos;
@@ -270,10 +271,17 @@ bool pieces_from(const std::vector<char32_t>& chars, std::size_t k, std::string_
     return false;
 }
 
+// A whole syllable of two letters or more also matches one character that reads it.
 bool full_holds(const QString& name, const std::string& query) {
     const std::vector<char32_t> chars = characters(name);
-    for (std::size_t start = 0; start < chars.size(); ++start)
+    bool syllable = false;
+    for (std::uint16_t id = 0; id < pinyin_syllable_count(); ++id)
+        syllable = syllable || (query.size() >= 2 && pinyin_syllable(id) == query);
+    for (std::size_t start = 0; start < chars.size(); ++start) {
         if (pieces_from(chars, start, query, 0)) return true;
+        for (const std::uint16_t id : pinyin_readings_of(chars[start]))
+            if (syllable && pinyin_syllable(id) == query) return true;
+    }
     return false;
 }
 
@@ -281,8 +289,8 @@ TEST(filter_evaluator, pinyin_key_in_every_layout_and_thread_count_gives_the_pla
     std::mt19937 rng(17);
     // Polyphones whose readings differ in their initial, single readings, syllables of one
     // initial (一 因 月 有), Traditional, an ideograph beyond the basic plane, Latin letters in
-    // both cases, and others.
-    const QString plain = u"乐长行音愛我的人西安中一因月有yYlLzc 1\U00020000é"_s;
+    // both cases, others, and whole syllables alone (爱 你 泥 个 歌, 呢 "ne" or "ni").
+    const QString plain = u"乐长行音愛我的人西安中一因月有yYlLzc 1\U00020000é爱你泥个歌呢an"_s;
     QString alphabet = plain;
     // More distinct sets of initials than one-byte codes: some are kept aside.
     std::vector<std::uint32_t> sets;
@@ -306,13 +314,17 @@ TEST(filter_evaluator, pinyin_key_in_every_layout_and_thread_count_gives_the_pla
         t.names.push_back(p(rng) == 0 ? std::nullopt : std::optional(name));
         t.exts.push_back(p(rng) == 0 ? u".avi"_s : u".mp3"_s);
     }
-    const std::string queries[] = {"y", "yy", "yl", "lz", "cx", "hz", "zh", "wdar", "y 1", "ly"};
+    const std::string queries[] = {"y",  "yy",   "yl",  "lz", "cx", "hz",
+                                   "zh", "wdar", "y 1", "ly", "a",  "ai"};
     // Full pinyin on the column that answers it; the initials above answer as on the key.
     // "zhang": 长 begins it, and also stands for its "z" before 行 "hang". "love": in Latin
-    // letters, which the key spells, and as 咯 "lo" before them.
-    const std::string full_queries[] = {"yinyue", "yinle", "wodeai",    "wodear",    "wdair",
-                                        "xian",   "zhang", "zhangxing", "zhonghang", "chzh",
-                                        "yue1",   "lezhy", "hele",      "love"};
+    // letters, which the key spells, and as 咯 "lo" before them. Whole syllables alone: "ai",
+    // "ni", "ge", "ne", "yue" and "chang" (乐 and 长 read two ways), "an" (Latin too), "a" an
+    // initial.
+    const std::string full_queries[] = {
+        "yinyue",    "yinle", "wodeai", "wodear", "wdair", "xian", "zhang", "zhangxing",
+        "zhonghang", "chzh",  "yue1",   "lezhy",  "hele",  "love", "ai",    "ni",
+        "ge",        "ne",    "yue",    "chang",  "an",    "a"};
     std::vector<std::string> every_query(std::begin(queries), std::end(queries));
     every_query.insert(every_query.end(), std::begin(full_queries), std::end(full_queries));
     auto check_full = [&](const fake_filter_source& s, const random_table& t) {

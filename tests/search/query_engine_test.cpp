@@ -48,6 +48,8 @@ TEST(query_engine, each_kind_of_condition_builds_its_exact_filter) {
          pm::turn_off, false},
         {u"wdar"_s, u"pinyinma like '%' +'wdar' + '%' or pinyinfull like '%' + 'wdar' + '%'"_s,
          pm::turn_off, false}, // w|da|r read as mixed pinyin too
+        {u"ai"_s, u"pinyinma like '%' +'ai' + '%' or pinyinfull like '%' + 'ai' + '%'"_s,
+         pm::turn_off, false}, // a whole syllable: 爱 too
         {u"我的 爱人"_s, u"filenamewithno like '%' +'我的%爱人' + '%'"_s, pm::turn_off, false},
         {u"我的  爱人 "_s, u"filenamewithno like '%' +'我的%%爱人' + '%'"_s, pm::turn_off, false},
         {u"{x}"_s, u"filenamewithno like '%' +'{x}' + '%'"_s, pm::turn_off, false},
@@ -173,4 +175,13 @@ TEST(query_engine, the_key_alone_answers_while_it_finds_what_the_initials_find) 
     catalogue.build_pinyin_key();
     EXPECT_EQ(run_query(plan_query(u"xy"), catalogue, results).matches, 1);
     EXPECT_EQ(run_query(plan_query(u"wd"), catalogue, results).matches, 3);
+    // A whole syllable alone also finds a character that reads it (爱, 你 but not 年), and
+    // Latin letters as themselves.
+    add(catalogue, u"Thai"_s);
+    add(catalogue, u"你好"_s);
+    add(catalogue, u"年 Night"_s);
+    add(catalogue, u"年少"_s);
+    catalogue.build_pinyin_key();
+    EXPECT_EQ(run_query(plan_query(u"ai"), catalogue, results).matches, 2);
+    EXPECT_EQ(run_query(plan_query(u"ni"), catalogue, results).matches, 2);
 }
