@@ -27,6 +27,10 @@
 // (see key_byte_buckets.h). Which way a search takes, a sample of the key says, once per
 // search and key, on the first part searched (about 0.05 ms; where the initials alone leave
 // few candidates, a look at those only).
+//
+// The rule (syllable look-ups, compile, matches_at) is in pinyin_full_rule.cpp, the plan (the
+// sample, the cost model, the state machine) in pinyin_full_plan.cpp, and the scan in
+// pinyin_full_scan.cpp with its SIMD kernels in pinyin_full_scan_avx2.cpp.
 #include "search/language/pinyin_key.h"
 
 #include <QStringView>
@@ -46,6 +50,13 @@ std::span<const std::uint16_t> pinyin_readings_of(char32_t cp);
 std::string_view pinyin_syllable(std::uint16_t index);
 std::size_t pinyin_syllable_count();
 
+// How find() looks for candidates. `automatic`: as a sample of the key finds cheapest; the
+// others force a way, for tests: the initials' test, the same with each candidate followed
+// along the key, the pairs of first pieces (in buckets where they fit), and the pairs with
+// each set tried on its own and each candidate followed offset by offset rather than by the
+// state machine.
+enum class pinyin_full_way { automatic, initials, initials_followed, pairs, pairs_plain };
+
 class pinyin_full_query {
   public:
     // What `typed` asks; nullopt unless it is 2 to 63 letters that split into at least one
@@ -56,12 +67,19 @@ class pinyin_full_query {
     // Sets out[r - b] = 1 for every row r in [b, e) whose name holds a match; names(r) is the
     // text the key's row r was made from, and `ahead`, if given, asks memory for what
     // names(r) reads. Called on several threads at once.
+    // `way`: how candidates are found (tests force each; see pinyin_full_way).
     void find(const pinyin_key& key, const pinyin_key::name_of_row& names, std::uint32_t b,
               std::uint32_t e, std::uint8_t* out,
-              const std::function<void(std::uint32_t)>* ahead = nullptr) const;
+              const std::function<void(std::uint32_t)>* ahead = nullptr,
+              pinyin_full_way way = pinyin_full_way::automatic) const;
+
+    // The first characters the initials' test looks at: four leave few candidates on
+    // BM_query_full_pinyin_wodeairen, and a shorter match tests as many as it has.
+    static constexpr unsigned max_lead = 4;
+    // How candidates are found on one key (pinyin_full_plan.h).
+    struct piece_plan;
 
   private:
-    static constexpr unsigned max_lead = 4;
     // The rows of [b, e) holding a character that reads the syllable; for a text of two
     // letters, also those whose key holds them as initials.
     void find_syllable(const pinyin_key& key, const pinyin_key::name_of_row& names, std::uint32_t b,
@@ -69,15 +87,15 @@ class pinyin_full_query {
                        const std::function<void(std::uint32_t)>* ahead) const;
     // Whether a match begins at `unit` of `name`.
     bool matches_at(std::u16string_view name, std::size_t unit) const;
-    // The search by first pieces for one key (pinyin_full.cpp); `by_pieces` false when the
-    // initials do better there.
-    struct piece_plan;
+    // The plan last made, for one key and way: made on the first part searched, shared by the
+    // others.
     struct plan_slot {
         std::mutex lock;
         const pinyin_key* key = nullptr;
+        pinyin_full_way way = pinyin_full_way::automatic;
         std::shared_ptr<const piece_plan> plan;
     };
-    std::shared_ptr<const piece_plan> plan_for(const pinyin_key& key) const;
+    std::shared_ptr<const piece_plan> plan_for(const pinyin_key& key, pinyin_full_way way) const;
     // `whole`: the sets and sets of pairs even where a sample of the key finds the initials
     // rare enough alone.
     std::shared_ptr<piece_plan> make_plan(const pinyin_key& key, bool whole) const;
@@ -91,13 +109,6 @@ class pinyin_full_query {
     std::vector<std::uint8_t> common_;
     std::shared_ptr<plan_slot> plan_ = std::make_shared<plan_slot>();
 };
-
-// Which way find() takes from now on, for tests: 0 the initials' test, 1 the same with each
-// candidate followed along the key, 2 the pairs, 3 the pairs with each candidate followed
-// offset by offset rather than by the walk made for the text, and each set tried on its own
-// rather than in buckets; -1 (the default) lets a sample of the key decide. `portable`: the
-// loops a processor without AVX2 runs.
-void pinyin_full_force_way(int way, bool portable = false);
 
 // Whether a pinyin condition asks for more than its initials (see compile).
 bool pinyin_full_applies(QStringView typed);

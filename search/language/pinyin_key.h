@@ -32,6 +32,11 @@
 #include <string_view>
 #include <vector>
 
+namespace key_build {
+struct mix_codes;
+struct key_part;
+} // namespace key_build
+
 // Initials of every reading of `cp` as a mask (bit 0 = 'a'); 0 when it has no reading.
 std::uint32_t pinyin_initials_of(char32_t cp);
 
@@ -97,6 +102,16 @@ class pinyin_key {
         std::uint32_t letters;
     };
     bool byte_matches(std::size_t position, std::uint8_t c) const;
+    // The steps of build: the codes every key has, and those a sample of the rows gets
+    // (pinyin_key_codes.cpp); the rows keyed in parts and the parts joined (pinyin_key.cpp);
+    // what each own code stands for once the rows are keyed (pinyin_key_codes.cpp); each
+    // letter's set of bytes for the search (pinyin_key_search.cpp).
+    void set_fixed_codes();
+    key_build::mix_codes sample_codes(const name_of_row& names, std::uint32_t rows);
+    void set_own_code_reads(const key_build::mix_codes& mixes,
+                            const std::vector<key_build::key_part>& parts);
+    void join_parts(const std::vector<key_build::key_part>& parts, unsigned first_local);
+    void make_letter_sets();
     template <class Take>
     void scan(std::string_view query, std::uint32_t b, std::uint32_t e, Take&& take) const;
 

@@ -337,25 +337,31 @@ TEST(filter_evaluator, pinyin_key_in_every_layout_and_thread_count_gives_the_pla
             // Full pinyin is typed in letters; other texts answer as the key does.
             const bool letters =
                 std::all_of(q.begin(), q.end(), [](char c) { return c >= 'a' && c <= 'z'; });
-            std::vector<std::uint8_t> expected(t.names.size());
-            for (std::size_t r = 0; r < expected.size(); ++r)
-                expected[r] = (t.names[r] && (key_holds(*t.names[r], q) ||
-                                              (letters && full_holds(*t.names[r], q)))) ||
-                              t.exts[r] == u".avi"_s;
+            std::vector<std::uint8_t> in_full(t.names.size()), expected(t.names.size());
+            for (std::size_t r = 0; r < expected.size(); ++r) {
+                in_full[r] = t.names[r] &&
+                             (key_holds(*t.names[r], q) || (letters && full_holds(*t.names[r], q)));
+                expected[r] = in_full[r] || t.exts[r] == u".avi"_s;
+            }
             const auto avi = std::count(t.exts.begin(), t.exts.end(), u".avi"_s);
             EXPECT_TRUE(!letters || std::count(expected.begin(), expected.end(), 1) > avi) << q;
             for (const unsigned threads : {1u, 2u, 3u, 7u, 0u})
                 EXPECT_EQ(evaluate_filter(*expr, s, threads), expected) << q << " " << threads;
-            // Each way of finding candidates: the initials, the same followed along the key,
-            // and the pairs of first pieces, in buckets and by the walk made for the text or
-            // neither; with AVX2 and without.
-            for (const int way : {0, 1, 2, 3})
-                for (const bool portable : {false, true}) {
-                    pinyin_full_force_way(way, portable);
-                    EXPECT_EQ(evaluate_filter(*expr, s, 2), expected)
-                        << q << " way " << way << " portable " << portable;
-                }
-            pinyin_full_force_way(-1);
+            // Each way of finding candidates, on the column's key in two parts: the initials,
+            // the same followed along the key, and the pairs of first pieces, in buckets and
+            // by the state machine or neither. Full pinyin answers the initials too.
+            const auto full = pinyin_full_query::compile(QString::fromStdString(q));
+            if (!full) continue;
+            const column_access a = s.access(s.column_number(u"full"));
+            const auto rows = static_cast<std::uint32_t>(expected.size());
+            for (const pinyin_full_way way :
+                 {pinyin_full_way::initials, pinyin_full_way::initials_followed,
+                  pinyin_full_way::pairs, pinyin_full_way::pairs_plain}) {
+                std::vector<std::uint8_t> found(rows);
+                for (const auto& [b, e] : {std::pair{0u, rows / 3}, std::pair{rows / 3, rows}})
+                    full->find(*a.key, a.key_names, b, e, found.data() + b, nullptr, way);
+                EXPECT_EQ(found, in_full) << q << " way " << static_cast<int>(way);
+            }
         }
     };
     for (const layout names :
