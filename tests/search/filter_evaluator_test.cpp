@@ -68,7 +68,6 @@ TEST(row_at, agrees_with_a_binary_search) {
                     std::upper_bound(offsets.begin(), offsets.end(), pos) - offsets.begin() - 1);
                 ASSERT_EQ(row_at(offsets.data(), from, e, pos), expected) << base << " " << pos;
                 ASSERT_EQ(row_at_gallop(offsets.data(), from, e, pos), expected) << pos;
-                ASSERT_EQ(row_at_gallop(offsets.data(), from, e, pos), expected) << pos;
 #ifdef QM_X86_SIMD
                 if (cpu_has_avx2()) {
                     ASSERT_EQ(row_at_ahead_avx2(offsets.data(), from, e, pos), expected) << pos;
