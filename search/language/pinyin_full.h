@@ -84,7 +84,7 @@ class pinyin_full_query {
     // letters, also those whose key holds them as initials.
     void find_syllable(const pinyin_key& key, const pinyin_key::name_of_row& names, std::uint32_t b,
                        std::uint32_t e, std::uint8_t* out,
-                       const std::function<void(std::uint32_t)>* ahead) const;
+                       const std::function<void(std::uint32_t)>* ahead, pinyin_full_way way) const;
     // Whether a match begins at `unit` of `name`.
     bool matches_at(std::u16string_view name, std::size_t unit) const;
     // The plan last made, for one key and way: made on the first part searched, shared by the

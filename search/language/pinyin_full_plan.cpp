@@ -239,6 +239,26 @@ void merge_terms(plan_t& plan, const std::vector<std::uint32_t>& groups) {
     plan.terms = std::move(merged);
 }
 
+void set_syllable_sets(plan_t& plan, std::uint16_t id, std::string_view text,
+                       const pinyin_key& key) {
+    for (unsigned c = 1; c < 256; ++c) {
+        if (key.may_read(static_cast<std::uint8_t>(c), id)) plan.reads.add(c);
+        if (key.always_reads(static_cast<std::uint8_t>(c), id)) plan.exact.add(c);
+    }
+    if (text.size() == 2) {
+        plan.firsts = accepted_bytes(1u << (text[0] - 'a'), key);
+        plan.seconds = accepted_bytes(1u << (text[1] - 'a'), key);
+    }
+#ifdef QM_X86_SIMD
+    byte_set looked = plan.reads;
+    for (std::size_t w = 0; w < 4; ++w) looked.bits[w] &= ~plan.exact.bits[w];
+    plan.syllable_tables[0] = tables_of(looked);
+    plan.syllable_tables[1] = tables_of(plan.firsts);
+    plan.syllable_tables[2] = tables_of(plan.seconds);
+    plan.syllable_tables[3] = tables_of(plan.exact);
+#endif
+}
+
 #ifdef QM_X86_SIMD
 // The pairs' lookup tables, and their sets in buckets where they fit well enough. A bucket
 // test costs about 2 of the 5 vector steps of a set's own less a place; merged buckets hold
@@ -308,6 +328,7 @@ std::shared_ptr<plan_t> pinyin_full_query::make_plan(const pinyin_key& key, bool
     auto plan = std::make_shared<piece_plan>();
     const key_sample sample(key);
     const std::size_t k = lead_count_, n = text_.size();
+    if (syllable_) set_syllable_sets(*plan, *syllable_, text_, key);
     set_initial_tests(*plan, text_, lead_, k, key);
     if (k == 0 || (sample.size < 64 && !whole)) return plan;
     if (!whole && initials_rare(*plan, sample, k)) return plan;

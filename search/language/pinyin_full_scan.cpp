@@ -83,7 +83,7 @@ void pinyin_full_query::find(const pinyin_key& key, const pinyin_key::name_of_ro
                              std::uint32_t b, std::uint32_t e, std::uint8_t* out,
                              const std::function<void(std::uint32_t)>* ahead,
                              pinyin_full_way way) const {
-    if (syllable_) find_syllable(key, names, b, e, out, ahead);
+    if (syllable_) find_syllable(key, names, b, e, out, ahead, way);
     e = std::min(e, key.rows());
     const std::size_t k = lead_count_;
     if (b >= e || k == 0) return;
@@ -163,7 +163,8 @@ void pinyin_full_query::find(const pinyin_key& key, const pinyin_key::name_of_ro
 
 void pinyin_full_query::find_syllable(const pinyin_key& key, const pinyin_key::name_of_row& names,
                                       std::uint32_t b, std::uint32_t e, std::uint8_t* out,
-                                      const std::function<void(std::uint32_t)>* ahead) const {
+                                      const std::function<void(std::uint32_t)>* ahead,
+                                      pinyin_full_way way) const {
     e = std::min(e, key.rows());
     if (b >= e) return;
     const std::uint8_t* d = key.bytes();
@@ -174,17 +175,9 @@ void pinyin_full_query::find_syllable(const pinyin_key& key, const pinyin_key::n
     // initials are among what the rest of find answers.
     const bool pair = lead_count_ == 0 && text_.size() == 2;
     if (lead_count_ == 0 && !pair) key.contains(text_, b, e, out);
-    // Bytes that may stand for a character of this reading, and those that always do: the
-    // syllable's own code, whose places need no look at the name.
-    byte_set reads, exact, firsts, seconds;
-    for (unsigned c = 1; c < 256; ++c) {
-        if (key.may_read(static_cast<std::uint8_t>(c), id)) reads.add(c);
-        if (key.always_reads(static_cast<std::uint8_t>(c), id)) exact.add(c);
-    }
-    if (pair) {
-        firsts = accepted_bytes(1u << (text_[0] - 'a'), key);
-        seconds = accepted_bytes(1u << (text_[1] - 'a'), key);
-    }
+    const std::shared_ptr<const piece_plan> plan = plan_for(key, way);
+    const byte_set &reads = plan->reads, &exact = plan->exact, &firsts = plan->firsts,
+                   &seconds = plan->seconds;
     std::vector<key_candidate> kept;
     auto take = [&](std::size_t at, std::uint32_t row) {
         if (out[row - b]) return;
@@ -208,14 +201,13 @@ void pinyin_full_query::find_syllable(const pinyin_key& key, const pinyin_key::n
     std::uint32_t row = b;
 #ifdef QM_X86_SIMD
     if (cpu_has_avx2()) {
-        const key_bytes::nibble_tables sets[3] = {tables_of(reads), tables_of(firsts),
-                                                  tables_of(seconds)};
+        const key_bytes::nibble_tables* sets = plan->syllable_tables;
         i = in_batches(
             i, row,
             [&](std::size_t at, std::uint32_t& r, key_candidate* found, std::size_t room,
                 std::size_t& count) {
-                return full_pinyin::avx2::syllable_candidates(d, at, last, sets, r, found, room,
-                                                              count);
+                return full_pinyin::avx2::syllable_candidates(d, at, last, sets, seconds, out, b, r,
+                                                              found, room, count);
             },
             take);
     }

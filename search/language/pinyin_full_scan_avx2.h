@@ -42,11 +42,14 @@ std::size_t pair_candidates(const std::uint8_t* d, std::size_t i, std::size_t la
 std::size_t bucket_candidates(const std::uint8_t* d, std::size_t i, std::size_t last,
                               const byte_buckets& buckets, std::size_t terms, std::uint32_t& row,
                               key_candidate* out, std::size_t room, std::size_t& count);
-// Places whose character is in sets[0], or in sets[1] with the next in sets[2] (one
-// syllable typed alone).
+// One syllable typed alone: rows with a character in sets[3] (those that always read it),
+// or one in sets[1] followed by one in sets[2], `second_set` (its letters as initials), neither
+// 0xFF, are found on the spot, found[row - b] = 1; places whose character is in sets[0] (those that
+// may read it), or such a pair with a 0xFF, are handed over.
 std::size_t syllable_candidates(const std::uint8_t* d, std::size_t i, std::size_t last,
-                                const nibble_tables* sets, std::uint32_t& row, key_candidate* out,
-                                std::size_t room, std::size_t& count);
+                                const nibble_tables* sets, const byte_set& second_set,
+                                std::uint8_t* found, std::uint32_t b, std::uint32_t& row,
+                                key_candidate* out, std::size_t room, std::size_t& count);
 
 } // namespace avx2
 #endif

@@ -84,6 +84,13 @@ void key_rows(const pinyin_key::name_of_row& names, const text_arena_view* initi
     part.data.resize(std::size_t{part.e - part.b} * 16);
     std::uint8_t* out = part.data.data();
     part.covers = initials != nullptr;
+    part.reads.resize(set_aside_code - first_code);
+    // The readings of a character keyed as code `c` (from first_code), which a search for
+    // one syllable asks of the key rather than of the name.
+    auto note_reads = [&part](std::uint8_t c, char32_t cp) {
+        for (const std::uint16_t id : pinyin_readings_of(cp))
+            part.reads[c - first_code][id >> 6] |= std::uint64_t{1} << (id & 63);
+    };
     for (std::uint32_t r = part.b; r < part.e; ++r) {
         const auto used = static_cast<std::size_t>(out - part.data.data());
         part.offsets[r - part.b] = static_cast<std::uint32_t>(used);
@@ -138,19 +145,18 @@ void key_rows(const pinyin_key::name_of_row& names, const text_arena_view* initi
                 const std::uint8_t own = mixes.own_code(cp, letters);
                 if (own != 0 &&
                     (at < mixes.many_tabled.size() ? mixes.many_tabled[at]
-                                                   : pinyin_readings_of(cp).size() >= 2)) {
-                    part.reads.resize(set_aside_code - first_code);
-                    for (const std::uint16_t id : pinyin_readings_of(cp))
-                        part.reads[own - first_code][id >> 6] |= std::uint64_t{1} << (id & 63);
-                }
+                                                   : pinyin_readings_of(cp).size() >= 2))
+                    note_reads(own, cp);
                 b = own != 0                                                   ? own
                     : c != 0 && syllable_classes::letter_of_code(c) == letters ? c
                     : mixed != 0 && mix_letters == letters                     ? mixed
                                                            : static_cast<std::uint8_t>(code);
+                if (b == mixed) note_reads(mixed, cp);
             } else if (code >= pinyin_key_first_set) {
                 const std::size_t set = code - pinyin_key_first_set;
                 letters = pinyin_key_sets[set];
                 if (mixed != 0 && mix_letters == letters) {
+                    note_reads(mixed, cp);
                     *out++ = mixed;
                     if (!ini.empty() && !takes(typed, mixed, letters))
                         part.covers = false, ini = {};
@@ -164,6 +170,8 @@ void key_rows(const pinyin_key::name_of_row& names, const text_arena_view* initi
                 if (b == 0) {
                     part.aside.push_back(letters);
                     b = set_aside_code;
+                } else {
+                    note_reads(b, cp);
                 }
             }
             *out++ = b;
@@ -227,7 +235,11 @@ void pinyin_key::join_parts(const std::vector<key_part>& parts, unsigned first_l
                 code_letters_[next_code] = code_others_[next_code] = pinyin_key_sets[set];
                 ++next_code;
             }
-            if (code_of_set[set] != 0) remap[i][c] = code_of_set[set];
+            if (code_of_set[set] == 0) continue;
+            const std::uint8_t to = remap[i][c] = code_of_set[set];
+            exact_reads_[to] = true;
+            for (std::size_t w = 0; w < 7; ++w)
+                code_reads_[to - first_code][w] |= parts[i].reads[first_local - first_code + c][w];
         }
         base[i + 1] = base[i] + parts[i].data.size();
     }
@@ -270,8 +282,7 @@ std::size_t pinyin_key::memory_bytes() const {
 }
 
 bool pinyin_key::may_read(std::uint8_t code, std::uint16_t id) const {
-    if (code_syllable_[code] != 0)
-        return (code_reads_[code - first_code][id >> 6] >> (id & 63)) & 1u;
+    if (exact_reads_[code]) return (code_reads_[code - first_code][id >> 6] >> (id & 63)) & 1u;
     const std::string_view reading = pinyin_syllable(id);
     if (reading.empty()) return false;
     const std::uint32_t letter = 1u << (reading[0] - 'a');

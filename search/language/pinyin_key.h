@@ -124,8 +124,10 @@ class pinyin_key {
     std::vector<set_aside> set_aside_;               // code 0xFF, by position
     std::array<std::uint16_t, 256> code_syllable_{}; // 1 + the syllable of its own code
     std::vector<std::uint8_t> syllable_code_;        // by syllable: its own code, or 0
-    // The syllables the characters of each own code (from 0x80) may read, one bit each.
+    // The syllables the characters keyed as each code from 0x80 read in this catalogue, one
+    // bit each, for the codes whose readings were noted (all but 0xFF).
     std::vector<std::array<std::uint64_t, 7>> code_reads_;
+    std::array<bool, 256> exact_reads_{};
     // What each letter accepts, made once per key rather than once per search of a part.
     struct letter_sets;
     std::shared_ptr<const letter_sets> letter_sets_;

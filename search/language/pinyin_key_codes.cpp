@@ -137,14 +137,15 @@ mix_codes pinyin_key::sample_codes(const name_of_row& names, std::uint32_t rows)
 }
 
 void pinyin_key::set_own_code_reads(const mix_codes& mixes, const std::vector<key_part>& parts) {
-    if (mixes.of_tabled.empty()) return;
-    // Its syllable, and the other readings of the characters of this catalogue it took.
+    // An own code's syllable and the readings of the characters of this catalogue it took; a
+    // mix's readings likewise (a local code's are joined with the parts).
     code_reads_.assign(set_aside_code - first_code, {});
     for (std::size_t id = 0; id < mixes.of_syllable.size(); ++id)
         if (const std::uint8_t c = mixes.of_syllable[id])
             code_reads_[c - first_code][id >> 6] |= std::uint64_t{1} << (id & 63);
+    for (unsigned c = first_code; c < mixes.first_local; ++c) exact_reads_[c] = true;
     for (const key_part& part : parts)
-        for (std::size_t c = 0; c < part.reads.size(); ++c)
+        for (std::size_t c = 0; c < mixes.first_local - first_code; ++c)
             for (std::size_t w = 0; w < 7; ++w) code_reads_[c][w] |= part.reads[c][w];
     for (unsigned c = first_code; c < set_aside_code; ++c) {
         if (code_syllable_[c] == 0) continue;

@@ -289,8 +289,9 @@ TEST(filter_evaluator, pinyin_key_in_every_layout_and_thread_count_gives_the_pla
     std::mt19937 rng(17);
     // Polyphones whose readings differ in their initial, single readings, syllables of one
     // initial (一 因 月 有), Traditional, an ideograph beyond the basic plane, Latin letters in
-    // both cases, others, and whole syllables alone (爱 你 泥 个 歌, 呢 "ne" or "ni").
-    const QString plain = u"乐长行音愛我的人西安中一因月有yYlLzc 1\U00020000é爱你泥个歌呢an"_s;
+    // both cases, others, and whole syllables alone (爱 你 泥 个 歌, 呢 "ne" or "ni", 鸟
+    // "diao" or "niao").
+    const QString plain = u"乐长行音愛我的人西安中一因月有yYlLzc 1\U00020000é爱你泥个歌呢鸟an"_s;
     QString alphabet = plain;
     // More distinct sets of initials than one-byte codes: some are kept aside.
     std::vector<std::uint32_t> sets;
@@ -319,12 +320,12 @@ TEST(filter_evaluator, pinyin_key_in_every_layout_and_thread_count_gives_the_pla
     // Full pinyin on the column that answers it; the initials above answer as on the key.
     // "zhang": 长 begins it, and also stands for its "z" before 行 "hang". "love": in Latin
     // letters, which the key spells, and as 咯 "lo" before them. Whole syllables alone: "ai",
-    // "ni", "ge", "ne", "yue" and "chang" (乐 and 长 read two ways), "an" (Latin too), "a" an
-    // initial.
+    // "ni", "ge", "ne", "yue" and "chang" (乐 and 长 read two ways), "xing" and "niao" (行 and
+    // 鸟 read with two initials), "an" (Latin too), "a" an initial.
     const std::string full_queries[] = {
         "yinyue",    "yinle", "wodeai", "wodear", "wdair", "xian", "zhang", "zhangxing",
         "zhonghang", "chzh",  "yue1",   "lezhy",  "hele",  "love", "ai",    "ni",
-        "ge",        "ne",    "yue",    "chang",  "an",    "a"};
+        "ge",        "ne",    "yue",    "chang",  "xing",  "niao", "an",    "a"};
     std::vector<std::string> every_query(std::begin(queries), std::end(queries));
     every_query.insert(every_query.end(), std::begin(full_queries), std::end(full_queries));
     auto check_full = [&](const fake_filter_source& s, const random_table& t) {
