@@ -1,6 +1,5 @@
 #include "app/main/w_main.h"
 
-#include "app/main/keyboard_commands.h"
 #include "app/main/scan_dialogs.h"
 #include "app/shell/app_globals.h"
 #include "app/shell/application_icon.h"
@@ -24,7 +23,6 @@
 #include <QComboBox>
 #include <QDir>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -57,38 +55,6 @@ QLabel* picture_band(QWidget* parent, const QString& name) {
 }
 
 } // namespace
-
-QStringList w_main::help_lines() {
-    return {
-        QStringLiteral("1.如何查询?      请输入编号-文件名-歌手-拼音首字母等条件进行搜索       "
-                       ">>更多提示请点击下拉框查看..."),
-        QStringLiteral("2.快捷方式   F1使光标在条件栏和数据框之间切换  ALT+X 清除查询条件  "
-                       "F2下载全部  F3下载当前行 F4扫描文件  "),
-        QStringLiteral("3.快捷方式   F5打开默认下载目录  F6打开自定义下载目录 F8设置读卡器 "
-                       "F12清空默认下载目录"),
-        QStringLiteral("4.中文模糊查询?    中文歌名如果要用间隔的模糊名如: 我的 "
-                       "爱人,请在中间加[空格],写成:[我的 爱人]"),
-        QStringLiteral(
-            "5.重新输入条件?    F1或者alt+X清除条件并定位到输入栏,你就可以输入查询条件了"),
-        QStringLiteral("6.多编号输入?       "
-                       "多个编号连续输入时请以一个空格开头,编号之间用空格隔开!需按回车查询,如[ "
-                       "1002 1003 1004]"),
-        QStringLiteral("7.查看图片?          "
-                       "输入[PPPP]则只显示图片格式并可预览![PJPG]只显示jpg格式;[PGIF]只显示gif格式;"
-                       "[PBMP]只显示bmp格式"),
-        QStringLiteral(
-            "8.什么是扫描层数  "
-            "比如D:\\123.mp3是第一层文件;而D:\\123\\123.mp3就是第二层的文件;建议设置为五层扫描"),
-        QStringLiteral("9.如何查看全部文件    在条件输入栏输[>>]或者[》》]即可查看全部文件"),
-        QStringLiteral(
-            "10.如何加快扫描速度    "
-            "建议把需要扫描的文件夹如果命名如[##歌曲](第一层文件夹),这样可以减少不必要的扫描"),
-        QStringLiteral("11.输入一个字怎么无结果出现?  "
-                       "因为一个字的出现概率非常高,结果会多达万条,所以要求条件至少2个字以上"),
-        QStringLiteral("12.下载前请先按F8选择读卡器或U盘,没有选择时文件下载到默认下载目录"),
-        QStringLiteral("13.扫描一次后,每次启动都会自动载入上次的扫描清单,无需重新扫描"),
-    };
-}
 
 w_main::w_main(QWidget* parent) : QWidget(parent), places_(design_places()) {
     setObjectName(QStringLiteral("w_main"));
@@ -470,148 +436,6 @@ void w_main::cb_clear_clicked() {
     ddlb_1_->setEditText(QString());
     cb_query_->setFocus();
     ddlb_1_->setFocus();
-}
-
-void w_main::place(QWidget* w, const QString& name) {
-    const QRect u = places_.value(name);
-    w->setGeometry(units_to_px(u.x(), u.y(), u.width(), u.height()));
-}
-
-void w_main::fit_panel_tab_stop() {
-    auto* pages = dw_2_->findChild<QScrollArea*>();
-    if (!pages) return;
-    // Parked beyond the right edge, it would take the focus out of sight.
-    const bool in_view = dw_2_->x() < width();
-    pages->setFocusPolicy(in_view ? Qt::StrongFocus : Qt::NoFocus);
-    if (!in_view && pages->hasFocus()) dw_1_->table()->setFocus();
-}
-
-void w_main::apply_places() {
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             st_down_qty_, cb_open_custdir_, cb_selectdir_, st_query_note_, cb_fileext_,
-             st_scaned_qty_, dw_2_, rb_baofeng_, rb_default_, cb_clear_, cb_query_, cb_dowpath_,
-             cb_clear_downpath_, cb_scandisk_, ddlb_1_, p_1_, p_2_, dw_1_})
-        place(w, w->objectName());
-    fit_panel_tab_stop();
-    pack_bottom_row();
-    ddlb_1_->setGeometry(fit_condition_box(ddlb_1_->geometry(), cb_query_->geometry().left(),
-                                           ddlb_1_->sizeHint().height()));
-}
-
-// The counters keep room for large counts and the query note for its longest text.
-int w_main::pack_bottom_row(bool at_minimum) {
-    const auto text_room = [](const QWidget* w, std::initializer_list<QString> texts) {
-        int room = w->sizeHint().width();
-        for (const QString& t : texts)
-            room = std::max(room, w->fontMetrics().horizontalAdvance(t) + 2);
-        return room;
-    };
-    const auto least = [&](QWidget* w) {
-        if (w == st_query_note_)
-            return text_room(w, {query_notes::too_short, query_notes::want_all,
-                                 query_notes::all_shown, query_notes::over_limit});
-        if (w == st_scaned_qty_) return text_room(w, {QStringLiteral("000000000个")});
-        if (w == st_down_qty_) return text_room(w, {QStringLiteral("[00000]")});
-        return w->sizeHint().width();
-    };
-    std::vector<QWidget*> row;
-    std::vector<row_control> needs;
-    for (const char16_t* name : bottom_row_names) {
-        row.push_back(findChild<QWidget*>(QString::fromUtf16(name), Qt::FindDirectChildrenOnly));
-        needs.push_back({least(row.back()), row.back()->width()});
-    }
-    const packed_row packed = pack_row(needs, cb_scandisk_->x(), width(), at_minimum);
-    if (!at_minimum)
-        for (std::size_t i = 0; i < row.size(); ++i)
-            row[i]->setGeometry(packed.spans[i].x, row[i]->y(), packed.spans[i].width,
-                                row[i]->height());
-    return packed.end;
-}
-
-void w_main::post_click(QPushButton* button) {
-    QMetaObject::invokeMethod(button, &QPushButton::click, Qt::QueuedConnection);
-}
-
-void w_main::ue_keydown(int key) {
-    const key_command command = command_for_key(key);
-    switch (command.action) {
-    case key_action::switch_focus:
-        if (ii_last_focus_control_ != 1) {
-            ii_last_focus_control_ = 1;
-            dw_1_->table()->setFocus();
-        } else {
-            ii_last_focus_control_ = 2;
-            post_click(cb_clear_);
-        }
-        break;
-    case key_action::all_rows:
-        dwo_shutkeydown_ = command.target.toString();
-        dw_1_->trigger_clicked(0, dwo_shutkeydown_);
-        break;
-    case key_action::current_row:
-        dwo_shutkeydown_ = command.target.toString();
-        if (dw_1_->getrow() >= 1) dw_1_->trigger_clicked(dw_1_->getrow(), dwo_shutkeydown_);
-        break;
-    case key_action::click: {
-        auto* button =
-            findChild<QPushButton*>(command.target.toString(), Qt::FindDirectChildrenOnly);
-        if (button && button->isEnabled()) post_click(button);
-        break;
-    }
-    case key_action::none:
-        break;
-    }
-}
-
-void w_main::keyPressEvent(QKeyEvent* event) {
-    if (is_function_key(event->key())) {
-        ue_keydown(event->key());
-        return;
-    }
-    QWidget::keyPressEvent(event);
-}
-
-// The condition box would take F4 for its drop-down list; the keys of the command table
-// belong to the window wherever the caret is.
-bool w_main::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == cb_clear_ && event->type() == QEvent::Shortcut) {
-        // ALT+X clears at once: the animated click would wait a moment and then wipe what
-        // was typed meanwhile (a scan or a copy delivers queued keys in bursts).
-        cb_clear_->click();
-        return true;
-    }
-    if ((watched == ddlb_1_ || watched == ddlb_1_->lineEdit()) &&
-        event->type() == QEvent::FocusIn && help_lines().contains(ddlb_1_->currentText())) {
-        // The caret arriving on a help line selects it, so typing replaces it. After the
-        // mouse press has placed the caret, which would undo a selection made now.
-        QTimer::singleShot(0, ddlb_1_->lineEdit(), [this] {
-            if (help_lines().contains(ddlb_1_->currentText())) ddlb_1_->lineEdit()->selectAll();
-        });
-    }
-    if (event->type() == QEvent::KeyPress &&
-        (watched == ddlb_1_ || watched == ddlb_1_->lineEdit())) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (is_function_key(key)) {
-            ue_keydown(key);
-            return true;
-        }
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
-void w_main::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    fit_places(places_, size(), frameGeometry().width());
-    apply_places();
-    place_folder_line();
-}
-
-void w_main::place_folder_line() {
-    // The bottom band reaches down over the strip, so the line lies inside it.
-    QRect band = p_2_->geometry();
-    band.setBottom(height());
-    p_2_->setGeometry(band);
-    st_down_folder_->setGeometry(folder_line_rect(size()));
 }
 
 void w_main::closeEvent(QCloseEvent* event) {
