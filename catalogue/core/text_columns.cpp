@@ -16,7 +16,8 @@ void text_arena_column::set(std::uint32_t row, QStringView text) {
     if (n >= null_text_length) throw std::length_error("text longer than any column");
     if (data_.size() + n > std::numeric_limits<std::uint32_t>::max())
         throw std::length_error("catalogue text store full");
-    if (row + 1 < high_water_) ordered_ = false;
+    // A row set before later ones (even rows only added) puts its text after theirs.
+    if (row + 1 < high_water_ || row + 1 < offsets_.size()) ordered_ = false;
     if (row + 1 > high_water_) high_water_ = row + 1;
     // Only the last row's first text goes where the rows before it end.
     if (row + 1 != offsets_.size() || offsets_[row] != data_.size()) gap_free_ = false;
@@ -117,15 +118,14 @@ bool text_arena_column::load(snapshot_reader& in, std::size_t rows) {
         return false;
     if (high_water > rows || ordered > 1 || data_.size() > 0xFFFFFFFFu) return false;
     const std::size_t size = data_.size();
-    std::uint32_t previous = 0;
-    std::size_t end = 0; // of the rows so far, while they leave no gap
+    std::size_t end = 0; // of the row before
     bool gap_free = true;
     for (std::size_t r = 0; r < rows; ++r) {
         const std::uint32_t at = offsets_[r];
         const std::uint16_t len = lengths_[r];
         if (at > size || (len != null_text_length && len > size - at)) return false;
-        if (ordered && at < previous) return false;
-        previous = at;
+        // An ordered scan maps each hit to one row: no text may begin inside the one before.
+        if (ordered && at < end) return false;
         gap_free = gap_free && at == end;
         end = std::size_t{at} + (len == null_text_length ? 0 : len);
     }

@@ -14,7 +14,8 @@ inline constexpr std::uint16_t null_text_length = 0xFFFF;
 // Texts of one column stored back to back. Row r's text is
 // data[offsets[r] .. offsets[r] + lengths[r]), or null when lengths[r] == null_text_length.
 // `ordered` promises that offsets never decrease in row order (null and empty texts
-// included), so a hit of a search over the whole arena maps back to its row.
+// included) and that no text begins before the one of the row before ends, so a hit of a
+// search over the whole arena maps back to its one row.
 struct text_arena_view {
     const char16_t* data = nullptr;
     std::size_t size = 0;

@@ -232,6 +232,13 @@ TEST(record_set, rows_added_or_edited_after_a_search_are_found_by_the_next_one) 
     rs.set_null(1, col_filenamewithno);
     rs.filter();
     EXPECT_EQ(names_of(rs), (QStringList{u"thro"_s, u"four"_s}));
+    // Two rows added before the first is named: the second, still nameless, takes none of
+    // the first one's hits.
+    const long first = rs.insertrow(0);
+    rs.insertrow(0);
+    rs.set_text(first, col_filenamewithno, u"oboe"_s);
+    rs.filter();
+    EXPECT_EQ(names_of(rs), (QStringList{u"thro"_s, u"four"_s, u"oboe"_s}));
 }
 
 TEST(record_set, inserted_rows_are_visible_under_a_filter) {
