@@ -43,6 +43,25 @@ __attribute__((target("avx2"))) inline __m256i in_set(const nibbles& x, const ni
     return _mm256_cmpeq_epi8(_mm256_and_si256(row, x.bit), x.bit);
 }
 
+// A block of 32 places of the key (the key further on asked of memory first) and where its
+// rows end.
+struct key_block {
+    __m256i x;
+    std::uint32_t ends;
+};
+__attribute__((target("avx2"))) inline key_block block_at(const std::uint8_t* d, std::size_t i) {
+    ask_ahead(d + i);
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i));
+    return {x, static_cast<std::uint32_t>(
+                   _mm256_movemask_epi8(_mm256_cmpeq_epi8(x, _mm256_setzero_si256())))};
+}
+
+// A block's answers for the character after each place: its own moved down a place, and the
+// next block's first character's on top.
+inline std::uint32_t moved_down(std::uint32_t mask, bool next) {
+    return (mask >> 1) | (std::uint32_t{next} << 31);
+}
+
 // The places of a block's mask into `out` with their rows, counted from the block's 0s.
 inline void add_places(std::uint32_t mask, std::uint32_t ends, std::size_t i, std::uint32_t& at_row,
                        key_candidate* out, std::size_t& n) {
@@ -63,7 +82,6 @@ __attribute__((target("avx2"))) std::size_t
 candidates_avx2(const std::uint8_t* d, std::size_t i, std::size_t last, const nibble_tables* tables,
                 std::size_t second, const std::array<byte_set, 2>* terms, std::uint32_t& row,
                 key_candidate* out, std::size_t room, std::size_t& count) {
-    const __m256i zero = _mm256_setzero_si256();
     // Kept in registers: the stores of candidates might otherwise alias the tables.
     constexpr std::size_t sets = Terms == 0 ? 2 : 2 * Terms;
     nibble_registers in[sets];
@@ -71,10 +89,7 @@ candidates_avx2(const std::uint8_t* d, std::size_t i, std::size_t last, const ni
     std::uint32_t at_row = row;
     std::size_t n = count;
     for (; i <= last && last - i >= 31 && room - n >= 32; i += 32) {
-        ask_ahead(d + i);
-        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i));
-        const auto ends =
-            static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, zero)));
+        const auto [x, ends] = block_at(d, i);
         std::uint32_t mask = 0;
         if constexpr (Terms == 0) {
             const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i + second));
@@ -90,7 +105,7 @@ candidates_avx2(const std::uint8_t* d, std::size_t i, std::size_t last, const ni
                     static_cast<std::uint32_t>(_mm256_movemask_epi8(in_set(a, in[2 * t])));
                 const auto z =
                     static_cast<std::uint32_t>(_mm256_movemask_epi8(in_set(a, in[2 * t + 1])));
-                mask |= f & ((z >> 1) | (std::uint32_t{terms[t][1].has(next)} << 31));
+                mask |= f & moved_down(z, terms[t][1].has(next));
             }
         }
         add_places(mask, ends, i, at_row, out, n);
@@ -108,7 +123,6 @@ syllable_candidates_avx2(const std::uint8_t* d, std::size_t i, std::size_t last,
                          const nibble_tables* sets, const byte_set& second_set, std::uint8_t* found,
                          std::uint32_t b, std::uint32_t& row, key_candidate* out, std::size_t room,
                          std::size_t& count) {
-    const __m256i zero = _mm256_setzero_si256();
     const __m256i ones = _mm256_set1_epi8(-1);
     const nibble_registers reads = registers_of(sets[0]), first = registers_of(sets[1]),
                            second = registers_of(sets[2]), always = registers_of(sets[3]);
@@ -116,24 +130,19 @@ syllable_candidates_avx2(const std::uint8_t* d, std::size_t i, std::size_t last,
     std::uint32_t at_row = row;
     std::size_t n = count;
     for (; i <= last && last - i >= 31 && room - n >= 32; i += 32) {
-        ask_ahead(d + i);
-        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i));
-        const auto ends =
-            static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, zero)));
+        const auto [x, ends] = block_at(d, i);
         // Every set asked of one load's nibbles, the next character's answers moved down a
         // place: a load and a set's test less a block (BM_query_syllable_ai 10M 17.6 -> 14.7).
         const nibbles a = nibbles_of(x);
         const std::uint8_t next = d[i + 32];
-        const auto bit = [](bool b) { return std::uint32_t{b} << 31; };
         const auto kept =
             static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, ones)));
-        const auto seconds =
-            (static_cast<std::uint32_t>(_mm256_movemask_epi8(in_set(a, second))) >> 1) |
-            bit(second_set.has(next));
         const std::uint32_t pair =
-            static_cast<std::uint32_t>(_mm256_movemask_epi8(in_set(a, first))) & seconds;
+            static_cast<std::uint32_t>(_mm256_movemask_epi8(in_set(a, first))) &
+            moved_down(static_cast<std::uint32_t>(_mm256_movemask_epi8(in_set(a, second))),
+                       second_set.has(next));
         // A pair of letters is sure unless one of them is kept aside (0xFF).
-        const std::uint32_t aside = kept | (kept >> 1) | bit(next == 0xFF);
+        const std::uint32_t aside = kept | moved_down(kept, next == 0xFF);
         auto hits =
             static_cast<std::uint32_t>(_mm256_movemask_epi8(in_set(a, always))) | (pair & ~aside);
         const auto mask =
@@ -181,10 +190,7 @@ pair_candidates_by_buckets(const std::uint8_t* d, std::size_t i, std::size_t las
     std::uint32_t at_row = row;
     std::size_t n = count;
     for (; i <= last && last - i >= 31 && room - n >= 32; i += 32) {
-        ask_ahead(d + i);
-        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i));
-        const auto ends =
-            static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, zero)));
+        const auto [x, ends] = block_at(d, i);
         const __m256i first = buckets_in(x, by_low, by_high);
         const __m256i second = buckets_in(
             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i + 1)), by_low, by_high);
